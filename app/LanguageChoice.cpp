@@ -1,0 +1,22 @@
+#include "app/LanguageChoice.h"
+
+#include <QLocale>
+#include <QStringList>
+
+QString LanguageChoice::languageOf(const QString& localeName)
+{
+    return localeName.split(QLatin1Char('_')).first();
+}
+
+QString LanguageChoice::systemLanguage()
+{
+    return languageOf(QLocale::system().name());
+}
+
+QString LanguageChoice::translationFile(const QString& appDir, const QString& localeName)
+{
+    const QString language = languageOf(localeName);
+    const bool translated =
+        language == QLatin1String("pt") || language == QLatin1String("es") || language == QLatin1String("en");
+    return appDir + QStringLiteral("/printclient_") + (translated ? language : QStringLiteral("en"));
+}

@@ -1,0 +1,14 @@
+#include "app/Resources.h"
+
+#include <QtGlobal>
+
+// Q_INIT_RESOURCE must be used outside any namespace.
+static void initQmlResources()
+{
+    Q_INIT_RESOURCE(qml);
+}
+
+void Resources::init()
+{
+    initQmlResources();
+}

@@ -1,0 +1,34 @@
+#include "app/SingleInstance.h"
+
+#include <QDateTime>
+#include <QSettings>
+
+qint64 SingleInstance::localNowSeconds()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toMSecsSinceEpoch() / 1000 + now.offsetFromUtc();
+}
+
+bool SingleInstance::isStampAlive(qint64 nowSeconds, qint64 stampSeconds)
+{
+    const qint64 age = nowSeconds - stampSeconds;
+    return age >= 1 && age <= 5;
+}
+
+bool SingleInstance::anotherInstanceIsAlive()
+{
+    QSettings settings;
+    const qint64 kicked = settings.value(QStringLiteral("kicked"), 0).toString().toLongLong();
+    if (!isStampAlive(localNowSeconds(), kicked))
+        return false;
+    settings.setValue(QStringLiteral("showWindow"), true);
+    settings.sync();
+    return true;
+}
+
+void SingleInstance::stamp()
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("kicked"), QString::number(localNowSeconds()));
+    settings.sync();
+}

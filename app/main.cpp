@@ -1,0 +1,80 @@
+#include "app/LanguageChoice.h"
+#include "app/LogCapture.h"
+#include "app/Resources.h"
+#include "app/SingleInstance.h"
+#include "app/WindowGeometry.h"
+#include "core/PrintClient.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QLocale>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QSysInfo>
+#include <QTranslator>
+#include <QtQml>
+
+#include <exception>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorva"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("quorva.pt"));
+    QCoreApplication::setApplicationName(QStringLiteral("QuorvaLink"));
+
+    QApplication app(argc, argv);
+    // Headless platforms have no OpenGL: draw the window in software so a box
+    // without a display still runs the service.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") &&
+        qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    // Closing the window only hides it; the program lives in the tray.
+    app.setQuitOnLastWindowClosed(false);
+    QQmlApplicationEngine engine;
+    QTranslator translator;
+
+    translator.load(LanguageChoice::translationFile(QCoreApplication::applicationDirPath(), QLocale::system().name()));
+    app.installTranslator(&translator);
+
+    qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
+
+    if (SingleInstance::anotherInstanceIsAlive())
+        return 0;
+
+    auto* printClient = new PrintClient();
+
+    if (QCoreApplication::arguments().contains(QStringLiteral("DebugModeOn"))) {
+        printClient->setIsDebugMode(true);
+        LogCapture::install(printClient);
+    }
+
+    printClient->init();
+
+    const QString version = printClient->version();
+    const QString osData = QSysInfo::prettyProductName() + QSysInfo::kernelVersion();
+    const QString releaseDate =
+        QDate::currentDate().toString(QStringLiteral("dd MMM yyyy")) + QStringLiteral(" 17:35:43");
+    const QSize windowSize = WindowGeometry::forPrimaryScreen();
+
+    QQmlContext* context = engine.rootContext();
+    context->setContextProperty(QStringLiteral("printClient"), printClient);
+    context->setContextProperty(QStringLiteral("RELEASENAME"), version);
+    context->setContextProperty(QStringLiteral("NEWRELEASE"), version);
+    context->setContextProperty(QStringLiteral("RELEASEDATE"), releaseDate);
+    context->setContextProperty(QStringLiteral("OSDATA"), osData);
+    context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), windowSize.width());
+    context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), windowSize.height());
+
+    Resources::init();
+    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+
+    try {
+        return app.exec();
+    } catch (const std::exception& e) {
+        qDebug() << "Error!" << e.what();
+        return 0;
+    }
+}
