@@ -115,10 +115,10 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 void HttpConnectionHandler::readTimeout()
 {
     qDebug("HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
-    const bool wasReading = m_reading;
-    m_reading = true;
+    // Bytes that come while the connection drains are not served.
+    m_closing = true;
     closeConnection();
-    m_reading = wasReading;
+    m_closing = false;
     delete m_currentRequest;
     m_currentRequest = nullptr;
 }
@@ -133,14 +133,23 @@ void HttpConnectionHandler::read()
 {
     // Waiting for a slow peer inside service() may deliver readyRead again; the
     // loop below picks those bytes up once the current request is done.
-    if (m_reading)
+    if (m_reading || m_closing)
         return;
     m_reading = true;
     struct ReadingGuard
     {
-        bool& flag;
-        ~ReadingGuard() { flag = false; }
-    } guard{m_reading};
+        HttpConnectionHandler* handler;
+        ~ReadingGuard()
+        {
+            handler->m_reading = false;
+            // A peer that left during service() frees the handler only now:
+            // the pool must not reuse or delete a handler that is still working.
+            if (handler->m_disconnectedWhileReading) {
+                handler->m_disconnectedWhileReading = false;
+                handler->m_busy = false;
+            }
+        }
+    } guard{this};
 
     const int timeout = readTimeoutMs();
     while (m_socket->isOpen() && m_socket->bytesAvailable() > 0) {
@@ -228,5 +237,8 @@ void HttpConnectionHandler::disconnected()
     qDebug("HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
     m_socket->close();
     m_readTimer->stop();
-    m_busy = false;
+    if (m_reading)
+        m_disconnectedWhileReading = true;
+    else
+        m_busy = false;
 }

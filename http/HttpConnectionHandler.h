@@ -57,4 +57,6 @@ private:
     std::atomic<bool> m_busy{false};
     const QSslConfiguration* m_sslConfiguration = nullptr;
     bool m_reading = false;
+    bool m_disconnectedWhileReading = false;
+    bool m_closing = false;
 };
