@@ -172,7 +172,7 @@ void HttpRequest::finishHeaders()
     if (m_expectedBodySize == 0) {
         m_status = Complete;
     } else if (m_boundary.isEmpty()) {
-        if (m_expectedBodySize + m_currentSize > m_maxSize) {
+        if (m_expectedBodySize > m_maxSize - m_currentSize) {
             qWarning("HttpRequest: expected body is too large");
             m_status = Aborted;
         } else {
@@ -189,7 +189,8 @@ void HttpRequest::finishHeaders()
 void HttpRequest::readBody(QIODevice* socket)
 {
     if (m_boundary.isEmpty()) {
-        const QByteArray data = socket->read(m_expectedBodySize - m_body.size());
+        // What has come, not what is declared: a read buffer is as large as its request.
+        const QByteArray data = socket->read(qMin(m_expectedBodySize - m_body.size(), socket->bytesAvailable()));
         m_currentSize += data.size();
         m_body.append(data);
         if (m_body.size() >= m_expectedBodySize)
@@ -203,7 +204,8 @@ void HttpRequest::readBody(QIODevice* socket)
         m_tempFile->open();
 
     qint64 fileSize = m_tempFile->size();
-    const QByteArray data = socket->read(qMin(m_expectedBodySize - fileSize, kMultiPartBlock));
+    const QByteArray data =
+        socket->read(qMin(qMin(m_expectedBodySize - fileSize, kMultiPartBlock), socket->bytesAvailable()));
     const qint64 written = m_tempFile->write(data);
     if (written > 0)
         fileSize += written;

@@ -151,6 +151,9 @@ private slots:
             << int(HttpRequest::Aborted) << QString("HttpRequest: received too many bytes");
         QTest::newRow("endless line") << QByteArray(20000, 'x') << int(HttpRequest::Aborted)
                                       << QString("HttpRequest: received too many bytes");
+        QTest::newRow("huge declared length")
+            << QByteArray(head + "9223372036854775807\r\n\r\n") << int(HttpRequest::Aborted)
+            << QString("HttpRequest: expected body is too large");
         QTest::newRow("two tokens") << QByteArray("GET /\r\n\r\n") << int(HttpRequest::Aborted)
                                     << QString("HttpRequest: received broken HTTP request, invalid first line");
         QTest::newRow("no HTTP version") << QByteArray("GET / FTP\r\n\r\n") << int(HttpRequest::Aborted)
