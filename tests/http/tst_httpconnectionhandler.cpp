@@ -1,8 +1,6 @@
 #include "support/HttpTestRig.h"
 #include "support/TestMain.h"
 
-#include <QDeadlineTimer>
-
 #include <memory>
 
 // Connection behaviour over real loopback sockets, plain and TLS.
@@ -140,17 +138,17 @@ private slots:
     void slowUpload()
     {
         // Each piece comes well within the timeout, the whole upload takes longer.
-        HttpTestServer server(settings(false, {{"readTimeout", 1000}}));
+        HttpTestServer server(settings(false, {{"readTimeout", 1500}}));
         HttpTestClient client(false);
         QVERIFY(client.connectTo(server.port()));
         QVERIFY(client.send("POST /size HTTP/1.1\r\nContent-Type: application/octet-stream\r\n"
-                            "Content-Length: 800\r\n\r\n"));
-        for (int i = 0; i < 8; ++i) {
+                            "Content-Length: 1000\r\n\r\n"));
+        for (int i = 0; i < 10; ++i) {
             QTest::qWait(250);
             QVERIFY(client.send(QByteArray(100, 'u')));
         }
         const HttpTestResponse response = client.readResponse();
-        QCOMPARE(response.body, QByteArray("800"));
+        QCOMPARE(response.body, QByteArray("1000"));
         QCOMPARE(m_log->count("read timeout occured"), 0);
     }
 
@@ -170,12 +168,13 @@ private slots:
         }
         QVERIFY(m_log->waitFor("): disconnected"));
         for (int round = 0; round < 2; ++round) {
-            HttpTestClient next(tls);
-            QVERIFY(next.connectTo(server.port()));
-            QVERIFY(next.send(HttpTestClient::get("/echo", "Connection: close\r\n")));
-            QCOMPARE(next.readUntilClosed(), QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 9\r\n"
-                                                        "Content-Type: text/plain\r\n\r\nGET /echo"));
-            QVERIFY(m_log->waitFor("): disconnected", round + 2));
+            HttpTestResponse response;
+            const std::unique_ptr<HttpTestClient> next = HttpTestClient::askUntilServed(
+                server.port(), tls, HttpTestClient::get("/echo", "Connection: close\r\n"), &response);
+            QVERIFY(next);
+            QCOMPARE(response.raw, QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 9\r\n"
+                                              "Content-Type: text/plain\r\n\r\nGET /echo"));
+            QCOMPARE(next->readUntilClosed(), QByteArray());
         }
         QCOMPARE(server.poolSize(), 1);
     }
@@ -194,24 +193,9 @@ private slots:
         QVERIFY(stuck.send(HttpTestClient::get("/big?parts=2000")));
         QVERIFY(m_log->waitFor("received request"));
 
-        const QDeadlineTimer deadline(30000);
-        QByteArray body;
-        while (!deadline.hasExpired()) {
-            HttpTestClient other(tls);
-            // While the pool is full the refusal is plain text, so a TLS handshake fails.
-            if (!other.connectTo(server.port()) || !other.send(HttpTestClient::get("/echo"))) {
-                QTest::qWait(100);
-                continue;
-            }
-            const HttpTestResponse response = other.readResponse();
-            if (response.status == 200) {
-                body = response.body;
-                break;
-            }
-            QCOMPARE(response.status, 503);
-            QTest::qWait(100);
-        }
-        QCOMPARE(body, QByteArray("GET /echo"));
+        HttpTestResponse response;
+        QVERIFY(HttpTestClient::askUntilServed(server.port(), tls, HttpTestClient::get("/echo"), &response, 30000));
+        QCOMPARE(response.body, QByteArray("GET /echo"));
         QVERIFY(m_log->count("HttpResponseWriter: peer takes no data, connection aborted") >= 1);
     }
 
@@ -224,10 +208,9 @@ private slots:
         plain.waitForClosed();
         QVERIFY(m_log->waitFor("Socket Error"));
         QVERIFY(m_log->waitFor("): disconnected"));
-        HttpTestClient client(true);
-        QVERIFY(client.connectTo(server.port()));
-        QVERIFY(client.send(HttpTestClient::get("/echo")));
-        QCOMPARE(client.readResponse().body, QByteArray("GET /echo"));
+        HttpTestResponse response;
+        QVERIFY(HttpTestClient::askUntilServed(server.port(), true, HttpTestClient::get("/echo"), &response));
+        QCOMPARE(response.body, QByteArray("GET /echo"));
     }
 };
 

@@ -59,14 +59,12 @@ private:
         return probe.serverPort();
     }
 
-    // Connects, asks once and keeps the connection (and with it a handler).
+    // Asks once and keeps the connection (and with it a handler).
     static std::unique_ptr<HttpTestClient> holdConnection(quint16 port, bool tls)
     {
-        auto client = std::make_unique<HttpTestClient>(tls);
-        if (!client->connectTo(port) || !client->send(HttpTestClient::get("/hold")) ||
-            client->readResponse().body != "GET /hold")
-            return nullptr;
-        return client;
+        HttpTestResponse response;
+        auto client = HttpTestClient::askUntilServed(port, tls, HttpTestClient::get("/hold"), &response);
+        return client && response.body == "GET /hold" ? std::move(client) : nullptr;
     }
 
     std::unique_ptr<HttpLogCapture> m_log;

@@ -39,19 +39,20 @@ void HttpTestHandler::service(HttpRequest& request, HttpResponseWriter& response
     response.write(body, true);
 }
 
-HttpTestServer::HttpTestServer(const QVariantMap& settings)
+HttpTestServer::HttpTestServer(const QVariantMap& settings, HttpRequestHandler* handler)
 {
     m_thread.start();
     m_context = new QObject;
     m_context->moveToThread(&m_thread);
     const QString fileName = m_dir.filePath(QStringLiteral("server.ini"));
-    run([this, settings, fileName]() {
+    run([this, settings, fileName, handler]() {
         m_settings = new QSettings(fileName, QSettings::IniFormat);
         m_settings->beginGroup(QStringLiteral("listener"));
         for (auto it = settings.cbegin(); it != settings.cend(); ++it)
             m_settings->setValue(it.key(), it.value());
-        m_handler = new HttpTestHandler;
-        m_listener = new HttpListener(m_settings, m_handler);
+        if (!handler)
+            m_ownHandler = new HttpTestHandler;
+        m_listener = new HttpListener(m_settings, handler ? handler : m_ownHandler);
     });
 }
 
@@ -59,7 +60,7 @@ HttpTestServer::~HttpTestServer()
 {
     run([this]() {
         delete m_listener;
-        delete m_handler;
+        delete m_ownHandler;
         delete m_settings;
     });
     m_thread.quit();
@@ -132,6 +133,23 @@ QList<QSslCertificate> HttpTestClient::buildCertificate()
 QByteArray HttpTestClient::get(const QByteArray& path, const QByteArray& extraHeaders)
 {
     return "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n";
+}
+
+std::unique_ptr<HttpTestClient> HttpTestClient::askUntilServed(quint16 port, bool tls, const QByteArray& request,
+                                                               HttpTestResponse* response, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        auto client = std::make_unique<HttpTestClient>(tls);
+        // A refused TLS client fails its handshake: the refusal is plain text.
+        if (client->connectTo(port) && client->send(request)) {
+            *response = client->readResponse(int(qMax<qint64>(1, deadline.remainingTime())));
+            if (response->complete && response->status != 503)
+                return client;
+        }
+        QTest::qWait(50);
+    }
+    return nullptr;
 }
 
 bool HttpTestClient::connectTo(quint16 port, const QString& host)

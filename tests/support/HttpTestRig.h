@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class HttpListener;
 class QSettings;
@@ -39,7 +40,8 @@ public:
 class HttpTestServer
 {
 public:
-    explicit HttpTestServer(const QVariantMap& settings);
+    // Serves with the given handler (not owned), or with an HttpTestHandler.
+    explicit HttpTestServer(const QVariantMap& settings, HttpRequestHandler* handler = nullptr);
     ~HttpTestServer();
 
     // Runs a function on the server thread and waits for it.
@@ -48,7 +50,7 @@ public:
     int poolSize();
     HttpListener* listener() const { return m_listener; }
     QSettings* settings() const { return m_settings; }
-    HttpTestHandler* handler() const { return m_handler; }
+    HttpTestHandler* handler() const { return m_ownHandler; }
     QString directory() const { return m_dir.path(); }
 
 private:
@@ -56,7 +58,7 @@ private:
     QThread m_thread;
     QObject* m_context = nullptr;
     QSettings* m_settings = nullptr;
-    HttpTestHandler* m_handler = nullptr;
+    HttpTestHandler* m_ownHandler = nullptr;
     HttpListener* m_listener = nullptr;
 };
 
@@ -82,6 +84,11 @@ public:
     QByteArray readUntilClosed(int timeoutMs = 10000);
     bool waitForClosed(int timeoutMs = 10000);
     QSslSocket& socket() { return m_socket; }
+
+    // Connects and asks until an answer other than the pool's 503 comes: a
+    // handler frees itself a moment after its last peer has gone.
+    static std::unique_ptr<HttpTestClient> askUntilServed(quint16 port, bool tls, const QByteArray& request,
+                                                          HttpTestResponse* response, int timeoutMs = 10000);
 
     static QList<QSslCertificate> buildCertificate();
     static QByteArray get(const QByteArray& path, const QByteArray& extraHeaders = QByteArray());
