@@ -25,7 +25,6 @@ public:
 
     // Number of handlers, busy or idle.
     int size() const;
-    bool hasTlsConfiguration() const { return m_sslConfiguration != nullptr; }
 
 public slots:
     void cleanup();
