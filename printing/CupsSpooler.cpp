@@ -1,0 +1,83 @@
+#include "printing/CupsSpooler.h"
+
+#include <cups/cups.h>
+
+CupsSpooler::~CupsSpooler()
+{
+    closePrinter();
+}
+
+bool CupsSpooler::openPrinter(const QString& printerName)
+{
+    closePrinter();
+    m_printer = printerName.toUtf8();
+    // A connection of our own: the document streams over it while a cancel can
+    // still go over the default one.
+    m_http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+    if (!m_http)
+        return false;
+    cups_dest_t* dest = cupsGetNamedDest(m_http, m_printer.constData(), nullptr);
+    if (!dest) {
+        closePrinter();
+        return false;
+    }
+    cupsFreeDests(1, dest);
+    return true;
+}
+
+bool CupsSpooler::startDocument(const QString& documentName)
+{
+    if (!m_http)
+        return false;
+    const QByteArray title = documentName.toUtf8();
+    m_jobId = cupsCreateJob(m_http, m_printer.constData(), title.constData(), 0, nullptr);
+    if (m_jobId <= 0) {
+        m_jobId = 0;
+        return false;
+    }
+    if (cupsStartDocument(m_http, m_printer.constData(), m_jobId, title.constData(), CUPS_FORMAT_RAW, 1) !=
+        HTTP_STATUS_CONTINUE) {
+        cancelJob();
+        return false;
+    }
+    return true;
+}
+
+bool CupsSpooler::write(const char* data, qint64 length)
+{
+    if (!m_http || m_jobId <= 0)
+        return false;
+    return cupsWriteRequestData(m_http, data, static_cast<size_t>(length)) == HTTP_STATUS_CONTINUE;
+}
+
+bool CupsSpooler::endDocument()
+{
+    if (!m_http || m_jobId <= 0)
+        return false;
+    const bool accepted = cupsFinishDocument(m_http, m_printer.constData()) == IPP_STATUS_OK;
+    m_jobId = 0;
+    return accepted;
+}
+
+void CupsSpooler::closePrinter()
+{
+    if (m_http) {
+        httpClose(m_http);
+        m_http = nullptr;
+    }
+    m_jobId = 0;
+}
+
+void CupsSpooler::abortDocument()
+{
+    cancelJob();
+    // Dropping the connection abandons the unfinished document request.
+    closePrinter();
+}
+
+void CupsSpooler::cancelJob()
+{
+    if (m_jobId > 0)
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, m_printer.constData(), m_jobId, 0);
+    m_jobId = 0;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "printing/Spooler.h"
+
+#include <QByteArray>
+
+typedef struct _http_s http_t;
+
+// Raw jobs through CUPS: one job per document, one request write per write.
+class CupsSpooler : public Spooler
+{
+public:
+    CupsSpooler() = default;
+    ~CupsSpooler() override;
+
+    bool openPrinter(const QString& printerName) override;
+    bool startDocument(const QString& documentName) override;
+    bool startPage() override { return m_jobId > 0; }
+    bool write(const char* data, qint64 length) override;
+    bool endPage() override { return m_jobId > 0; }
+    bool endDocument() override;
+    void closePrinter() override;
+    void abortDocument() override;
+
+    int jobId() const { return m_jobId; }
+
+private:
+    void cancelJob();
+
+    http_t* m_http = nullptr;
+    QByteArray m_printer;
+    int m_jobId = 0;
+};

@@ -1,0 +1,37 @@
+#include "printing/Spooler.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#ifdef Q_OS_WIN
+#include "printing/WindowsSpooler.h"
+#else
+#include "printing/CupsSpooler.h"
+#endif
+
+namespace {
+
+QMutex g_factoryMutex;
+Spooler::Factory g_factory;
+
+} // namespace
+
+std::unique_ptr<Spooler> Spooler::create()
+{
+    {
+        QMutexLocker lock(&g_factoryMutex);
+        if (g_factory)
+            return g_factory();
+    }
+#ifdef Q_OS_WIN
+    return std::make_unique<WindowsSpooler>();
+#else
+    return std::make_unique<CupsSpooler>();
+#endif
+}
+
+void Spooler::setFactory(Factory factory)
+{
+    QMutexLocker lock(&g_factoryMutex);
+    g_factory = std::move(factory);
+}
