@@ -2,6 +2,7 @@
 
 #include "printing/CodePages.h"
 #include "printing/ESCImageManager.h"
+#include "printing/NativeESCFakeSocket.h"
 
 #include <QDebug>
 #include <QIODevice>
@@ -13,11 +14,18 @@ PrintJob::PrintJob(const QJsonArray& job, const QString& printerName, bool compa
     , m_job(job)
     , m_printerName(printerName)
     , m_compatibilityMode(compatibilityMode)
+    , m_device(new NativeESCFakeSocket(this))
 {}
 
 bool PrintJob::print()
 {
-    return false;
+    if (!m_device->setPrinter(m_printerName))
+        return false;
+    if (!m_device->startDocument())
+        return false;
+    const bool walked = render(m_device);
+    m_device->endDocument();
+    return walked && !m_device->failed();
 }
 
 bool PrintJob::render(QIODevice* sink)

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+class NativeESCFakeSocket;
 class QIODevice;
 class QJsonObject;
 class QJsonValue;
@@ -56,6 +57,7 @@ private:
     int m_alignment = -1; // -1: none sent yet
     bool m_compatibilityMode = false;
     int m_imageTimeoutMs = ImageLoader::defaultTimeoutMs;
+    NativeESCFakeSocket* m_device;
     QIODevice* m_sink = nullptr;
     bool m_refused = false;
 };

@@ -1,0 +1,194 @@
+#include "printing/ESCImageManager.h"
+#include "printing/ImageLoader.h"
+#include "printing/PrintJob.h"
+#include "support/ImageServer.h"
+#include "support/RenderSupport.h"
+#include "support/TestMain.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QThread>
+#include <memory>
+
+using RenderSupport::filled;
+using RenderSupport::hex;
+using RenderSupport::pngBase64;
+
+namespace {
+
+const QRgb white = qRgb(255, 255, 255);
+const QRgb black = qRgb(0, 0, 0);
+const char* const header = "1D 50 00 00 | 1B 33 00";
+
+QJsonArray imageJob(const QString& image, const QJsonObject& settings = QJsonObject())
+{
+    QJsonArray operations;
+    if (!settings.isEmpty())
+        operations.append(QJsonObject{{"op", "settings"}, {"data", settings}});
+    operations.append(QJsonObject{{"op", "image"}, {"data", image}});
+    return operations;
+}
+
+QByteArray stripes(const QImage& image)
+{
+    ESCImageManager manager;
+    manager.setImage(image, image.width(), image.height(), true, 0, false);
+    return manager.render();
+}
+
+} // namespace
+
+class TestImageRendering : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void goldenImages_data();
+    void goldenImages();
+    void uniformGreyStartsWhite();
+    void sources_data();
+    void sources();
+    void downloadOverHttp();
+    void silentServerTimesOut();
+    void downloadOnAnotherThread();
+};
+
+void TestImageRendering::goldenImages_data()
+{
+    QTest::addColumn<QJsonArray>("operations");
+    QTest::addColumn<bool>("compatibility");
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QString white3 = pngBase64(filled(3, 3, white));
+    const QByteArray whiteStripe = hex("1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 64 00");
+    QTest::newRow("3x3 white") << imageJob(white3) << false << hex("1B 40") + hex(header) + whiteStripe + hex("1B 40");
+    QTest::newRow("4x1 black") << imageJob(pngBase64(filled(4, 1, black))) << false
+                               << hex("1B 40") + hex(header) +
+                                      hex("1B 2A 21 04 00 | 00 00 00 80 00 00 80 00 00 80 00 00 | 1B 64 00 | 1B 40");
+    // Odd width: RGB565 rows are padded; each row must still be read from its own start.
+    QTest::newRow("3x2 black, serpentine")
+        << imageJob(pngBase64(filled(3, 2, black))) << false
+        << hex("1B 40") + hex(header) + hex("1B 2A 21 03 00 | 40 00 00 C0 00 00 C0 00 00 | 1B 64 00 | 1B 40");
+    QTest::newRow("transparent is white") << imageJob(pngBase64(filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32)))
+                                          << false << hex("1B 40") + hex(header) + whiteStripe + hex("1B 40");
+    QTest::newRow("palette with transparency")
+        << imageJob(pngBase64(
+               filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32).convertToFormat(QImage::Format_Indexed8)))
+        << false << hex("1B 40") + hex(header) + whiteStripe + hex("1B 40");
+    QTest::newRow("compatibility") << imageJob(white3) << true
+                                   << hex("1D 50 CB CB | 1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 4A 18");
+    QTest::newRow("page mode") << imageJob(white3, {{"imagePrintMode", 1}}) << false
+                               << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 03 00 03 00") + hex(header) + whiteStripe +
+                                      hex("0C | 1B 40");
+    QTest::newRow("no image in print mode 2")
+        << imageJob(white3, {{"imagePrintMode", 2}}) << false << hex("1B 40 1B 40");
+    QTest::newRow("low density 8x8 is 4x2")
+        << imageJob(pngBase64(filled(8, 8, white)), {{"lowDensity", true}}) << false
+        << hex("1B 40") + hex(header) + hex("1B 2A 00 04 00 00 00 00 00 1B 64 00") + hex("1B 40");
+    QTest::newRow("undecodable data") << imageJob(QStringLiteral("bm90IGFuIGltYWdl")) << false
+                                      << hex("1B 40") + hex(header) + hex("1B 40");
+    QTest::newRow("tall image, two stripes") << imageJob(pngBase64(filled(1, 25, white))) << false
+                                             << hex("1B 40") + hex(header) + hex("1B 2A 21 01 00 00 00 00 1B 64 00") +
+                                                    hex("1B 2A 21 01 00 00 00 00 1B 64 00 | 1B 40");
+}
+
+void TestImageRendering::goldenImages()
+{
+    QFETCH(QJsonArray, operations);
+    QFETCH(bool, compatibility);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(RenderSupport::render(operations, compatibility).toHex(' '), bytes.toHex(' '));
+}
+
+// Grey of luminance 130 accumulates below the threshold along the first row.
+void TestImageRendering::uniformGreyStartsWhite()
+{
+    const QByteArray out = stripes(filled(16, 4, qRgb(130, 130, 130)));
+    const QByteArray columns = out.mid(7 + 5, 16 * 3);
+    bool secondRowHasBlack = false;
+    for (int x = 0; x < 16; ++x) {
+        QCOMPARE(columns.at(x * 3) & 0x80, 0);
+        secondRowHasBlack |= (columns.at(x * 3) & 0x40) != 0;
+    }
+    QVERIFY(secondRowHasBlack);
+}
+
+void TestImageRendering::sources_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QSize>("size");
+    const QString png = pngBase64(filled(5, 3, black));
+    QTest::newRow("bare Base64") << png << QSize(5, 3);
+    QTest::newRow("data URL") << QStringLiteral("data:image/png;base64,") + png << QSize(5, 3);
+    QTest::newRow("not PNG") << QString::fromLatin1(QByteArray("GIF89a...").toBase64()) << QSize();
+    QTest::newRow("not http") << QStringLiteral("httpfile:///etc/passwd") << QSize();
+    QTest::newRow("unreachable") << QStringLiteral("http://127.0.0.1:1/x.png") << QSize();
+    // 32 megapixels announced in the header: refused before any pixel is decoded.
+    QImage huge(8000, 4000, QImage::Format_Mono);
+    huge.fill(0);
+    QTest::newRow("too many pixels") << pngBase64(huge) << QSize();
+}
+
+void TestImageRendering::sources()
+{
+    QFETCH(QString, source);
+    QFETCH(QSize, size);
+    const QImage image = ImageLoader::load(source, 5000);
+    QCOMPARE(image.isNull() ? QSize() : image.size(), size);
+}
+
+void TestImageRendering::downloadOverHttp()
+{
+    ImageServer server;
+    QVERIFY(server.start());
+    const QImage picture = filled(4, 1, black);
+    server.serve(QStringLiteral("/black.png"), QByteArray::fromBase64(pngBase64(picture).toLatin1()));
+    server.serve(QStringLiteral("/huge.png"), QByteArray("x"), 200, ImageLoader::maxDownloadBytes + 1);
+    server.serve(QStringLiteral("/error.png"), QByteArray::fromBase64(pngBase64(picture).toLatin1()), 500);
+
+    QJsonArray operations = imageJob(server.url(QStringLiteral("/black.png")));
+    operations.append(QJsonObject{{"op", "image"}, {"data", server.url(QStringLiteral("/huge.png"))}});
+    operations.append(QJsonObject{{"op", "image"}, {"data", server.url(QStringLiteral("/error.png"))}});
+    operations.append(QJsonObject{{"op", "image"}, {"data", server.url(QStringLiteral("/missing.png"))}});
+    operations.append(QJsonObject{{"op", "text"}, {"data", "ok"}});
+    const QByteArray empty = hex(header) + hex("1B 40");
+    QCOMPARE(
+        RenderSupport::render(operations).toHex(' '),
+        (hex("1B 40") + stripes(picture) + hex("1B 40") + empty + empty + empty + hex("1B 74 00 6F 6B")).toHex(' '));
+    QVERIFY(server.requests() >= 4); // Qt may resend a request whose connection closed early
+}
+
+void TestImageRendering::silentServerTimesOut()
+{
+    ImageServer server;
+    QVERIFY(server.start());
+    server.silence(QStringLiteral("/slow.png"));
+    QJsonArray operations = imageJob(server.url(QStringLiteral("/slow.png")));
+    operations.append(QJsonObject{{"op", "text"}, {"data", "ok"}});
+    PrintJob printJob(operations, QStringLiteral("unused"), false);
+    printJob.setImageTimeout(300);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(RenderSupport::render(printJob).toHex(' '),
+             (hex("1B 40") + hex(header) + hex("1B 40 | 1B 74 00 6F 6B")).toHex(' '));
+    QCOMPARE(server.requests(), 1);
+    QVERIFY2(clock.elapsed() < 30000, "the time limit did not end the download"); // generous: not a timing check
+}
+
+// Jobs run on connection threads that are blocked in the request, not in an event loop of their own.
+void TestImageRendering::downloadOnAnotherThread()
+{
+    ImageServer server;
+    QVERIFY(server.start());
+    server.serve(QStringLiteral("/black.png"), QByteArray::fromBase64(pngBase64(filled(5, 3, black)).toLatin1()));
+    const QString address = server.url(QStringLiteral("/black.png"));
+    QSize size;
+    std::unique_ptr<QThread> thread(QThread::create([&] { size = ImageLoader::load(address, 20000).size(); }));
+    QSignalSpy finished(thread.get(), &QThread::finished);
+    thread->start();
+    QVERIFY(finished.wait(30000)); // the server answers from this thread meanwhile
+    QCOMPARE(size, QSize(5, 3));
+}
+
+QLK_TEST_MAIN_CORE(TestImageRendering)
+#include "tst_imagerendering.moc"
