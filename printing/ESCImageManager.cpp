@@ -1,6 +1,7 @@
 #include "printing/ESCImageManager.h"
 
 #include <QPainter>
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -23,6 +24,20 @@ const std::array<quint8, 0x10000>& lumaTable()
     return table;
 }
 
+// One row as RGB565, the way Qt converts 32-bit pixels to 16 bits (by truncation),
+// without converting the whole image first.
+const quint16* rgb565Row(const QImage& pixels, int y, quint16* buffer)
+{
+    if (pixels.format() == QImage::Format_RGB16)
+        return reinterpret_cast<const quint16*>(pixels.constScanLine(y));
+    const auto* source = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+    for (int x = 0, w = pixels.width(); x < w; ++x) {
+        const QRgb p = source[x];
+        buffer[x] = quint16(((p >> 8) & 0xF800) | ((p >> 5) & 0x07E0) | ((p >> 3) & 0x001F));
+    }
+    return buffer;
+}
+
 bool painterCanDrawOn(QImage::Format format)
 {
     return format != QImage::Format_Invalid && format != QImage::Format_Mono && format != QImage::Format_MonoLSB &&
@@ -42,15 +57,15 @@ void ESCImageManager::setImage(const QImage& image, int targetWidth, int targetH
     m_compatibilityMode = compatibilityMode;
 }
 
-// The scaled image on a white canvas, as RGB565.
+// The scaled image on a white canvas: opaque 32-bit RGB, or RGB565 for other formats.
 QImage ESCImageManager::flattened() const
 {
     if (m_image.isNull() || m_targetWidth <= 0 || m_targetHeight <= 0)
         return QImage();
     const QImage scaled =
         m_image.scaled(m_targetWidth, m_targetHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (!scaled.hasAlphaChannel())
-        return scaled.convertToFormat(QImage::Format_RGB16); // opaque: drawing it on white changes nothing
+    if (!scaled.hasAlphaChannel()) // opaque: drawing it on white changes nothing
+        return scaled.format() == QImage::Format_RGB32 ? scaled : scaled.convertToFormat(QImage::Format_RGB16);
     // Palette and 1-bit images cannot be painted on; their pixels go onto a 32-bit canvas instead.
     const QImage::Format format = painterCanDrawOn(scaled.format()) ? scaled.format() : QImage::Format_ARGB32;
     QImage canvas(scaled.size(), format);
@@ -60,7 +75,58 @@ QImage ESCImageManager::flattened() const
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter.drawImage(0, 0, scaled);
     }
+    if (canvas.format() == QImage::Format_ARGB32 || canvas.format() == QImage::Format_ARGB32_Premultiplied)
+        return canvas; // opaque now: read as 32-bit RGB
     return canvas.convertToFormat(QImage::Format_RGB16);
+}
+
+// Serpentine error diffusion (the error counts darkness and never goes negative),
+// setting the bit of every pixel that turns black straight in the blank stripes.
+// Only two rows of error are alive at a time; each has a spare cell at both ends
+// so that diffusion past the edges needs no test.
+void ESCImageManager::dither(const QImage& pixels, char* stripes, int stripeSize, int bytesPerColumn, int stripeHeight)
+{
+    const std::array<quint8, 0x10000>& luma = lumaTable();
+    const int w = pixels.width();
+    const int h = pixels.height();
+    std::vector<int> errors(2 * size_t(w + 2), 0);
+    int* current = errors.data() + 1;
+    int* next = errors.data() + w + 3;
+    std::vector<quint16> converted(pixels.format() == QImage::Format_RGB16 ? 0 : w);
+    for (int y = 0; y < h; ++y) {
+        const quint16* row = rgb565Row(pixels, y, converted.data());
+        std::fill(next - 1, next + w + 1, 0);
+        char* column = stripes + (y / stripeHeight) * stripeSize + 5 + ((y % stripeHeight) >> 3);
+        const char bit = char(0x80 >> (y & 7));
+        if (y % 2 == 0) {
+            for (int x = 0; x < w; ++x) {
+                int e = current[x] + 255 - luma[row[x]];
+                if (e >= 255) {
+                    e -= 255;
+                    column[x * bytesPerColumn] |= bit;
+                }
+                const int q = e / 16;
+                current[x + 1] += 7 * q;
+                next[x] += 5 * q;
+                next[x - 1] += 3 * q;
+                next[x + 1] += q;
+            }
+        } else {
+            for (int x = w - 1; x >= 0; --x) {
+                int e = current[x] + 255 - luma[row[x]];
+                if (e >= 255) {
+                    e -= 255;
+                    column[x * bytesPerColumn] |= bit;
+                }
+                const int q = e / 16;
+                current[x - 1] += 7 * q;
+                next[x] += 5 * q;
+                next[x + 1] += 3 * q;
+                next[x - 1] += q;
+            }
+        }
+        std::swap(current, next);
+    }
 }
 
 QByteArray ESCImageManager::render() const
@@ -105,43 +171,8 @@ QByteArray ESCImageManager::render() const
             out.append("\x1B\x64\x00", 3); // ESC d 0: print, feed no lines
     }
 
-    if (h > 0) {
-        // Serpentine error diffusion; the error counts darkness and never goes negative.
-        const std::array<quint8, 0x10000>& luma = lumaTable();
-        std::vector<int> err(size_t(w) * size_t(h), 0);
-        char* data = out.data() + first;
-        for (int y = 0; y < h; ++y) {
-            const auto* row = reinterpret_cast<const quint16*>(pixels.constScanLine(y));
-            const bool leftToRight = (y % 2) == 0;
-            const int step = leftToRight ? 1 : -1;
-            int* errRow = err.data() + size_t(y) * size_t(w);
-            int* errBelow = (y + 1 < h) ? errRow + w : nullptr;
-            char* column = data + (y / stripeHeight) * stripeSize + 5 + ((y % stripeHeight) >> 3);
-            const char bit = char(0x80 >> (y & 7));
-            for (int k = 0; k < w; ++k) {
-                const int x = leftToRight ? k : w - 1 - k;
-                int e = errRow[x] + 255 - luma[row[x]];
-                if (e >= 255) {
-                    e -= 255;
-                    column[x * bytesPerColumn] |= bit;
-                }
-                errRow[x] = e;
-                const int q = e / 16;
-                const int ahead = x + step;
-                const int behind = x - step;
-                const bool hasAhead = ahead >= 0 && ahead < w;
-                if (hasAhead)
-                    errRow[ahead] += 7 * q;
-                if (errBelow) {
-                    errBelow[x] += 5 * q;
-                    if (behind >= 0 && behind < w)
-                        errBelow[behind] += 3 * q;
-                    if (hasAhead)
-                        errBelow[ahead] += q;
-                }
-            }
-        }
-    }
+    if (h > 0)
+        dither(pixels, out.data() + first, stripeSize, bytesPerColumn, stripeHeight);
 
     if (m_imagePrintMode == 1)
         out.append('\x0C'); // FF: print and return to standard mode

@@ -22,6 +22,7 @@ public:
 
 private:
     QImage flattened() const;
+    static void dither(const QImage& pixels, char* stripes, int stripeSize, int bytesPerColumn, int stripeHeight);
 
     QImage m_image;
     int m_targetWidth = 0;

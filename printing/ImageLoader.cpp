@@ -9,6 +9,45 @@
 #include <QNetworkRequest>
 #include <QTimer>
 #include <QUrl>
+#include <array>
+
+namespace {
+
+// Lenient Base64 as QByteArray::fromBase64 decodes it (characters outside the
+// alphabet, padding included, are skipped), straight from UTF-16 and with a
+// table: images arrive as hundreds of kilobytes of it.
+QByteArray decodeBase64(const QChar* text, int size)
+{
+    static const auto table = [] {
+        std::array<qint8, 128> t;
+        t.fill(-1);
+        const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i)
+            t[uchar(alphabet[i])] = qint8(i);
+        return t;
+    }();
+    QByteArray out(int(qint64(size) * 3 / 4 + 3), Qt::Uninitialized);
+    char* o = out.data();
+    uint buffer = 0;
+    int bits = 0;
+    for (int i = 0; i < size; ++i) {
+        const ushort c = text[i].unicode();
+        const int d = c < 128 ? table[c] : -1;
+        if (d < 0)
+            continue;
+        buffer = (buffer << 6) | uint(d);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            *o++ = char(buffer >> bits);
+            buffer &= (1u << bits) - 1;
+        }
+    }
+    out.truncate(int(o - out.data()));
+    return out;
+}
+
+} // namespace
 
 QImage ImageLoader::load(const QString& source, int timeoutMs)
 {
@@ -68,12 +107,17 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     return image;
 }
 
-QImage ImageLoader::fromBase64(const QString& data)
+QByteArray ImageLoader::base64Payload(const QString& data)
 {
     // A data URL carries its Base64 after the first comma; bare Base64 has no comma.
     const int comma = data.indexOf(QLatin1Char(','));
-    const QString payload = comma < 0 ? data : data.mid(comma + 1);
-    return decode(QByteArray::fromBase64(payload.toUtf8()), "png");
+    const int start = comma < 0 ? 0 : comma + 1;
+    return decodeBase64(data.constData() + start, data.size() - start);
+}
+
+QImage ImageLoader::fromBase64(const QString& data)
+{
+    return decode(base64Payload(data), "png");
 }
 
 QImage ImageLoader::decode(const QByteArray& bytes, const char* format)

@@ -22,6 +22,8 @@ public:
 
     static QImage fetch(const QString& address, int timeoutMs);
     static QImage fromBase64(const QString& data);
+    // The bytes of bare Base64 or of a data URL, decoded leniently.
+    static QByteArray base64Payload(const QString& data);
     // Decodes with QImageReader after checking the size it announces; format null means detect it.
     static QImage decode(const QByteArray& bytes, const char* format);
 };

@@ -46,6 +46,8 @@ private slots:
     void goldenImages_data();
     void goldenImages();
     void uniformGreyStartsWhite();
+    void base64_data();
+    void base64();
     void sources_data();
     void sources();
     void downloadOverHttp();
@@ -111,6 +113,28 @@ void TestImageRendering::uniformGreyStartsWhite()
         secondRowHasBlack |= (columns.at(x * 3) & 0x40) != 0;
     }
     QVERIFY(secondRowHasBlack);
+}
+
+void TestImageRendering::base64_data()
+{
+    QTest::addColumn<QString>("data");
+    QTest::newRow("bare") << "SGVsbG8sIHByaW50ZXIh";
+    QTest::newRow("data URL") << "data:image/png;base64,SGVsbG8sIHByaW50ZXIh";
+    QTest::newRow("padding") << "SGk=";
+    QTest::newRow("line breaks and spaces") << "SGVs\r\nbG8s IHBy\taW50ZXIh";
+    QTest::newRow("padding inside") << "SGk=SGk=";
+    QTest::newRow("url-safe and foreign characters") << QStringLiteral("SG-_Vs\u00E9bG8\u20AC");
+    QTest::newRow("only the first comma") << "a,SGk,=";
+    QTest::newRow("odd tail") << "SGVsb";
+    QTest::newRow("empty") << "";
+}
+
+// Must decode exactly as Qt's own lenient decoder does.
+void TestImageRendering::base64()
+{
+    QFETCH(QString, data);
+    const int comma = data.indexOf(QLatin1Char(','));
+    QCOMPARE(ImageLoader::base64Payload(data), QByteArray::fromBase64(data.mid(comma + 1).toUtf8()));
 }
 
 void TestImageRendering::sources_data()
