@@ -1,5 +1,7 @@
 #include "printing/ImageLoader.h"
 
+#include "printing/PngDecoder.h"
+
 #include <QBuffer>
 #include <QDebug>
 #include <QEventLoop>
@@ -137,6 +139,8 @@ QImage ImageLoader::decode(const QByteArray& bytes, const char* format)
         return QImage();
     }
     QImage image;
+    if ((!format || qstrcmp(format, "png") == 0) && PngDecoder::decode(bytes, &image))
+        return image;
     if (!reader.read(&image))
         return QImage();
     return image;

@@ -1,5 +1,6 @@
 #include "printing/ESCImageManager.h"
 #include "printing/ImageLoader.h"
+#include "printing/PngDecoder.h"
 #include "printing/PrintJob.h"
 #include "support/ImageServer.h"
 #include "support/RenderSupport.h"
@@ -7,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QThread>
 #include <memory>
 
@@ -48,6 +50,8 @@ private slots:
     void uniformGreyStartsWhite();
     void base64_data();
     void base64();
+    void pngFastPath_data();
+    void pngFastPath();
     void sources_data();
     void sources();
     void downloadOverHttp();
@@ -135,6 +139,65 @@ void TestImageRendering::base64()
     QFETCH(QString, data);
     const int comma = data.indexOf(QLatin1Char(','));
     QCOMPARE(ImageLoader::base64Payload(data), QByteArray::fromBase64(data.mid(comma + 1).toUtf8()));
+}
+
+namespace {
+
+QImage noise(int w, int h, QImage::Format format, quint32 seed)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) // smooth parts and noisy parts, so the writer picks every filter
+            image.setPixel(x, y, (x + y) % 7 < 3 ? random.generate() : qRgba(x * 3, y * 5, x + y, 255 - x % 256));
+    return image.convertToFormat(format);
+}
+
+QByteArray png(const QImage& image, int quality = -1)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG", quality);
+    return bytes;
+}
+
+} // namespace
+
+void TestImageRendering::pngFastPath_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("handled");
+    QTest::newRow("grey") << png(noise(61, 40, QImage::Format_Grayscale8, 1)) << true;
+    QTest::newRow("RGB") << png(noise(77, 33, QImage::Format_RGB32, 2)) << true;
+    QTest::newRow("RGBA") << png(noise(50, 50, QImage::Format_ARGB32, 3)) << true;
+    QTest::newRow("RGB uncompressed") << png(noise(9, 9, QImage::Format_RGB32, 4), 100) << true;
+    QTest::newRow("one pixel") << png(noise(1, 1, QImage::Format_RGB32, 5)) << true;
+    QTest::newRow("wide") << png(noise(1500, 3, QImage::Format_ARGB32, 6)) << true;
+    QTest::newRow("palette") << png(noise(20, 20, QImage::Format_RGB32, 7).convertToFormat(QImage::Format_Indexed8))
+                             << false;
+    QTest::newRow("16-bit") << png(noise(8, 8, QImage::Format_RGBA64, 8)) << false;
+    QByteArray corrupt = png(noise(30, 30, QImage::Format_RGB32, 9));
+    corrupt[corrupt.size() / 2] = char(corrupt[corrupt.size() / 2] ^ 0x55);
+    QTest::newRow("bad checksum") << corrupt << false;
+    QTest::newRow("truncated") << png(noise(30, 30, QImage::Format_RGB32, 10)).left(200) << false;
+}
+
+// The fast path must give exactly what Qt's own decoder gives, or leave the image to it.
+void TestImageRendering::pngFastPath()
+{
+    if (!PngDecoder::available())
+        QSKIP("built without libdeflate");
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, handled);
+    QImage fast;
+    QCOMPARE(PngDecoder::decode(bytes, &fast), handled);
+    if (!handled)
+        return;
+    const QImage reference = QImage::fromData(bytes, "PNG");
+    QCOMPARE(fast.format(), reference.format());
+    QCOMPARE(fast.size(), reference.size());
+    QVERIFY(fast == reference);
 }
 
 void TestImageRendering::sources_data()
