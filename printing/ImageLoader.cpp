@@ -97,13 +97,13 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     deadline.stop();
 
     qDebug() << "fetched, I guess?";
-    if (timedOut || tooLarge || reply->error() != QNetworkReply::NoError) {
-        qWarning().noquote() << "ImageLoader: download failed, image skipped:"
-                             << (timedOut   ? QStringLiteral("no answer within %1 ms").arg(timeoutMs)
-                                 : tooLarge ? QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes)
-                                            : reply->errorString());
+    if (timedOut || tooLarge) {
+        qWarning().noquote() << "ImageLoader: download abandoned, image skipped:"
+                             << (timedOut ? QStringLiteral("no answer within %1 ms").arg(timeoutMs)
+                                          : QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes));
         return QImage();
     }
+    // Whatever body came, error pages included, is decoded; one that is no image gives a null image.
     const QImage image = decode(reply->readAll(), nullptr);
     qDebug() << "loaded as PNG";
     return image;
