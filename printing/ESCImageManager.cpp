@@ -105,7 +105,7 @@ void ESCImageManager::dither(const QImage& pixels, char* stripes, int stripeSize
                     e -= 255;
                     column[x * bytesPerColumn] |= bit;
                 }
-                const int q = e / 16;
+                const int q = e >> 4; // e / 16: the error is never negative
                 current[x + 1] += 7 * q;
                 next[x] += 5 * q;
                 next[x - 1] += 3 * q;
@@ -118,7 +118,7 @@ void ESCImageManager::dither(const QImage& pixels, char* stripes, int stripeSize
                     e -= 255;
                     column[x * bytesPerColumn] |= bit;
                 }
-                const int q = e / 16;
+                const int q = e >> 4; // e / 16: the error is never negative
                 current[x - 1] += 7 * q;
                 next[x] += 5 * q;
                 next[x + 1] += 3 * q;
