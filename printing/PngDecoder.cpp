@@ -21,43 +21,56 @@ bool isCritical(const uchar* type)
     return (type[0] & 0x20) == 0;
 }
 
-// Undoes one row's filter in place; prior is the previous unfiltered row (zeros for the first).
-bool unfilter(uchar filter, uchar* row, const uchar* prior, int length, int bpp)
+int paeth(int a, int b, int c)
+{
+    const int pa = std::abs(b - c);
+    const int pb = std::abs(a - c);
+    const int pc = std::abs(a + b - 2 * c);
+    return (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+}
+
+// Undoes one row's filter in place; prior is the previous unfiltered row (zeros for
+// the first). The channels of a pixel are independent chains; with the pixel size
+// known at compile time they run side by side.
+template <int bpp>
+bool unfilterRow(uchar filter, uchar* row, const uchar* prior, int length)
 {
     switch (filter) {
     case 0: // None
         return true;
     case 1: // Sub
-        for (int i = bpp; i < length; ++i)
-            row[i] = uchar(row[i] + row[i - bpp]);
+        for (int i = bpp; i < length; i += bpp)
+            for (int c = 0; c < bpp; ++c)
+                row[i + c] = uchar(row[i + c] + row[i + c - bpp]);
         return true;
     case 2: // Up
         for (int i = 0; i < length; ++i)
             row[i] = uchar(row[i] + prior[i]);
         return true;
     case 3: // Average
-        for (int i = 0; i < bpp; ++i)
-            row[i] = uchar(row[i] + (prior[i] >> 1));
-        for (int i = bpp; i < length; ++i)
-            row[i] = uchar(row[i] + ((row[i - bpp] + prior[i]) >> 1));
+        for (int c = 0; c < bpp; ++c)
+            row[c] = uchar(row[c] + (prior[c] >> 1));
+        for (int i = bpp; i < length; i += bpp)
+            for (int c = 0; c < bpp; ++c)
+                row[i + c] = uchar(row[i + c] + ((row[i + c - bpp] + prior[i + c]) >> 1));
         return true;
     case 4: // Paeth
-        for (int i = 0; i < bpp; ++i)
-            row[i] = uchar(row[i] + prior[i]);
-        for (int i = bpp; i < length; ++i) {
-            const int a = row[i - bpp];
-            const int b = prior[i];
-            const int c = prior[i - bpp];
-            const int pa = std::abs(b - c);
-            const int pb = std::abs(a - c);
-            const int pc = std::abs(a + b - 2 * c);
-            const int predictor = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
-            row[i] = uchar(row[i] + predictor);
-        }
+        for (int c = 0; c < bpp; ++c)
+            row[c] = uchar(row[c] + prior[c]);
+        for (int i = bpp; i < length; i += bpp)
+            for (int c = 0; c < bpp; ++c)
+                row[i + c] = uchar(row[i + c] + paeth(row[i + c - bpp], prior[i + c], prior[i + c - bpp]));
         return true;
     default:
         return false;
     }
+}
+
+bool unfilter(uchar filter, uchar* row, const uchar* prior, int length, int bpp)
+{
+    return bpp == 1   ? unfilterRow<1>(filter, row, prior, length)
+           : bpp == 3 ? unfilterRow<3>(filter, row, prior, length)
+                      : unfilterRow<4>(filter, row, prior, length);
 }
 
 } // namespace
