@@ -3,6 +3,8 @@
 #include "support/RenderSupport.h"
 #include "support/TestMain.h"
 
+#include <QFile>
+#include <QJsonObject>
 #include <QUuid>
 
 using RenderSupport::hex;
@@ -52,91 +54,30 @@ private slots:
     void printerNotReady();
 };
 
+// Golden jobs: jobs.json beside this file holds each job with the bytes it must render to.
 void TestPrintJob::operations_data()
 {
     QTest::addColumn<bool>("compatibility");
-    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QJsonArray>("operations");
     QTest::addColumn<QByteArray>("bytes");
-
-    const struct
-    {
-        const char* name;
-        bool compatibility;
-        const char* json;
-        const char* bytes;
-    } rows[] = {
-        {"unknown and malformed elements", false, R"([{"op":"nope"}, 5, "text", {"data":"x"}, {"op":7}])", "1B 40"},
-        {"compatibility sends no initialise", true, R"([{"op":"nope"}])", ""},
-        {"cut feeds by default", false, R"([{"op":"cut","data":"full"}])", "1B 40 | 1D 56 42 0A"},
-        {"cut no_feed", false, R"([{"op":"cut","data":"no_feed"}])", "1B 40 | 1D 56 31"},
-        {"cut no_feed is case-sensitive", false, R"([{"op":"cut","data":"No_Feed"}])", "1B 40 | 1D 56 42 0A"},
-        {"cut needs a string", false, R"([{"op":"cut","data":true}])", "1B 40"},
-        {"settings without hasCutter", false, R"([{"op":"settings","data":{}},{"op":"cut","data":"x"}])", "1B 40"},
-        {"settings with hasCutter", false, R"([{"op":"settings","data":{"hasCutter":true}},{"op":"cut","data":"x"}])",
-         "1B 40 | 1D 56 42 0A"},
-        {"settings of wrong type ignored", false, R"([{"op":"settings","data":[1]},{"op":"cut","data":"x"}])",
-         "1B 40 | 1D 56 42 0A"},
-        {"pulse defaults", false, R"([{"op":"pulse","data":{}}])", "1B 40 | 1B 70 00 32 FA"},
-        {"pulse values", false, R"([{"op":"pulse","data":{"drawer":1,"pulse":120}}])", "1B 40 | 1B 70 01 78 FA"},
-        {"pulse limits", false, R"([{"op":"pulse","data":{"drawer":1,"pulse":250}}])", "1B 40 | 1B 70 01 FA FA"},
-        {"pulse out of range", false,
-         R"([{"op":"pulse","data":{"drawer":2,"pulse":300}},{"op":"pulse","data":{"pulse":10}}])",
-         "1B 40 | 1B 70 00 32 FA | 1B 70 00 32 FA"},
-        {"pulse without drawer", false, R"([{"op":"settings","data":{"hasCutter":true}},{"op":"pulse","data":{}}])",
-         "1B 40"},
-        {"alignment", false, R"([{"op":"alignment","data":1},{"op":"alignment","data":1},{"op":"alignment","data":2}])",
-         "1B 40 | 1B 61 01 | 1B 61 02"},
-        {"alignment first 0 is sent", false, R"([{"op":"alignment","data":0}])", "1B 40 | 1B 61 00"},
-        {"alignment out of range", false,
-         R"([{"op":"alignment","data":1},{"op":"alignment","data":5},{"op":"alignment","data":-1},{"op":"alignment","data":"2"}])",
-         "1B 40 | 1B 61 01 | 1B 61 00"},
-        {"style", false, R"([{"op":"style","data":{"emphasized":true}},{"op":"style","data":{"emphasized":true}}])",
-         "1B 40 | 1B 21 08"},
-        {"style off at start sends nothing", false, R"([{"op":"style","data":{"emphasized":false}}])", "1B 40"},
-        {"style both", false, R"([{"op":"style","data":{"emphasized":true,"underlined":true}}])", "1B 40 | 1B 21 88"},
-        {"double", false,
-         R"([{"op":"double","data":{"height":true}},{"op":"double","data":{"width":true}},{"op":"double","data":{"width":true,"height":true}}])",
-         "1B 40 | 1B 21 10 | 1B 21 20 | 1B 21 30"},
-        {"condensed needs a bool", false, R"([{"op":"condensed","data":1},{"op":"condensed","data":true}])",
-         "1B 40 | 1B 21 01"},
-        {"print mode carries every flag", false,
-         R"([{"op":"condensed","data":true},{"op":"style","data":{"underlined":true}},{"op":"double","data":{"width":true}}])",
-         "1B 40 | 1B 21 01 | 1B 21 81 | 1B 21 A1"},
-        {"text", false, R"([{"op":"text","data":"Olá\n"},{"op":"text","data":5}])", "1B 40 | 1B 74 00 4F 6C A0 0A"},
-        {"double width halves the line", false,
-         R"([{"op":"double","data":{"width":true}},{"op":"text","data":"aaaaaaaaaaaaaaaaaaaaaaaaaa"}])",
-         "1B 40 | 1B 21 20 | 1B 74 00 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 0A 61 "
-         "61"},
-        {"condensed double width", false,
-         R"([{"op":"condensed","data":true},{"op":"double","data":{"width":true}},{"op":"text","data":"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"}])",
-         "1B 40 | 1B 21 01 | 1B 21 21 | 1B 74 00 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 "
-         "61 61 61 61 61 61 61 61 61 0A 61"},
-        {"folding", false, R"([{"op":"settings","data":{"replaceAccentedChars":true}},{"op":"text","data":"€ ã"}])",
-         "1B 40 | 1B 74 00 20 20 61"},
-        {"euro without folding", false, R"([{"op":"text","data":"€"}])", "1B 40 | 1B 74 00 1B 74 10 80 1B 74 00"},
-        {"alternative charset", false,
-         R"([{"op":"settings","data":{"alternativeCharset":true}},{"op":"text","data":"€"}])",
-         "1B 40 | 1B 74 00 1B 74 13 D5 1B 74 00"},
-        {"folded width counts folded text", false,
-         R"([{"op":"settings","data":{"replaceAccentedChars":true,"normalLineWidth":4}},{"op":"text","data":"ÆÆÆ"}])",
-         "1B 40 | 1B 74 00 41 45 41 45 0A 41 45"},
-        {"image resets styles", false,
-         R"([{"op":"style","data":{"emphasized":true}},{"op":"settings","data":{"imagePrintMode":2}},{"op":"image","data":""},{"op":"style","data":{"emphasized":true}}])",
-         "1B 40 | 1B 21 08 | 1B 40 | 1B 21 08"},
-        {"compatibility keeps styles after image", true,
-         R"([{"op":"style","data":{"emphasized":true}},{"op":"settings","data":{"imagePrintMode":2}},{"op":"image","data":""},{"op":"style","data":{"emphasized":true}}])",
-         "1B 21 08"},
-    };
-    for (const auto& row : rows)
-        QTest::newRow(row.name) << row.compatibility << QByteArray(row.json) << hex(row.bytes);
+    QFile file(QFINDTESTDATA("jobs.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+    QVERIFY(rows.size() >= 32);
+    for (const QJsonValue& value : rows) {
+        const QJsonObject row = value.toObject();
+        QTest::newRow(qPrintable(row.value("name").toString()))
+            << row.value("compatibility").toBool() << row.value("job").toArray()
+            << hex(row.value("bytes").toString().toLatin1().constData());
+    }
 }
 
 void TestPrintJob::operations()
 {
     QFETCH(bool, compatibility);
-    QFETCH(QByteArray, json);
+    QFETCH(QJsonArray, operations);
     QFETCH(QByteArray, bytes);
-    QCOMPARE(RenderSupport::render(job(json.constData()), compatibility).toHex(' '), bytes.toHex(' '));
+    QCOMPARE(RenderSupport::render(operations, compatibility).toHex(' '), bytes.toHex(' '));
 }
 
 void TestPrintJob::wrapText_data()
