@@ -47,6 +47,8 @@ class TestImageRendering : public QObject
 private slots:
     void goldenImages_data();
     void goldenImages();
+    void ditherAgainstReference_data();
+    void ditherAgainstReference();
     void base64_data();
     void base64();
     void pngFastPath_data();
@@ -103,6 +105,39 @@ void TestImageRendering::goldenImages()
     QFETCH(bool, compatibility);
     QFETCH(QByteArray, bytes);
     QCOMPARE(RenderSupport::render(operations, compatibility).toHex(' '), bytes.toHex(' '));
+}
+
+// Golden bytes from a plain transcription of the rasterising rules (written apart from
+// this code, in Python) for a 7 x 30 colour pattern: odd width, both scan directions,
+// several stripes, and a last stripe that is only partly filled.
+void TestImageRendering::ditherAgainstReference_data()
+{
+    QTest::addColumn<bool>("highDensity");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("24-dot")
+        << true
+        << hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 75 54 00 ED 55 54 15 40 03 50 03 FE 01 FE ED FB "
+               "F5 10 0A 08 80 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 B8 00 00 D4 00 00 28 00 00 "
+               "80 00 00 0C 00 00 1B 64 00");
+    QTest::newRow("8-dot") << false
+                           << hex("1D 50 00 00 1B 33 00 1B 2A 00 07 00 75 ED 15 50 01 FB 0A 1B 64 00 1B 2A 00 07 00 54 "
+                                  "55 40 03 FE F5 08 1B 64 00 1B 2A 00 07 00 00 54 03 FE ED 10 80 1B 64 00 1B 2A 00 07 "
+                                  "00 00 A4 B8 D4 28 80 0C 1B 64 00");
+}
+
+void TestImageRendering::ditherAgainstReference()
+{
+    QFETCH(bool, highDensity);
+    QFETCH(QByteArray, bytes);
+    QImage pattern(7, 30, QImage::Format_RGB32);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 7; ++x)
+            pattern.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * 53 + y * 7) % 256, (x * 19 + y * 29) % 256));
+    for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888, QImage::Format_ARGB32}) {
+        ESCImageManager manager;
+        manager.setImage(pattern.convertToFormat(format), 7, 30, highDensity, 0, false);
+        QCOMPARE(manager.render().toHex(' '), bytes.toHex(' '));
+    }
 }
 
 void TestImageRendering::base64_data()
