@@ -22,7 +22,8 @@ QByteArray open(int type)
     case 1:
         return QByteArrayLiteral("P001" "00" "1" "333" "04" "9782");
     case 2:
-        return QByteArrayLiteral("S000" "10" "0000" "0" "1" "1");
+        // Twelve characters, as the terminal expects them.
+        return QByteArrayLiteral("S00010000011");
     }
     return {};
 }
@@ -33,7 +34,7 @@ QByteArray close(int type)
     case 1:
         return QByteArrayLiteral("P042" "1" "0" "1" "333" "04" "9782");
     case 2:
-        return QByteArrayLiteral("S001" "10" "0000" "0" "1" "1");
+        return QByteArrayLiteral("S00110000011");
     }
     return {};
 }

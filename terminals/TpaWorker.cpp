@@ -88,6 +88,7 @@ bool TpaWorker::openPort()
     m_awaitingCheckByte = false;
     m_receiveBuffer.clear();
     m_pollOutstanding = false;
+    m_pollAnswerAwaited = false;
     return true;
 }
 
@@ -105,6 +106,7 @@ void TpaWorker::loopStatusCheck()
     if (!m_inTransaction && m_pendingCommand.isEmpty()) {
         m_loopTimer->start(m_timings.idlePoll);
         armPollTimer();
+        m_pollAnswerAwaited = true;
         sendCommand(statusRequest());
         return;
     }
@@ -194,10 +196,11 @@ void TpaWorker::errorOcurred(QSerialPort::SerialPortError error)
             emit setLastStatus(TpaStatus::Timeout);
             finishTransaction();
         }
-    } else if (error == QSerialPort::ResourceError && !m_portLostQueued) {
+    } else if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && !m_portLostQueued) {
         // The device is gone (unplugged, or the other end of a pseudo-terminal
-        // closed). A dead descriptor keeps signalling, so close it; not from
-        // inside the port's own notification, hence queued.
+        // closed; a hung-up line reads as end of file, a ReadError). A dead
+        // descriptor keeps signalling, so close it; not from inside the port's
+        // own notification, hence queued.
         m_portLostQueued = true;
         QMetaObject::invokeMethod(this, &TpaWorker::portLost, Qt::QueuedConnection);
     }
@@ -215,6 +218,7 @@ void TpaWorker::portLost()
     m_awaitingCheckByte = false;
     m_receiveBuffer.clear();
     m_pollOutstanding = false;
+    m_pollAnswerAwaited = false;
     abandonCommand();
     if (m_transactionTimer)
         m_transactionTimer->stop();

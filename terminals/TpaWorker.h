@@ -63,6 +63,10 @@ protected:
     void finishTransaction();
     bool hasPendingCommand() const { return !m_pendingCommand.isEmpty(); }
     void setPollOutstanding(bool value) { m_pollOutstanding = value; }
+    // A status request went out and its answer has not come yet (whether or
+    // not the family waits for it before sending a command).
+    bool pollAnswerAwaited() const { return m_pollAnswerAwaited; }
+    void setPollAnswerAwaited(bool value) { m_pollAnswerAwaited = value; }
 
 private:
     bool openPort();
@@ -88,4 +92,5 @@ private:
     QTimer* m_transactionTimer = nullptr;
     TpaTimings m_timings;
     bool m_portLostQueued = false;
+    bool m_pollAnswerAwaited = false;
 };

@@ -57,6 +57,7 @@ void TpaWorkerIngenico::interpretMessage(const QString& text)
     const QString code = text.left(4);
     if (code == QLatin1String("M000")) {
         setPollOutstanding(false);
+        setPollAnswerAwaited(false);
         if (hasPendingCommand())
             loopStatusCheck();
     } else if (code == QLatin1String("M001")) {

@@ -72,6 +72,13 @@ void TpaWorkerNewnote::interpretMessage(const QString& text)
     const QString code = text.left(4);
     if (code == QLatin1String("M001")) {
         setPollOutstanding(false);
+        const bool answersPoll = pollAnswerAwaited();
+        setPollAnswerAwaited(false);
+        // A command goes out without waiting for the answer to the poll before
+        // it; that late answer must not end the command's transaction, or its
+        // result would reach nobody.
+        if (inTransaction() && answersPoll)
+            return;
         finishTransaction();
     } else if (code == QLatin1String("S000") || code == QLatin1String("S001") || code == QLatin1String("C000") ||
                code == QLatin1String("C002")) {
