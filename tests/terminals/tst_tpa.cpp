@@ -7,7 +7,10 @@
 #include "terminals/Tpa.h"
 #include "terminals/TpaStatus.h"
 
+#include <QProcess>
 #include <QSettings>
+#include <QThread>
+#include <atomic>
 #include <memory>
 
 using Outcome = TerminalSimulator::Outcome;
@@ -63,6 +66,9 @@ private slots:
     void purchase();
     void twoCallers_data();
     void twoCallers();
+    void newnoteHasNoMenu();
+    void concurrentReaders();
+    void simulatorProgram();
     void deadPort();
     void portVanishesMidTransaction();
 };
@@ -301,6 +307,104 @@ void TestTpa::twoCallers()
     QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
     QCOMPARE(tpa->takeTransactionStatuses(CallerB), (QStringList{TpaStatus::CommandAdded, QStringLiteral("P14200")}));
     QVERIFY(tpa->takeTransactionStatuses(CallerA).isEmpty());
+}
+
+void TestTpa::newnoteHasNoMenu()
+{
+    TerminalSimulator sim(2);
+    QVERIFY(sim.open());
+    auto tpa = makeTpa(2, sim.portPath());
+    QVERIFY(waitUntilPolled(*tpa, 2));
+    QSignalSpy sent(tpa.get(), &Tpa::sendMessage);
+    tpa->sendOpenMenu(CallerA);
+    tpa->sendReprintLastReceipt(CallerA);
+    QCOMPARE(sent.count(), 0);
+    // Nothing runs, so nobody is told the terminal is busy.
+    QVERIFY(!tpa->isInTransaction());
+    QCOMPARE(tpa->statusFor(CallerB), statusAnswer(2));
+    QTest::qWait(100);
+    QCOMPARE(sim.messages().size(), 1);
+}
+
+void TestTpa::concurrentReaders()
+{
+    // The web API reads from its connection threads while the worker's reports
+    // change the state on this thread.
+    TerminalSimulator sim(1);
+    sim.setStepInterval(20);
+    QVERIFY(sim.open());
+    auto tpa = makeTpa(1, sim.portPath());
+    QVERIFY(waitUntilPolled(*tpa, 1));
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    QList<QThread*> readers;
+    for (int i = 0; i < 4; ++i) {
+        const QString caller = QStringLiteral("reader-%1").arg(i);
+        readers.append(QThread::create([&tpa, &stop, &reads, caller] {
+            while (!stop) {
+                tpa->statusFor(caller);
+                tpa->takeTransactionStatuses(caller);
+                tpa->clearTransactionStatuses(caller);
+                tpa->isInTransaction();
+                tpa->lastTransactionStatus();
+                tpa->available();
+                ++reads;
+            }
+        }));
+        readers.last()->start();
+    }
+    for (int round = 0; round < 3; ++round) {
+        tpa->sendPurchase(CallerA, QStringLiteral("2.00"));
+        QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
+        QCOMPARE(tpa->takeTransactionStatuses(CallerA).last(), QStringLiteral("P1510000000200"));
+    }
+    stop = true;
+    for (QThread* reader : readers) {
+        QVERIFY(reader->wait(5000));
+        delete reader;
+    }
+    QVERIFY(reads > 0);
+}
+
+void TestTpa::simulatorProgram()
+{
+    // The program integrators run, found through the environment like a plugged-in terminal.
+    const QString program = qEnvironmentVariable("QLK_BUILD_DIR") + QStringLiteral("/tpa-simulator");
+    if (!QFile::exists(program))
+        QSKIP("the simulator program is not built");
+    QProcess simulator;
+    simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    simulator.start(program, {"--family", "1", "--outcomes", "decline,approve", "--step-ms", "20", "--quiet"});
+    QVERIFY(simulator.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(simulator.canReadLine(), 10000);
+    const QString path = QString::fromLocal8Bit(simulator.readLine()).trimmed();
+    QTRY_VERIFY(simulator.canReadLine());
+    const QString line = QString::fromLocal8Bit(simulator.readLine()).trimmed();
+    QCOMPARE(line, QStringLiteral("QUORVA_LINK_SIMULATED_PORTS=%1=0B00:0060").arg(path));
+
+    qputenv(SerialPortDescription::SimulatedPortsVariable, line.section('=', 1).toLocal8Bit());
+    SerialPortDescription found;
+    for (const SerialPortDescription& port : SerialPortDescription::availablePorts()) {
+        if (port.systemLocation() == path)
+            found = port;
+    }
+    qunsetenv(SerialPortDescription::SimulatedPortsVariable);
+    QVERIFY(!found.isNull());
+    QCOMPARE(Tpa::terminalType(found.vendorIdentifier()), 1);
+
+    Tpa tpa(found, Tpa::terminalType(found.vendorIdentifier()), nullptr, TerminalTest::timings());
+    QVERIFY(waitUntilPolled(tpa, 1));
+    tpa.sendPurchase(CallerA, QStringLiteral("7"));
+    QTRY_VERIFY_WITH_TIMEOUT(!tpa.isInTransaction(), 10000);
+    QCOMPARE(tpa.takeTransactionStatuses(CallerA).last(), QStringLiteral("P2510500000007"));
+    tpa.sendPurchase(CallerA, QStringLiteral("7"));
+    QTRY_VERIFY_WITH_TIMEOUT(!tpa.isInTransaction(), 10000);
+    QCOMPARE(tpa.takeTransactionStatuses(CallerA).last(), QStringLiteral("P1510000000007"));
+
+    simulator.terminate();
+    QVERIFY(simulator.waitForFinished(5000));
+    QCOMPARE(simulator.exitStatus(), QProcess::NormalExit);
 }
 
 void TestTpa::deadPort()
