@@ -15,8 +15,7 @@ SerialPortDescription::SerialPortDescription(const QSerialPortInfo& info)
     , m_productIdentifier(info.productIdentifier())
     , m_hasVendorIdentifier(info.hasVendorIdentifier())
     , m_hasProductIdentifier(info.hasProductIdentifier())
-{
-}
+{}
 
 SerialPortDescription SerialPortDescription::simulated(const QString& path, quint16 vendorIdentifier,
                                                        quint16 productIdentifier)

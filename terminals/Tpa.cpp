@@ -6,10 +6,10 @@
 #include "TpaWorkerNewnote.h"
 
 #include <QCryptographicHash>
-#include <algorithm>
 #include <QMutexLocker>
 #include <QSettings>
 #include <QThread>
+#include <algorithm>
 
 Tpa::Tpa(const SerialPortDescription& port, int type, QObject* parent, const TpaTimings& timings)
     : QObject(parent)
@@ -93,9 +93,8 @@ QString Tpa::name() const
 bool Tpa::state() const
 {
     const QList<SerialPortDescription> ports = SerialPortDescription::availablePorts();
-    return std::any_of(ports.cbegin(), ports.cend(), [this](const SerialPortDescription& port) {
-        return port.portName() == m_portInfo.portName();
-    });
+    return std::any_of(ports.cbegin(), ports.cend(),
+                       [this](const SerialPortDescription& port) { return port.portName() == m_portInfo.portName(); });
 }
 
 bool Tpa::available() const
@@ -211,8 +210,7 @@ void Tpa::sendPurchase(const QString& callerId, const QString& amount)
     issueCommand(callerId, TpaMessages::purchase(m_type, amount));
 }
 
-void Tpa::sendRefund(const QString& callerId, const QString& reference, const QString& dateTime,
-                     const QString& amount)
+void Tpa::sendRefund(const QString& callerId, const QString& reference, const QString& dateTime, const QString& amount)
 {
     issueCommand(callerId, TpaMessages::refund(m_type, reference, dateTime, amount));
 }

@@ -64,8 +64,7 @@ public:
     void sendOpen(const QString& callerId);
     void sendClose(const QString& callerId);
     void sendPurchase(const QString& callerId, const QString& amount);
-    void sendRefund(const QString& callerId, const QString& reference, const QString& dateTime,
-                    const QString& amount);
+    void sendRefund(const QString& callerId, const QString& reference, const QString& dateTime, const QString& amount);
     void sendOpenMenu(const QString& callerId);
     void sendReprintLastReceipt(const QString& callerId);
 

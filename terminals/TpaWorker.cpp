@@ -15,8 +15,7 @@ TpaWorker::TpaWorker(const SerialPortDescription& port, const TpaTimings& timing
     : QObject(parent)
     , m_portInfo(port)
     , m_timings(timings)
-{
-}
+{}
 
 TpaWorker::~TpaWorker() = default;
 

@@ -5,8 +5,7 @@
 
 TpaWorkerIngenico::TpaWorkerIngenico(const SerialPortDescription& port, const TpaTimings& timings, QObject* parent)
     : TpaWorker(port, timings, parent)
-{
-}
+{}
 
 QByteArray TpaWorkerIngenico::frame(const QByteArray& message) const
 {
@@ -49,11 +48,11 @@ void TpaWorkerIngenico::interpretMessage(const QString& text)
 {
     // Codes with which the terminal ends a transaction (results of open, close,
     // purchase and refund, and the end of the menu).
-    static const QSet<QString> finalCodes = {
-        QStringLiteral("P101"), QStringLiteral("P102"), QStringLiteral("P001"), QStringLiteral("P142"),
-        QStringLiteral("P042"), QStringLiteral("P051"), QStringLiteral("P151"), QStringLiteral("P251"),
-        QStringLiteral("P155"), QStringLiteral("P061"), QStringLiteral("P161"), QStringLiteral("P261"),
-        QStringLiteral("M005")};
+    static const QSet<QString> finalCodes = {QStringLiteral("P101"), QStringLiteral("P102"), QStringLiteral("P001"),
+                                             QStringLiteral("P142"), QStringLiteral("P042"), QStringLiteral("P051"),
+                                             QStringLiteral("P151"), QStringLiteral("P251"), QStringLiteral("P155"),
+                                             QStringLiteral("P061"), QStringLiteral("P161"), QStringLiteral("P261"),
+                                             QStringLiteral("M005")};
     const QString code = text.left(4);
     if (code == QLatin1String("M000")) {
         setPollOutstanding(false);

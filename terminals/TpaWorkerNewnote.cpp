@@ -4,8 +4,7 @@
 
 TpaWorkerNewnote::TpaWorkerNewnote(const SerialPortDescription& port, const TpaTimings& timings, QObject* parent)
     : TpaWorker(port, timings, parent)
-{
-}
+{}
 
 QByteArray TpaWorkerNewnote::frame(const QByteArray& message) const
 {

@@ -9,7 +9,9 @@
 class PtyLink
 {
 public:
-    PtyLink() : m_path(m_dir.filePath(QStringLiteral("ttyTPA0"))) {}
+    PtyLink()
+        : m_path(m_dir.filePath(QStringLiteral("ttyTPA0")))
+    {}
     ~PtyLink() { unlink(); }
 
     QString path() const { return m_path; }

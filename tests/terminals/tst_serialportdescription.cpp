@@ -27,8 +27,8 @@ void TestSerialPortDescription::parse_data()
     QTest::newRow("two, spaces, 0x and lower case")
         << " /tmp/a=0x0403:6001 , /tmp/b=1e0e:9001" << QStringList{"/tmp/a", "/tmp/b"}
         << QList<int>{0x0403, 0x6001, 0x1E0E, 0x9001} << 0;
-    QTest::newRow("equals sign in the path") << "/tmp/x=y=079B:0028" << QStringList{"/tmp/x=y"}
-                                             << QList<int>{0x079B, 0x28} << 0;
+    QTest::newRow("equals sign in the path")
+        << "/tmp/x=y=079B:0028" << QStringList{"/tmp/x=y"} << QList<int>{0x079B, 0x28} << 0;
     QTest::newRow("malformed entries skipped")
         << "/tmp/a=0B00,/tmp/b=GGGG:0001,=0B00:0001,/tmp/c=12345:1,/tmp/d=0B00:0001" << QStringList{"/tmp/d"}
         << QList<int>{0x0B00, 0x1} << 4;

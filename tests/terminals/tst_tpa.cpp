@@ -105,7 +105,8 @@ void TestTpa::nameKeyAndAvailability()
     first->setAvailable(false);
     const QString key = QStringLiteral("tpa/") + Tpa::terminalKey(0x0B00, 0x0060);
     QCOMPARE(QSettings().value(key).toBool(), false);
-    QSettings file(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quorva"), QStringLiteral("QuorvaLink"));
+    QSettings file(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quorva"),
+                   QStringLiteral("QuorvaLink"));
     QCOMPARE(file.value(key, true).toBool(), false);
 
     // Same device model on another port: same key, same stored choice.
@@ -164,8 +165,8 @@ void TestTpa::frames_data()
     QTest::newRow("1 status request") << 1 << "poll" << hex("024d30303030354c423032303030300377");
     QTest::newRow("1 open") << 1 << "open" << hex("02503030313030313333333034393738320360");
     QTest::newRow("1 close") << 1 << "close" << hex("02503034323130313333333034393738320366");
-    QTest::newRow("1 purchase 12.50")
-        << 1 << "purchase" << hex("025030353130303133333330343937383230303030313235300363");
+    QTest::newRow("1 purchase 12.50") << 1 << "purchase"
+                                      << hex("025030353130303133333330343937383230303030313235300363");
     QTest::newRow("1 refund") << 1 << "refund"
                               << hex("025030363130303133333330323937383230303030313235305245463132333230323430333031"
                                      "3134303530390308");
@@ -446,9 +447,12 @@ void TestTpa::portVanishesMidTransaction()
     QVERIFY(waitUntilPolled(*tpa, 2));
 
     tpa->sendPurchase(CallerA, QStringLiteral("3.00"));
-    QVERIFY(waitForMessage(*sim, "C000100000" "00000300" "00001000" "\x0b\x9f\x1c" + QByteArray(1, '\0') +
-                                     "\x9a" + QByteArray(1, '\0') + "\x9f\x21" + QByteArray(1, '\0') + "\x9f\x02" +
-                                     QByteArray(1, '\0')));
+    QVERIFY(waitForMessage(*sim, "C000100000"
+                                 "00000300"
+                                 "00001000"
+                                 "\x0b\x9f\x1c" +
+                                     QByteArray(1, '\0') + "\x9a" + QByteArray(1, '\0') + "\x9f\x21" +
+                                     QByteArray(1, '\0') + "\x9f\x02" + QByteArray(1, '\0')));
     sim.reset(); // the device is unplugged
     link.unlink();
     QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);

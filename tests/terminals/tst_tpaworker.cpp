@@ -60,10 +60,7 @@ struct Rig
     {
         return transactionStatus->isEmpty() ? QString() : transactionStatus->last().at(0).toString();
     }
-    bool endedTransaction() const
-    {
-        return !inTransaction->isEmpty() && !inTransaction->last().at(0).toBool();
-    }
+    bool endedTransaction() const { return !inTransaction->isEmpty() && !inTransaction->last().at(0).toBool(); }
 
     int family;
     TerminalSimulator sim;
@@ -98,36 +95,48 @@ void TestTpaWorker::receive_data()
     QTest::addColumn<int>("family");
     QTest::addColumn<QByteArray>("message");
     QTest::addColumn<QString>("mode");
-    QTest::addColumn<QByteArray>("answer");   // what the worker writes back, exactly
-    QTest::addColumn<QString>("reportedAs");  // "last", "transaction" or "none"
+    QTest::addColumn<QByteArray>("answer");  // what the worker writes back, exactly
+    QTest::addColumn<QString>("reportedAs"); // "last", "transaction" or "none"
     QTest::addColumn<QString>("text");
 
     const QByteArray ack = hex("06");
     const QByteArray nak = hex("15");
-    QTest::newRow("1 good frame") << 1 << QByteArray("M001HELLO") << "good" << ack << "transaction" << "M001HELLO";
-    QTest::newRow("1 bad check byte") << 1 << QByteArray("M001HELLO") << "bad" << nak << "none" << "";
-    QTest::newRow("1 bad, then sent again") << 1 << QByteArray("M001HELLO") << "badThenGood" << nak + ack
-                                            << "transaction" << "M001HELLO";
+    QTest::newRow("1 good frame") << 1 << QByteArray("M001HELLO") << "good" << ack << "transaction"
+                                  << "M001HELLO";
+    QTest::newRow("1 bad check byte") << 1 << QByteArray("M001HELLO") << "bad" << nak << "none"
+                                      << "";
+    QTest::newRow("1 bad, then sent again")
+        << 1 << QByteArray("M001HELLO") << "badThenGood" << nak + ack << "transaction"
+        << "M001HELLO";
     QTest::newRow("1 split over three reads") << 1 << QByteArray("M001HELLO") << "split" << ack << "transaction"
                                               << "M001HELLO";
     QTest::newRow("1 noise before STX") << 1 << QByteArray("M001HELLO") << "garbage" << ack << "transaction"
                                         << "M001HELLO";
-    QTest::newRow("1 status answer") << 1 << QByteArray("M00000") << "good" << ack << "last" << "M00000";
+    QTest::newRow("1 status answer") << 1 << QByteArray("M00000") << "good" << ack << "last"
+                                     << "M00000";
     QTest::newRow("1 text ends at a zero byte") << 1 << QByteArray("M001AB\0CD", 9) << "good" << ack << "transaction"
                                                 << "M001AB";
     // M025 is confirmed with the framed message M025000.
-    QTest::newRow("1 M025 answered") << 1 << QByteArray("M025CONFIRME") << "good"
-                                     << ack + hex("024d3032353030300349") << "transaction" << "M025CONFIRME";
-    QTest::newRow("2 good frame") << 2 << QByteArray("D000TEXTO") << "good" << ack << "transaction" << "D000TEXTO";
-    QTest::newRow("2 bad check byte") << 2 << QByteArray("D000TEXTO") << "bad" << nak << "none" << "";
+    QTest::newRow("1 M025 answered") << 1 << QByteArray("M025CONFIRME") << "good" << ack + hex("024d3032353030300349")
+                                     << "transaction"
+                                     << "M025CONFIRME";
+    QTest::newRow("2 good frame") << 2 << QByteArray("D000TEXTO") << "good" << ack << "transaction"
+                                  << "D000TEXTO";
+    QTest::newRow("2 bad check byte") << 2 << QByteArray("D000TEXTO") << "bad" << nak << "none"
+                                      << "";
     QTest::newRow("2 split over three reads") << 2 << QByteArray("D000TEXTO") << "split" << ack << "transaction"
                                               << "D000TEXTO";
     QTest::newRow("2 noise before DLE STX") << 2 << QByteArray("D000TEXTO") << "garbage" << ack << "transaction"
                                             << "D000TEXTO";
     // The DLE before ETX is collected with the frame and removed from the text.
-    QTest::newRow("2 status answer") << 2 << QByteArray("M00100") << "good" << ack << "last" << "M00100";
-    QTest::newRow("2 tag bytes removed") << 2 << QByteArray("D000PAGO\x9F\x02\x08" "00001250\x9F\x1C\x00(T)!", 26)
-                                         << "good" << ack << "transaction" << "D000PAGO00001250(T";
+    QTest::newRow("2 status answer") << 2 << QByteArray("M00100") << "good" << ack << "last"
+                                     << "M00100";
+    QTest::newRow("2 tag bytes removed") << 2
+                                         << QByteArray("D000PAGO\x9F\x02\x08"
+                                                       "00001250\x9F\x1C\x00(T)!",
+                                                       26)
+                                         << "good" << ack << "transaction"
+                                         << "D000PAGO00001250(T";
 }
 
 void TestTpaWorker::receive()

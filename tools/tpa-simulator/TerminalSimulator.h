@@ -88,8 +88,8 @@ private:
     {
         QByteArray bytes;
         int delayMs = 0;
-        bool endsFrame = true;       // flush owed ACK and NAK bytes after it
-        QByteArray resendOnNak;      // a deliberately bad frame: the good one follows the NAK
+        bool endsFrame = true;  // flush owed ACK and NAK bytes after it
+        QByteArray resendOnNak; // a deliberately bad frame: the good one follows the NAK
     };
 
     void readMaster();
@@ -120,8 +120,8 @@ private:
     QByteArray m_buffer;
 
     QQueue<Chunk> m_chunks;
-    bool m_midFrame = false;   // a frame of ours is partly written
-    QByteArray m_owedControl;  // ACK and NAK bytes held back until our frame is whole
+    bool m_midFrame = false;  // a frame of ours is partly written
+    QByteArray m_owedControl; // ACK and NAK bytes held back until our frame is whole
     QByteArray m_waitingNakFor;
 
     QByteArray m_received;

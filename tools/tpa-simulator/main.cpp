@@ -43,8 +43,8 @@ int main(int argc, char* argv[])
                        "badcheck, split, garbage, timeout."),
         QStringLiteral("list"), QStringLiteral("approve"));
     const QCommandLineOption stepOption(QStringLiteral("step-ms"),
-                                        QStringLiteral("Pause before each message of an answer."),
-                                        QStringLiteral("ms"), QStringLiteral("500"));
+                                        QStringLiteral("Pause before each message of an answer."), QStringLiteral("ms"),
+                                        QStringLiteral("500"));
     const QCommandLineOption linkOption(QStringLiteral("link"),
                                         QStringLiteral("Also make a symbolic link with this path to the port."),
                                         QStringLiteral("path"));
