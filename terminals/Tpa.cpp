@@ -6,7 +6,6 @@
 #include "TpaWorkerNewnote.h"
 
 #include <QCryptographicHash>
-#include <QMutexLocker>
 #include <QSettings>
 #include <QThread>
 #include <algorithm>
@@ -99,14 +98,14 @@ bool Tpa::state() const
 
 bool Tpa::available() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_available;
 }
 
 void Tpa::setAvailable(bool value)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_available = value;
     }
     emit availableChanged(value);
@@ -121,19 +120,19 @@ void Tpa::persistAvailability()
 
 bool Tpa::isInTransaction() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_inTransaction;
 }
 
 QString Tpa::lastStatus() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_lastStatus;
 }
 
 QStringList Tpa::lastTransactionStatus() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_currentCaller >= 0 ? m_transactionStatuses.at(m_currentCaller) : QStringList();
 }
 
@@ -150,7 +149,7 @@ int Tpa::callerIndex(const QString& callerId)
 
 QString Tpa::statusFor(const QString& callerId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const int index = callerIndex(callerId);
     if (m_currentCaller >= 0 && m_currentCaller != index)
         return TpaStatus::Busy;
@@ -159,7 +158,7 @@ QString Tpa::statusFor(const QString& callerId)
 
 QStringList Tpa::takeTransactionStatuses(const QString& callerId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const int index = callerIndex(callerId);
     // While its transaction runs the caller sees the whole growing list; afterwards each status once.
     if (m_inTransaction && m_currentCaller == index)
@@ -171,7 +170,7 @@ QStringList Tpa::takeTransactionStatuses(const QString& callerId)
 
 QStringList Tpa::clearTransactionStatuses(const QString& callerId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const int index = callerIndex(callerId);
     if (m_inTransaction || m_currentCaller >= 0)
         return {};
@@ -183,7 +182,7 @@ QStringList Tpa::clearTransactionStatuses(const QString& callerId)
 void Tpa::issueCommand(const QString& callerId, const QByteArray& command)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         const int index = callerIndex(callerId);
         // A command this type does not have sends nothing, so nothing runs that
         // could make the caller current and the terminal busy for the others.
@@ -228,7 +227,7 @@ void Tpa::sendReprintLastReceipt(const QString& callerId)
 void Tpa::onSetStatus(QString status)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_lastStatus = status;
     }
     emit lastStatusChanged();
@@ -237,7 +236,7 @@ void Tpa::onSetStatus(QString status)
 void Tpa::onSetTransactionStatus(QString transactionStatus)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         // Nobody to deliver it to.
         if (m_currentCaller < 0)
             return;
@@ -248,7 +247,7 @@ void Tpa::onSetTransactionStatus(QString transactionStatus)
 
 void Tpa::onInTransactionChanged(bool inTransaction)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_inTransaction = inTransaction;
     if (!inTransaction)
         m_currentCaller = -1;

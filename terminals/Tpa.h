@@ -5,9 +5,9 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QStringList>
+#include <mutex>
 
 class QThread;
 class TpaWorker;
@@ -95,7 +95,8 @@ private:
     const SerialPortDescription m_portInfo;
     const int m_type;
 
-    mutable QMutex m_mutex;
+    // A standard mutex rather than QMutex: thread sanitizer runs see it.
+    mutable std::mutex m_mutex;
     bool m_available = false;
     QString m_lastStatus;
     QList<QStringList> m_transactionStatuses;
