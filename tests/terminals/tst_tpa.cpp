@@ -235,7 +235,7 @@ void TestTpa::purchase()
     QFETCH(QStringList, statuses);
 
     TerminalSimulator sim(type);
-    sim.setStepInterval(150);
+    sim.setStepInterval(250); // room to look while it runs
     QVERIFY(sim.open());
     auto tpa = makeTpa(type, sim.portPath());
     QVERIFY(waitUntilPolled(*tpa, type));
@@ -274,7 +274,7 @@ void TestTpa::twoCallers()
     QFETCH(bool, clearAfter);
 
     TerminalSimulator sim(1);
-    sim.setStepInterval(150);
+    sim.setStepInterval(500); // room to look while it runs
     QVERIFY(sim.open());
     auto tpa = makeTpa(1, sim.portPath());
     QVERIFY(waitUntilPolled(*tpa, 1));
