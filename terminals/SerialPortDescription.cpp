@@ -50,12 +50,12 @@ QList<SerialPortDescription> SerialPortDescription::availablePorts()
 
 QList<SerialPortDescription> SerialPortDescription::simulatedPorts()
 {
-    const QString spec = qEnvironmentVariable(SimulatedPortsVariable);
-    if (spec.trimmed().isEmpty())
+    const QString list = qEnvironmentVariable(SimulatedPortsVariable);
+    if (list.trimmed().isEmpty())
         return {};
     QStringList errors;
     QList<SerialPortDescription> ports;
-    for (const SerialPortDescription& port : parseSimulatedPorts(spec, &errors)) {
+    for (const SerialPortDescription& port : parseSimulatedPorts(list, &errors)) {
         // A listed path that is gone is treated like an unplugged device.
         if (QFileInfo::exists(port.systemLocation()))
             ports.append(port);
@@ -80,10 +80,10 @@ static bool parseIdentifier(const QString& text, quint16* value)
     return true;
 }
 
-QList<SerialPortDescription> SerialPortDescription::parseSimulatedPorts(const QString& spec, QStringList* errors)
+QList<SerialPortDescription> SerialPortDescription::parseSimulatedPorts(const QString& list, QStringList* errors)
 {
     QList<SerialPortDescription> ports;
-    const QStringList entries = spec.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList entries = list.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString& rawEntry : entries) {
         const QString entry = rawEntry.trimmed();
         if (entry.isEmpty())

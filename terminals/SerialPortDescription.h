@@ -37,7 +37,7 @@ public:
     static QList<SerialPortDescription> simulatedPorts();
     // Parses "PATH=VVVV:PPPP[,PATH=VVVV:PPPP...]" (hex identifiers); malformed
     // entries are skipped and described in errors. Paths are not checked here.
-    static QList<SerialPortDescription> parseSimulatedPorts(const QString& spec, QStringList* errors = nullptr);
+    static QList<SerialPortDescription> parseSimulatedPorts(const QString& list, QStringList* errors = nullptr);
 
     bool isNull() const { return m_portName.isEmpty(); }
     // Short name shown to the user (ttyUSB0 for a real port, the path for a simulated one).

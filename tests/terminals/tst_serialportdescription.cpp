@@ -18,7 +18,7 @@ private slots:
 
 void TestSerialPortDescription::parse_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("list");
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<QList<int>>("ids"); // vendor, product, vendor, product...
     QTest::addColumn<int>("errors");
@@ -39,13 +39,13 @@ void TestSerialPortDescription::parse_data()
 
 void TestSerialPortDescription::parse()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, list);
     QFETCH(QStringList, paths);
     QFETCH(QList<int>, ids);
     QFETCH(int, errors);
 
     QStringList messages;
-    const QList<SerialPortDescription> ports = SerialPortDescription::parseSimulatedPorts(spec, &messages);
+    const QList<SerialPortDescription> ports = SerialPortDescription::parseSimulatedPorts(list, &messages);
     QCOMPARE(messages.size(), errors);
     QCOMPARE(ports.size(), paths.size());
     for (int i = 0; i < ports.size(); ++i) {

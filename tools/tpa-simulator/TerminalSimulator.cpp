@@ -11,6 +11,24 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace {
+
+// Printable bytes as they are, the rest in hex: readable frames in the log.
+QString describe(const QByteArray& bytes)
+{
+    QString text;
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value >= 0x20 && value < 0x7F && value != '\\')
+            text.append(QLatin1Char(byte));
+        else
+            text.append(QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0')));
+    }
+    return text;
+}
+
+} // namespace
+
 TerminalSimulator::TerminalSimulator(int family, QObject* parent)
     : QObject(parent)
     , m_family(family == 2 ? 2 : 1)
@@ -142,7 +160,7 @@ void TerminalSimulator::writeRaw(const QByteArray& bytes)
             break;
         done += n;
     }
-    emit trace(QStringLiteral("-> %1").arg(QString::fromLatin1(bytes.toHex(' '))));
+    emit trace(QStringLiteral("-> %1").arg(describe(bytes)));
 }
 
 void TerminalSimulator::readMaster()
@@ -211,7 +229,7 @@ void TerminalSimulator::handleByte(char byte)
 
 void TerminalSimulator::handleMessage(const QByteArray& message)
 {
-    emit trace(QStringLiteral("<- %1").arg(QString::fromLatin1(message.toHex(' '))));
+    emit trace(QStringLiteral("<- %1").arg(describe(message)));
     m_messages.append(message);
     emit messageReceived(message);
     reply(message);
