@@ -16,6 +16,9 @@ bool CupsSpooler::openPrinter(const QString& printerName)
     m_http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
     if (!m_http)
         return false;
+    // Jobs run under the web API's lock: a scheduler that stops reading or
+    // answering fails the job after a while instead of holding every request.
+    httpSetTimeout(m_http, 30.0, nullptr, nullptr);
     cups_dest_t* dest = cupsGetNamedDest(m_http, m_printer.constData(), nullptr);
     if (!dest) {
         closePrinter();
