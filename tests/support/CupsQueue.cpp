@@ -47,6 +47,15 @@ QList<CupsQueue::Job> CupsQueue::jobs() const
     return result;
 }
 
+int CupsQueue::jobState(int id) const
+{
+    for (const Job& job : jobs()) {
+        if (job.id == id)
+            return job.state;
+    }
+    return 0;
+}
+
 QString CupsQueue::uniqueName(const QString& prefix)
 {
     static QAtomicInt counter;

@@ -33,6 +33,8 @@ public:
 
     // Every job of the queue, finished ones included, oldest first.
     QList<Job> jobs() const;
+    // The state of one job of the queue; 0 when the queue does not list it.
+    int jobState(int id) const;
 
     // A queue name no other test process uses: PREFIX-PID-COUNTER.
     static QString uniqueName(const QString& prefix = QStringLiteral("qlk-test"));
