@@ -38,6 +38,9 @@ bool NativeESCFakeSocket::setPrinter(const QString& printerName)
 
 bool NativeESCFakeSocket::startDocument()
 {
+    // One device, one document: a second start must not orphan the first.
+    if (m_documentStarted)
+        return true;
     if (!m_spooler)
         m_spooler = Spooler::create();
     if (!m_spooler->openPrinter(m_printerName))

@@ -126,13 +126,14 @@ void TestNativeEscFakeSocket::documentReachesQueue()
 void TestNativeEscFakeSocket::documentsAreSeparateJobs()
 {
     const int jobsBefore = m_printer->jobs().size();
-    const QList<QByteArray> documents{"\x1B\x40"
-                                      "first receipt\n",
-                                      "\x1B\x40"
-                                      "second receipt\n"};
+    const int queuedBefore = m_printer->queue().jobs().size();
+    const QList<QByteArray> documents{QByteArray("\x1B\x40") + "first receipt\n",
+                                      QByteArray("\x1B\x40") + "second receipt\n"};
     for (const QByteArray& document : documents) {
         NativeESCFakeSocket device;
         QVERIFY(device.setPrinter(m_printer->queueName()));
+        QVERIFY(device.startDocument());
+        // A second start belongs to the same document.
         QVERIFY(device.startDocument());
         device.write(document.left(4));
         device.write(document.mid(4));
@@ -140,6 +141,7 @@ void TestNativeEscFakeSocket::documentsAreSeparateJobs()
     }
     QVERIFY(m_printer->waitForJobs(jobsBefore + 2));
     QCOMPARE(m_printer->jobs().mid(jobsBefore), documents);
+    QCOMPARE(m_printer->queue().jobs().size(), queuedBefore + 2);
 }
 
 void TestNativeEscFakeSocket::unreadyPrinterGetsNoJob_data()
