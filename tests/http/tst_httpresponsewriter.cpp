@@ -38,22 +38,19 @@ private slots:
             r.write("ab");
             r.write("c", true);
         }) << QByteArray("HTTP/1.1 200 OK\r\nconnection: Close\r\n\r\nabc");
-        QTest::newRow("header order")
+        // Headers in byte order; a name set again replaces the value, another case is another name.
+        QTest::newRow("status and headers")
             << Script([](HttpResponseWriter& r) {
+                   r.setStatus(404, "Not Found");
+                   r.setHeader("X-A", "1");
                    r.setHeader("Content-Type", "text/plain");
                    r.setHeader("Access-Control-Allow-Origin", "*");
-                   r.setHeader("Connection", "keep-alive");
+                   r.setHeader("X-A", 2);
+                   r.setHeader("x-a", "3");
                    r.write("x", true);
                })
-            << QByteArray("HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\nConnection: keep-alive\r\n"
-                          "Content-Length: 1\r\nContent-Type: text/plain\r\n\r\nx");
-        QTest::newRow("replaced and case-distinct headers") << Script([](HttpResponseWriter& r) {
-            r.setStatus(404, "Not Found");
-            r.setHeader("X-A", "1");
-            r.setHeader("X-A", 2);
-            r.setHeader("x-a", "3");
-            r.write(QByteArray(), true);
-        }) << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nX-A: 2\r\nx-a: 3\r\n\r\n");
+            << QByteArray("HTTP/1.1 404 Not Found\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: 1\r\n"
+                          "Content-Type: text/plain\r\nX-A: 2\r\nx-a: 3\r\n\r\nx");
         QTest::newRow("redirect") << Script([](HttpResponseWriter& r) { r.redirect("/x"); })
                                   << QByteArray("HTTP/1.1 303 See Other\r\nContent-Length: 8\r\nLocation: /x\r\n\r\n"
                                                 "Redirect");
