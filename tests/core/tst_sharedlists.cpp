@@ -1,0 +1,60 @@
+#include "core/Notification.h"
+#include "core/PrintClient.h"
+#include "support/TestMain.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+// Connection threads copy the lists and use their entries while the main
+// thread refreshes, expires and deletes them. Run under a sanitizer build to
+// catch races; a plain build catches use of deleted entries by crashing.
+class TestSharedLists : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void notificationsPostedAndReadWhileExpiring()
+    {
+        PrintClient client;
+        std::atomic<bool> stop{false};
+        std::atomic<int> served{0};
+        std::vector<std::thread> connections;
+        for (int t = 0; t < 4; ++t) {
+            connections.emplace_back([&client, &stop, &served, t] {
+                for (int i = 0; !stop; ++i) {
+                    // Every other record is already expired, so each pass removes some.
+                    const QDateTime date = QDateTime::currentDateTime().addSecs(i % 2 ? -5000 : 0);
+                    client.addNotification(Notification::fromJson({{"title", QString::number(t)},
+                                                                   {"subtitle", QString::number(i)},
+                                                                   {"date", date.toString(Notification::dateFormat)}}));
+                    QJsonArray answer;
+                    for (const auto& record : client.notifications())
+                        answer.append(record->toJson());
+                    if (answer.size() > PrintClient::maxNotifications)
+                        qFatal("more than %d notifications", PrintClient::maxNotifications);
+                    ++served;
+                }
+            });
+        }
+
+        QElapsedTimer running;
+        running.start();
+        for (int pass = 0; running.elapsed() < 1500 || served < 1000; ++pass) {
+            QMetaObject::invokeMethod(&client, "checkNotificationDelete");
+            if (pass % 10 == 0)
+                client.setNotifications(client.uiNotifications().mid(5));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        stop = true;
+        for (auto& connection : connections)
+            connection.join();
+        QVERIFY(client.notifications().size() <= PrintClient::maxNotifications);
+    }
+};
+
+QLK_TEST_MAIN_CORE(TestSharedLists)
+#include "tst_sharedlists.moc"
