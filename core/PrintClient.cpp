@@ -1,8 +1,12 @@
 #include "core/PrintClient.h"
 
+#include "api/PrintClientRequestHandler.h"
 #include "app/LanguageChoice.h"
 #include "app/SingleInstance.h"
+#include "core/ListReconciliation.h"
+#include "core/PrintClientThreaded.h"
 #include "core/VersionCheck.h"
+#include "http/HttpListener.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -36,6 +40,44 @@ QString newSecurityKey()
     for (int i = 0; i < 8; ++i)
         key.append(alphabet.at(static_cast<int>(QRandomGenerator::system()->bounded(alphabet.size()))));
     return key + keySuffix;
+}
+
+// The user interface sees the lists through read-only views on the main thread.
+template <typename T>
+int listCount(QQmlListProperty<T>* list)
+{
+    return static_cast<const QList<std::shared_ptr<T>>*>(list->data)->size();
+}
+
+template <typename T>
+T* listAt(QQmlListProperty<T>* list, int index)
+{
+    return static_cast<const QList<std::shared_ptr<T>>*>(list->data)->value(index).get();
+}
+
+template <typename T>
+QList<T*> rawList(const QList<std::shared_ptr<T>>& list)
+{
+    QList<T*> raw;
+    for (const auto& entry : list)
+        raw.append(entry.get());
+    return raw;
+}
+
+template <typename T>
+QStringList names(const QList<std::shared_ptr<T>>& list)
+{
+    QStringList names;
+    for (const auto& entry : list)
+        names.append(entry->name());
+    return names;
+}
+
+template <typename T>
+std::shared_ptr<T> shared(T* object)
+{
+    QQmlEngine::setObjectOwnership(object, QQmlEngine::CppOwnership);
+    return std::shared_ptr<T>(object, &deleteLaterDeleter);
 }
 
 } // namespace
@@ -134,10 +176,50 @@ void PrintClient::setLicenseAccepted(bool accepted)
     m_settings.setValue(QStringLiteral("licenseAccepted"), accepted);
     m_settings.sync();
     emit licenseAcceptedChanged(accepted);
+    // One worker and one server per process: accepting again builds nothing new.
+    if (!accepted || m_worker)
+        return;
+
+    auto* handlerThread = new QThread();
+    m_worker = new PrintClientThreaded();
+    m_worker->setPort(m_listenerPort);
+    auto* requestHandler = new PrintClientRequestHandler();
+    requestHandler->setPrintClient(this);
+    requestHandler->moveToThread(handlerThread);
+
+    // The worker lives on this thread: each request below runs its answer
+    // synchronously before the emit returns.
+    connect(this, &PrintClient::requestIPAddresses, m_worker, &PrintClientThreaded::getIPAddresses);
+    connect(m_worker, &PrintClientThreaded::onGetAddresses, this, &PrintClient::onGetIPAddresses);
+    connect(this, &PrintClient::requestPrinters, m_worker, &PrintClientThreaded::getPrinters);
+    connect(this, &PrintClient::requestTpas, m_worker, &PrintClientThreaded::getTpas);
+    connect(m_worker, &PrintClientThreaded::onGetPrinters, this, &PrintClient::onGetPrinters);
+    connect(m_worker, &PrintClientThreaded::onGetTpas, this, &PrintClient::onGetTpas);
+    connect(this, &PrintClient::requestServer, m_worker, &PrintClientThreaded::getServer);
+    connect(m_worker, &PrintClientThreaded::onGetServer, this, &PrintClient::onGetServer);
+    connect(this, &QObject::destroyed, handlerThread, &QThread::quit);
+    connect(handlerThread, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(handlerThread, &QThread::finished, requestHandler, &QObject::deleteLater);
+    connect(handlerThread, &QThread::finished, handlerThread, &QObject::deleteLater);
+    handlerThread->start();
+
+    emit requestIPAddresses();
+    emit requestPrinters();
+    emit requestTpas();
+    emit requestServer(m_serverActive, requestHandler);
 }
 
 void PrintClient::setServerActive(bool online)
 {
+    if (m_listener) {
+        if (online && !m_listener->isListening()) {
+            m_listener->listen();
+            setMessage(tr("Serviço de impressão ligado"));
+        } else if (!online && m_listener->isListening()) {
+            m_listener->close();
+            setMessage(tr("Serviço de impressão desligado"));
+        }
+    }
     m_serverActive = online;
     m_settings.setValue(QStringLiteral("serverActive"), online);
     m_settings.sync();
@@ -185,14 +267,45 @@ void PrintClient::setCompatibilityMode(bool on)
     emit compatibilityModeChanged(on);
 }
 
+QQmlListProperty<Printer> PrintClient::printers()
+{
+    return QQmlListProperty<Printer>(this, &m_printerList, &listCount<Printer>, &listAt<Printer>);
+}
+
+QQmlListProperty<Tpa> PrintClient::tpas()
+{
+    return QQmlListProperty<Tpa>(this, &m_tpaList, &listCount<Tpa>, &listAt<Tpa>);
+}
+
+QList<std::shared_ptr<Printer>> PrintClient::printerList() const
+{
+    QMutexLocker lock(&m_listMutex);
+    return m_printerList;
+}
+
+QList<std::shared_ptr<Tpa>> PrintClient::tpaList() const
+{
+    QMutexLocker lock(&m_listMutex);
+    return m_tpaList;
+}
+
+QList<Printer*> PrintClient::uiPrinterList() const
+{
+    return rawList(m_printerList);
+}
+
+QList<Tpa*> PrintClient::uiTpaList() const
+{
+    return rawList(m_tpaList);
+}
+
 std::shared_ptr<Notification> PrintClient::adopt(Notification* record)
 {
     // Records are usually born on a connection thread; hand them to ours so
     // their deferred deletion runs on a thread that keeps its event loop.
     if (record->thread() != thread() && record->thread() == QThread::currentThread())
         record->moveToThread(thread());
-    QQmlEngine::setObjectOwnership(record, QQmlEngine::CppOwnership);
-    return std::shared_ptr<Notification>(record, &deleteLaterDeleter);
+    return shared(record);
 }
 
 QList<std::shared_ptr<Notification>> PrintClient::notifications() const
@@ -204,10 +317,7 @@ QList<std::shared_ptr<Notification>> PrintClient::notifications() const
 QList<Notification*> PrintClient::uiNotifications() const
 {
     QMutexLocker lock(&m_listMutex);
-    QList<Notification*> records;
-    for (const auto& record : m_notifications)
-        records.append(record.get());
-    return records;
+    return rawList(m_notifications);
 }
 
 void PrintClient::setNotifications(const QList<Notification*>& records)
@@ -275,6 +385,78 @@ void PrintClient::updateTpas()
     m_fetching = true;
     emit fetchingChanged();
     emit requestTpas();
+}
+
+void PrintClient::onGetIPAddresses(QList<QHostAddress> addresses)
+{
+    m_ipAddresses.clear();
+    for (const QHostAddress& address : addresses)
+        m_ipAddresses.append(address.toString());
+    emit ipAddressesChanged(m_ipAddresses);
+    m_ipAddressesReceived = true;
+    updateStarted();
+}
+
+void PrintClient::onGetPrinters(QList<QPrinterInfo> printers)
+{
+    // Existing printers keep their object, so their switches and the bindings stay.
+    QList<std::shared_ptr<Printer>> next = reconciled(
+        m_printerList, printers,
+        [](const Printer& printer, const QPrinterInfo& info) { return printer.name() == info.printerName(); },
+        [](const QPrinterInfo& info) { return shared(new Printer(info, nullptr)); });
+    const bool changed = next != m_printerList;
+    {
+        QMutexLocker lock(&m_listMutex);
+        m_printerList.swap(next);
+    }
+    // Removed printers go once no request holds them, by deferred deletion.
+    next.clear();
+    if (changed)
+        qDebug() << "PrintClient: printers" << names(m_printerList);
+
+    emit printersChanged();
+    m_printersReceived = true;
+    m_fetching = false;
+    emit fetchingChanged();
+    updateStarted();
+    if (m_printerTimer)
+        m_printerTimer->start(3000);
+}
+
+void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
+{
+    const auto matches = [](const Tpa& tpa, const SerialPortDescription& port) {
+        const SerialPortDescription known = tpa.tpa();
+        return known.vendorIdentifier() == port.vendorIdentifier() &&
+               known.productIdentifier() == port.productIdentifier() && known.portName() == port.portName();
+    };
+    const auto create = [this](const SerialPortDescription& port) {
+        const int vendor = port.vendorIdentifier();
+        const int family = m_ingenicoVendorIds.contains(vendor) ? 1 : m_newnoteVendorIds.contains(vendor) ? 2 : 0;
+        return family ? shared(new Tpa(port, family, nullptr)) : std::shared_ptr<Tpa>();
+    };
+    QList<std::shared_ptr<Tpa>> next = reconciled(m_tpaList, tpas, matches, create);
+    const bool changed = next != m_tpaList;
+    {
+        QMutexLocker lock(&m_listMutex);
+        m_tpaList.swap(next);
+    }
+    next.clear();
+    if (changed)
+        qDebug() << "PrintClient: terminals" << names(m_tpaList);
+
+    emit tpasChanged();
+    m_tpasReceived = true;
+    updateStarted();
+    if (m_tpaTimer)
+        m_tpaTimer->start(30000);
+}
+
+void PrintClient::onGetServer(HttpListener* listener)
+{
+    m_serverReceived = true;
+    m_listener = listener;
+    updateStarted();
 }
 
 void PrintClient::setKicked()

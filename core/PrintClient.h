@@ -1,17 +1,26 @@
 #pragma once
 
+#include "api/PrintClientRequestHandler.h"
 #include "core/Notification.h"
+#include "http/HttpListener.h"
+#include "printing/Printer.h"
+#include "terminals/SerialPortDescription.h"
+#include "terminals/Tpa.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QNetworkReply>
 #include <QObject>
+#include <QPrinterInfo>
+#include <QQmlListProperty>
 #include <QSettings>
 #include <QStringList>
 
 #include <atomic>
 #include <memory>
 
+class PrintClientThreaded;
 class QNetworkAccessManager;
 class QTimer;
 
@@ -30,6 +39,10 @@ class PrintClient : public QObject
     Q_PROPERTY(bool serverActive READ serverActive WRITE setServerActive NOTIFY serverActiveChanged)
     Q_PROPERTY(QString securityKey READ securityKey WRITE setSecurityKey NOTIFY securityKeyChanged)
     Q_PROPERTY(QStringList ipAddresses READ ipAddresses NOTIFY ipAddressesChanged)
+    Q_PROPERTY(QQmlListProperty<Printer> printers READ printers NOTIFY printersChanged)
+    Q_PROPERTY(QQmlListProperty<Tpa> tpas READ tpas NOTIFY tpasChanged)
+    Q_PROPERTY(QList<Printer*> printerList READ uiPrinterList)
+    Q_PROPERTY(QList<Tpa*> TpaList READ uiTpaList)
     Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
     Q_PROPERTY(bool firstStartup READ firstStartup NOTIFY firstStartupChanged)
     Q_PROPERTY(bool isDebugMode READ isDebugMode WRITE setIsDebugMode NOTIFY isDebugModeChanged)
@@ -57,6 +70,8 @@ public:
 
     // How long a version check may take before it is aborted (10 s).
     void setVersionCheckTimeout(int ms) { m_versionCheckTimeout = ms; }
+    // The port of the HTTPS server (5080); set before the server is built.
+    void setListenerPort(quint16 port) { m_listenerPort = port; }
 
     bool started() const { return m_started; }
     bool hasUpdate() const { return m_hasUpdate; }
@@ -65,6 +80,10 @@ public:
     // Safe on any thread.
     QString securityKey() const;
     QStringList ipAddresses() const { return m_ipAddresses; }
+    QQmlListProperty<Printer> printers();
+    QQmlListProperty<Tpa> tpas();
+    // The server once built, else null.
+    HttpListener* listener() const { return m_listener; }
     QString message() const { return m_message; }
     bool firstStartup() const { return m_firstStartup; }
     bool isDebugMode() const { return m_isDebugMode; }
@@ -79,9 +98,13 @@ public:
     bool compatibilityMode() const { return m_compatibilityMode; }
     bool fetching() const { return m_fetching; }
 
-    // Safe on any thread: a snapshot whose records stay alive while held.
+    // Safe on any thread: snapshots whose entries stay alive while held.
+    QList<std::shared_ptr<Printer>> printerList() const;
+    QList<std::shared_ptr<Tpa>> tpaList() const;
     QList<std::shared_ptr<Notification>> notifications() const;
-    // Main thread only: the records are valid until control returns to the event loop.
+    // Main thread only: the entries are valid until control returns to the event loop.
+    QList<Printer*> uiPrinterList() const;
+    QList<Tpa*> uiTpaList() const;
     QList<Notification*> uiNotifications() const;
 
     void setLicenseAccepted(bool accepted);
@@ -121,6 +144,7 @@ signals:
     void requestIPAddresses();
     void requestPrinters();
     void requestTpas();
+    void requestServer(bool online, PrintClientRequestHandler* requestHandler);
     void fetchingChanged();
 
 public slots:
@@ -129,6 +153,10 @@ public slots:
     void updateTpas();
 
 private slots:
+    void onGetIPAddresses(QList<QHostAddress> addresses);
+    void onGetPrinters(QList<QPrinterInfo> printers);
+    void onGetTpas(QList<SerialPortDescription> tpas);
+    void onGetServer(HttpListener* listener);
     void setKicked();
     void checkOpeness();
     void checkNewVersion();
@@ -144,6 +172,9 @@ private:
     const QList<int> m_ingenicoVendorIds{0x079B, 0x0B00};
     const QList<int> m_newnoteVendorIds{0x0403, 0x1E0E};
     QSettings m_settings;
+    PrintClientThreaded* m_worker = nullptr;
+    HttpListener* m_listener = nullptr;
+    quint16 m_listenerPort = 5080;
 
     QTimer* m_printerTimer = nullptr;
     QTimer* m_tpaTimer = nullptr;
@@ -173,8 +204,11 @@ private:
     QString m_curVersion;
     QString m_device;
 
-    // Guards the lists and the key that connection threads read.
+    // Guards the lists and the key that connection threads read. Only the
+    // main thread changes printerList and TpaList; any thread adds notifications.
     mutable QMutex m_listMutex;
+    QList<std::shared_ptr<Printer>> m_printerList;
+    QList<std::shared_ptr<Tpa>> m_tpaList;
     QList<std::shared_ptr<Notification>> m_notifications;
     mutable QMutex m_debugMessagesMutex;
 

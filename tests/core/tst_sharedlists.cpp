@@ -1,5 +1,6 @@
 #include "core/Notification.h"
 #include "core/PrintClient.h"
+#include "support/CupsQueue.h"
 #include "support/TestMain.h"
 
 #include <QElapsedTimer>
@@ -17,6 +18,56 @@ class TestSharedLists : public QObject
     Q_OBJECT
 
 private slots:
+    void printersAndTerminalsUsedWhileRefreshed()
+    {
+        QLK_REQUIRE_CUPS();
+        CupsQueue first(CupsQueue::uniqueName(QStringLiteral("qlk-core")), QStringLiteral("socket://127.0.0.1:9"));
+        CupsQueue second(CupsQueue::uniqueName(QStringLiteral("qlk-core")), QStringLiteral("socket://127.0.0.1:9"));
+        QVERIFY(first.isValid() && second.isValid());
+        const QList<QList<QPrinterInfo>> printerResults{
+            {QPrinterInfo::printerInfo(first.name()), QPrinterInfo::printerInfo(second.name())},
+            {QPrinterInfo::printerInfo(second.name())},
+            {}};
+        const auto port = [](const char* name, quint16 vendor) {
+            return SerialPortDescription::simulated(QStringLiteral("/nonexistent/") + name, vendor, 0x0060);
+        };
+        const QList<QList<SerialPortDescription>> tpaResults{
+            {port("a", 0x0B00), port("b", 0x0403)}, {port("b", 0x0403)}, {port("c", 0x0B00)}, {}};
+
+        PrintClient client;
+        std::atomic<bool> stop{false};
+        std::atomic<int> served{0};
+        std::vector<std::thread> connections;
+        for (int t = 0; t < 4; ++t) {
+            connections.emplace_back([&client, &stop, &served] {
+                while (!stop) {
+                    QStringList seen;
+                    for (const auto& printer : client.printerList())
+                        seen << printer->name() << (printer->available() ? "on" : "off");
+                    for (const auto& tpa : client.tpaList())
+                        seen << tpa->name() << QString::number(tpa->vendorId()) << tpa->tpa().portName();
+                    ++served;
+                }
+            });
+        }
+
+        // No early return while the connection threads run: they must be joined.
+        bool delivered = true;
+        QElapsedTimer running;
+        running.start();
+        for (int pass = 0; delivered && (running.elapsed() < 1500 || served < 1000); ++pass) {
+            delivered = QMetaObject::invokeMethod(&client, "onGetPrinters",
+                                                  Q_ARG(QList<QPrinterInfo>, printerResults.at(pass % 3))) &&
+                        QMetaObject::invokeMethod(&client, "onGetTpas",
+                                                  Q_ARG(QList<SerialPortDescription>, tpaResults.at(pass % 4)));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        stop = true;
+        for (auto& connection : connections)
+            connection.join();
+        QVERIFY(delivered);
+    }
+
     void notificationsPostedAndReadWhileExpiring()
     {
         PrintClient client;
