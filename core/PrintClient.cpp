@@ -11,7 +11,6 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QGuiApplication>
-#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QQmlEngine>
 #include <QRandomGenerator>
@@ -19,6 +18,8 @@
 #include <QSslSocket>
 #include <QThread>
 #include <QTimer>
+
+#include <mutex>
 
 namespace {
 
@@ -155,13 +156,13 @@ void PrintClient::updateStarted()
 
 QString PrintClient::securityKey() const
 {
-    QMutexLocker lock(&m_listMutex);
+    std::lock_guard<std::mutex> lock(m_listMutex);
     return m_securityKey;
 }
 
 QStringList PrintClient::debugMessages() const
 {
-    QMutexLocker lock(&m_debugMessagesMutex);
+    std::lock_guard<std::mutex> lock(m_debugMessagesMutex);
     return m_debugMessages;
 }
 
@@ -230,7 +231,7 @@ void PrintClient::setServerActive(bool online)
 void PrintClient::setSecurityKey(const QString& key)
 {
     {
-        QMutexLocker lock(&m_listMutex);
+        std::lock_guard<std::mutex> lock(m_listMutex);
         m_securityKey = key;
     }
     m_settings.setValue(QStringLiteral("securityKey"), key);
@@ -253,7 +254,7 @@ void PrintClient::setIsDebugMode(bool on)
 void PrintClient::setDebugMessages(const QStringList& lines)
 {
     {
-        QMutexLocker lock(&m_debugMessagesMutex);
+        std::lock_guard<std::mutex> lock(m_debugMessagesMutex);
         if (m_debugMessages != lines)
             m_debugMessages = lines;
     }
@@ -279,13 +280,13 @@ QQmlListProperty<Tpa> PrintClient::tpas()
 
 QList<std::shared_ptr<Printer>> PrintClient::printerList() const
 {
-    QMutexLocker lock(&m_listMutex);
+    std::lock_guard<std::mutex> lock(m_listMutex);
     return m_printerList;
 }
 
 QList<std::shared_ptr<Tpa>> PrintClient::tpaList() const
 {
-    QMutexLocker lock(&m_listMutex);
+    std::lock_guard<std::mutex> lock(m_listMutex);
     return m_tpaList;
 }
 
@@ -310,20 +311,20 @@ std::shared_ptr<Notification> PrintClient::adopt(Notification* record)
 
 QList<std::shared_ptr<Notification>> PrintClient::notifications() const
 {
-    QMutexLocker lock(&m_listMutex);
+    std::lock_guard<std::mutex> lock(m_listMutex);
     return m_notifications;
 }
 
 QList<Notification*> PrintClient::uiNotifications() const
 {
-    QMutexLocker lock(&m_listMutex);
+    std::lock_guard<std::mutex> lock(m_listMutex);
     return rawList(m_notifications);
 }
 
 void PrintClient::setNotifications(const QList<Notification*>& records)
 {
     {
-        QMutexLocker lock(&m_listMutex);
+        std::lock_guard<std::mutex> lock(m_listMutex);
         QList<std::shared_ptr<Notification>> next;
         for (Notification* record : records) {
             if (!record)
@@ -344,7 +345,7 @@ void PrintClient::addNotification(Notification* record)
         return;
     std::shared_ptr<Notification> owned = adopt(record);
     {
-        QMutexLocker lock(&m_listMutex);
+        std::lock_guard<std::mutex> lock(m_listMutex);
         m_notifications.append(owned);
         while (m_notifications.size() > maxNotifications)
             m_notifications.removeFirst();
@@ -356,7 +357,7 @@ void PrintClient::checkNotificationDelete()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     {
-        QMutexLocker lock(&m_listMutex);
+        std::lock_guard<std::mutex> lock(m_listMutex);
         for (int i = m_notifications.size() - 1; i >= 0; --i) {
             if (m_notifications.at(i)->ageSeconds(now) > notificationLifetimeSeconds)
                 m_notifications.removeAt(i);
@@ -406,7 +407,7 @@ void PrintClient::onGetPrinters(QList<QPrinterInfo> printers)
         [](const QPrinterInfo& info) { return shared(new Printer(info, nullptr)); });
     const bool changed = next != m_printerList;
     {
-        QMutexLocker lock(&m_listMutex);
+        std::lock_guard<std::mutex> lock(m_listMutex);
         m_printerList.swap(next);
     }
     // Removed printers go once no request holds them, by deferred deletion.
@@ -438,7 +439,7 @@ void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
     QList<std::shared_ptr<Tpa>> next = reconciled(m_tpaList, tpas, matches, create);
     const bool changed = next != m_tpaList;
     {
-        QMutexLocker lock(&m_listMutex);
+        std::lock_guard<std::mutex> lock(m_listMutex);
         m_tpaList.swap(next);
     }
     next.clear();

@@ -9,7 +9,6 @@
 
 #include <QHostAddress>
 #include <QList>
-#include <QMutex>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPrinterInfo>
@@ -19,6 +18,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class PrintClientThreaded;
 class QNetworkAccessManager;
@@ -204,13 +204,14 @@ private:
     QString m_curVersion;
     QString m_device;
 
-    // Guards the lists and the key that connection threads read. Only the
-    // main thread changes printerList and TpaList; any thread adds notifications.
-    mutable QMutex m_listMutex;
+    // Guards the lists and the key that connection threads read; a standard
+    // mutex, so that the thread sanitizer sees it. Only the main thread
+    // changes printerList and TpaList; any thread adds notifications.
+    mutable std::mutex m_listMutex;
     QList<std::shared_ptr<Printer>> m_printerList;
     QList<std::shared_ptr<Tpa>> m_tpaList;
     QList<std::shared_ptr<Notification>> m_notifications;
-    mutable QMutex m_debugMessagesMutex;
+    mutable std::mutex m_debugMessagesMutex;
 
     QNetworkAccessManager* m_network = nullptr;
     QNetworkReply* m_versionReply = nullptr;
