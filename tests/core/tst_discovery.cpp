@@ -169,11 +169,6 @@ private slots:
         QCOMPARE(client.tpaList().at(0).get(), second.data());
         QCOMPARE(client.tpaList().at(1)->tpa().portName(), moved.portName());
         QTRY_VERIFY(first.isNull());
-
-        // Same port, another product: not the same terminal either.
-        deliverTpas(client, {moved, port("b", 0x0403, 0x6015)});
-        QTRY_VERIFY(second.isNull());
-        QCOMPARE(client.tpaList().size(), 2);
     }
 
 private:

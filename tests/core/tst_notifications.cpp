@@ -72,12 +72,6 @@ private slots:
             QCOMPARE(notification->toJson(), object);
     }
 
-    void missingDateMeansNow()
-    {
-        std::unique_ptr<Notification> notification(Notification::fromJson(record("t")));
-        QVERIFY(qAbs(notification->dateTime().secsTo(QDateTime::currentDateTime())) < 5);
-    }
-
     void twentyFirstPushesOutTheFirst()
     {
         PrintClient client;

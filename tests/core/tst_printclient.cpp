@@ -84,22 +84,6 @@ private slots:
         QVERIFY(!client.firstStartup());
     }
 
-    void settingsLoadedWithDefaults()
-    {
-        resetStore();
-        QSettings().setValue("compatibilityMode", true);
-        PrintClient client;
-        client.init();
-        QVERIFY(client.serverActive());
-        QVERIFY(client.compatibilityMode());
-        QVERIFY(!client.licenseAccepted());
-        QVERIFY(!client.started());
-        QCOMPARE(QSettings().value("serverActive").toBool(), true);
-        QCOMPARE(client.curVersion(), QString("410"));
-        QCOMPARE(client.version(), QString("v4.1.0"));
-        QCOMPARE(client.device(), QString("desktop"));
-    }
-
     void showWindowRequestIsConsumed()
     {
         resetStore();
