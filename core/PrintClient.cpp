@@ -3,8 +3,8 @@
 #include "api/PrintClientRequestHandler.h"
 #include "app/LanguageChoice.h"
 #include "app/SingleInstance.h"
-#include "core/ListReconciliation.h"
 #include "core/PrintClientThreaded.h"
+#include "core/SharedLists.h"
 #include "core/VersionCheck.h"
 #include "http/HttpListener.h"
 
@@ -12,7 +12,6 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
-#include <QQmlEngine>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSslSocket>
@@ -21,16 +20,11 @@
 
 #include <mutex>
 
+using namespace SharedLists;
+
 namespace {
 
 const QString keySuffix = QStringLiteral("v4.0");
-
-// Entries leave the lists on any thread but are always deleted on the thread
-// they belong to (the main thread), once nobody holds them.
-void deleteLaterDeleter(QObject* object)
-{
-    object->deleteLater();
-}
 
 // 8 characters from [A-Za-z0-9] drawn from the system's cryptographic source:
 // about 48 bits, out of reach of a web page or a LAN peer guessing keys.
@@ -41,44 +35,6 @@ QString newSecurityKey()
     for (int i = 0; i < 8; ++i)
         key.append(alphabet.at(static_cast<int>(QRandomGenerator::system()->bounded(alphabet.size()))));
     return key + keySuffix;
-}
-
-// The user interface sees the lists through read-only views on the main thread.
-template <typename T>
-int listCount(QQmlListProperty<T>* list)
-{
-    return static_cast<const QList<std::shared_ptr<T>>*>(list->data)->size();
-}
-
-template <typename T>
-T* listAt(QQmlListProperty<T>* list, int index)
-{
-    return static_cast<const QList<std::shared_ptr<T>>*>(list->data)->value(index).get();
-}
-
-template <typename T>
-QList<T*> rawList(const QList<std::shared_ptr<T>>& list)
-{
-    QList<T*> raw;
-    for (const auto& entry : list)
-        raw.append(entry.get());
-    return raw;
-}
-
-template <typename T>
-QStringList names(const QList<std::shared_ptr<T>>& list)
-{
-    QStringList names;
-    for (const auto& entry : list)
-        names.append(entry->name());
-    return names;
-}
-
-template <typename T>
-std::shared_ptr<T> shared(T* object)
-{
-    QQmlEngine::setObjectOwnership(object, QQmlEngine::CppOwnership);
-    return std::shared_ptr<T>(object, &deleteLaterDeleter);
 }
 
 } // namespace
@@ -281,13 +237,13 @@ QQmlListProperty<Tpa> PrintClient::tpas()
 QList<std::shared_ptr<Printer>> PrintClient::printerList() const
 {
     std::lock_guard<std::mutex> lock(m_listMutex);
-    return m_printerList;
+    return detachedCopy(m_printerList);
 }
 
 QList<std::shared_ptr<Tpa>> PrintClient::tpaList() const
 {
     std::lock_guard<std::mutex> lock(m_listMutex);
-    return m_tpaList;
+    return detachedCopy(m_tpaList);
 }
 
 QList<Printer*> PrintClient::uiPrinterList() const
@@ -312,7 +268,7 @@ std::shared_ptr<Notification> PrintClient::adopt(Notification* record)
 QList<std::shared_ptr<Notification>> PrintClient::notifications() const
 {
     std::lock_guard<std::mutex> lock(m_listMutex);
-    return m_notifications;
+    return detachedCopy(m_notifications);
 }
 
 QList<Notification*> PrintClient::uiNotifications() const
@@ -404,7 +360,7 @@ void PrintClient::onGetPrinters(QList<QPrinterInfo> printers)
     QList<std::shared_ptr<Printer>> next = reconciled(
         m_printerList, printers,
         [](const Printer& printer, const QPrinterInfo& info) { return printer.name() == info.printerName(); },
-        [](const QPrinterInfo& info) { return shared(new Printer(info, nullptr)); });
+        [](const QPrinterInfo& info) { return sharedWithUi(new Printer(info, nullptr)); });
     const bool changed = next != m_printerList;
     {
         std::lock_guard<std::mutex> lock(m_listMutex);
@@ -434,7 +390,7 @@ void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
     const auto create = [this](const SerialPortDescription& port) {
         const int vendor = port.vendorIdentifier();
         const int family = m_ingenicoVendorIds.contains(vendor) ? 1 : m_newnoteVendorIds.contains(vendor) ? 2 : 0;
-        return family ? shared(new Tpa(port, family, nullptr)) : std::shared_ptr<Tpa>();
+        return family ? sharedWithUi(new Tpa(port, family, nullptr)) : std::shared_ptr<Tpa>();
     };
     QList<std::shared_ptr<Tpa>> next = reconciled(m_tpaList, tpas, matches, create);
     const bool changed = next != m_tpaList;
