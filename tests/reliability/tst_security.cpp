@@ -6,6 +6,7 @@
 #include "support/HttpTestRig.h"
 #include "support/TestMain.h"
 
+#include "app/SafeJson.h"
 #include "core/PrintClient.h"
 
 #include <QSet>
@@ -54,6 +55,8 @@ private slots:
     void origin();
     void oversized_data();
     void oversized();
+    void repeatedKeys_data();
+    void repeatedKeys();
 
 private:
     std::unique_ptr<ApiServer> m_server;
@@ -221,6 +224,33 @@ void TestSecurity::oversized()
     const ApiReply reply = m_server->client().get("/getStatus", m_server->bearer());
     QCOMPARE(reply.status, 200);
     QCOMPARE(reply.json().value("status").toBool(), true);
+}
+
+void TestSecurity::repeatedKeys_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<bool>("repeated");
+    QTest::newRow("plain") << QByteArray(R"({"a": {"b": 1}, "b": [1, {"a": 2}]})") << false;
+    QTest::newRow("same key in sibling objects") << QByteArray(R"([{"a": 1}, {"a": 2}])") << false;
+    QTest::newRow("keys inside strings") << QByteArray(R"({"a": "{\"a\": 1, \"a\": 2}", "b": ",\"a\""})") << false;
+    QTest::newRow("top level") << QByteArray(R"({"a": {"x": 1}, "a": 1})") << true;
+    QTest::newRow("nested") << QByteArray(R"({"job": [{"op": "text", "data": [1], "data": "x"}]})") << true;
+    QTest::newRow("escaped spelling") << QByteArray(R"({"a": [1], "\u0061": 2})") << true;
+    QTest::newRow("after nested object") << QByteArray(R"({"a": {"a": 1, "b": 2}, "c": 1, "a": 3})") << true;
+}
+
+void TestSecurity::repeatedKeys()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(bool, repeated);
+    QJsonParseError error;
+    const QJsonDocument document = SafeJson::parse(json, &error);
+    QCOMPARE(document.isNull(), repeated);
+    QCOMPARE(error.error != QJsonParseError::NoError, repeated);
+
+    // Through the API such a body is malformed JSON, before any key check.
+    const ApiReply reply = m_server->client().postJson("/getStatus", json, m_server->bearer());
+    QCOMPARE(reply.json().value("error").toString(), repeated ? QStringLiteral("Invalid Json") : QString());
 }
 
 QLK_TEST_MAIN_CORE(TestSecurity)
