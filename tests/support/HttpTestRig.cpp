@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <mutex>
 #include <stdexcept>
 
 void HttpTestHandler::service(HttpRequest& request, HttpResponseWriter& response)
@@ -271,7 +272,8 @@ QByteArray HttpSocketPair::receive(int minimum, int timeoutMs)
 }
 
 namespace {
-QMutex g_logMutex;
+// A standard mutex: the thread sanitizer sees it (Qt's own is invisible to it under contention).
+std::mutex g_logMutex;
 QStringList g_logLines;
 QtMessageHandler g_previousHandler = nullptr;
 bool g_echoLog = false;
@@ -292,7 +294,7 @@ HttpLogCapture::~HttpLogCapture()
 void HttpLogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     {
-        QMutexLocker locker(&g_logMutex);
+        std::lock_guard<std::mutex> locker(g_logMutex);
         g_logLines.append(message);
     }
     if ((g_echoLog || type == QtFatalMsg) && g_previousHandler)
@@ -301,7 +303,7 @@ void HttpLogCapture::handler(QtMsgType type, const QMessageLogContext& context, 
 
 QStringList HttpLogCapture::lines() const
 {
-    QMutexLocker locker(&g_logMutex);
+    std::lock_guard<std::mutex> locker(g_logMutex);
     return g_logLines;
 }
 
@@ -317,6 +319,6 @@ bool HttpLogCapture::waitFor(const QString& text, int occurrences, int timeoutMs
 
 void HttpLogCapture::clear()
 {
-    QMutexLocker locker(&g_logMutex);
+    std::lock_guard<std::mutex> locker(g_logMutex);
     g_logLines.clear();
 }
