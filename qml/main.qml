@@ -28,7 +28,7 @@ ApplicationWindow {
     }
 
     function downloadUrl(language) {
-        return "https://download.quorva.pt/link" + (language === "pt" ? "/pt" : (language === "es" ? "/es" : "/en"))
+        return "https://downloads.quorva.pt" + (language === "pt" ? "/pt" : (language === "es" ? "/es" : "/en"))
     }
     function helpUrl(language) {
         return language === "es" ? "https://ayuda.quorva.pt/es/quorva-link" : "https://ajuda.quorva.pt/pt/quorva-link"
