@@ -2,6 +2,7 @@
 #include "core/PrintClient.h"
 #include "support/TestMain.h"
 
+#include <QLabel>
 #include <QQmlApplicationEngine>
 #include <QQmlProperty>
 #include <QQuickItem>
@@ -97,6 +98,26 @@ private slots:
         rig.window()->hide();
         QVERIFY(QMetaObject::invokeMethod(rig.client(), "showWindow"));
         QTRY_VERIFY(rig.window()->isVisible());
+    }
+
+    void messagesShowAsTrayNotifications()
+    {
+        UiRig rig;
+        QVERIFY(rig.loaded());
+        rig.client()->setProperty("message", QStringLiteral("Mensagem de teste"));
+        // Without a native notification service the tray shows its own balloon window.
+        auto balloonText = []() {
+            QStringList texts;
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (!widget->isVisible() || qstrcmp(widget->metaObject()->className(), "QBalloonTip") != 0)
+                    continue;
+                for (QLabel* label : widget->findChildren<QLabel*>())
+                    texts << label->text();
+            }
+            return texts;
+        };
+        QTRY_VERIFY(balloonText().contains(QStringLiteral("Mensagem de teste")));
+        QVERIFY(balloonText().contains(QStringLiteral("Quorva Link")));
     }
 
     void quitEndsTheProgram()
