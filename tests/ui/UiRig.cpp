@@ -4,6 +4,8 @@
 #include "app/Resources.h"
 #include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
+#include "printing/Printer.h"
+#include "terminals/Tpa.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -16,15 +18,20 @@
 #include <QQuickWindow>
 #include <QSysInfo>
 #include <QTranslator>
+#include <QtQml>
 #include <QtTest>
 
-void UiRig::installTranslation()
+void UiRig::setUpProcess()
 {
     static QTranslator translator;
     const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QCoreApplication::applicationDirPath());
     if (!translator.load(LanguageChoice::translationFile(dir, QLocale::system().name())))
         qWarning("UiRig: no translation for %s in %s", qPrintable(QLocale::system().name()), qPrintable(dir));
     QCoreApplication::installTranslator(&translator);
+    qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
+    // Printers and terminals come from discovery only.
+    qmlRegisterUncreatableType<Printer>("Printer", 1, 0, "Printer", QStringLiteral("made by discovery"));
+    qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa", QStringLiteral("made by discovery"));
     Resources::init();
 }
 

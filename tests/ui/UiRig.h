@@ -33,8 +33,9 @@ public:
     // in the program either) but is silenced so it cannot disturb the next rig.
     ~UiRig();
 
-    // Once per process, before the first rig: the translation of QLocale::system().
-    static void installTranslation();
+    // Once per process, before the first rig, as the entry point does: the
+    // translation of QLocale::system(), the types of the documents, the resources.
+    static void setUpProcess();
     static QString language();
 
     bool loaded() const { return m_window != nullptr; }

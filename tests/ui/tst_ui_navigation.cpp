@@ -20,7 +20,7 @@ class TestUiNavigation : public QObject
     }
 
 private slots:
-    void initTestCase() { UiRig::installTranslation(); }
+    void initTestCase() { UiRig::setUpProcess(); }
 
     // Runs first: the settings of this process are still empty.
     void firstStartShowsTheWindow()

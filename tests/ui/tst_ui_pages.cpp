@@ -84,7 +84,7 @@ class TestUiPages : public QObject
 private slots:
     void initTestCase()
     {
-        UiRig::installTranslation();
+        UiRig::setUpProcess();
 
         if (QProcess::execute(QStringLiteral("lpadmin"),
                               {QStringLiteral("-p"), m_printer, QStringLiteral("-E"), QStringLiteral("-v"),

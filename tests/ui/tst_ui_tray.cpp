@@ -35,7 +35,7 @@ class TestUiTray : public QObject
 private slots:
     void initTestCase()
     {
-        UiRig::installTranslation();
+        UiRig::setUpProcess();
         // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
     }
