@@ -14,6 +14,7 @@
 #include <QLocale>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSysInfo>
@@ -114,8 +115,15 @@ QString UiRig::state() const
 
 void UiRig::setState(const QString& state)
 {
-    if (QObject* group = object(QStringLiteral("myStateGroup")))
-        group->setProperty("state", state);
+    // Assigned in the documents' own context, as a click does, so the start-up
+    // binding of the state goes; a write from C++ would leave it in place.
+    if (!m_window)
+        return;
+    QQmlExpression assignment(m_engine->contextForObject(m_window), m_window,
+                              QStringLiteral("myStateGroup.state = \"%1\"").arg(state));
+    assignment.evaluate();
+    if (assignment.hasError())
+        qWarning() << "UiRig:" << assignment.error().toString();
 }
 
 bool UiRig::showWindow()
