@@ -285,6 +285,7 @@ private slots:
             lines << QStringLiteral("[2026-12-06 09:%1:05.120]: \"PrintClient: printer list refreshed\"")
                          .arg(59 - i, 2, 10, QLatin1Char('0'));
         rig.client()->setProperty("debugMessages", lines);
+        rig.client()->setProperty("compatibilityMode", false);
 
         const QList<QPair<QString, QString>> pages{{"allSet", "initial"},
                                                    {"config", "config"},
