@@ -1,0 +1,5 @@
+#include "api/PrintClientRequestHandler.h"
+
+PrintClientRequestHandler::PrintClientRequestHandler()
+    : HttpRequestHandler(nullptr)
+{}
