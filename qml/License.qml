@@ -1,10 +1,11 @@
 import QtQuick 2.15
+import "customComponents"
 
 // The terms of use; accepting them starts the service.
 Item {
     id: page
 
-    Rectangle {
+    RectangleShadow {
         id: termsPanel
         anchors.top: parent.top
         anchors.left: parent.left
@@ -14,8 +15,6 @@ Item {
         anchors.leftMargin: 30
         anchors.rightMargin: 30
         anchors.bottomMargin: 14
-        radius: 8
-        color: appSettings.white
 
         Flickable {
             id: termsView

@@ -47,15 +47,6 @@ private slots:
         QCOMPARE(rig.state(), QStringLiteral("allSet"));
     }
 
-    void closingHidesTheWindow()
-    {
-        UiRig rig;
-        QVERIFY(rig.showWindow());
-        rig.window()->close();
-        QTRY_VERIFY(!rig.window()->isVisible());
-        QVERIFY(rig.object(QStringLiteral("trayIcon")));
-    }
-
     void backButtons_data()
     {
         QTest::addColumn<QString>("card");
