@@ -1,6 +1,6 @@
 // Notifications posted through /setNotificationOrder and read back through
 // /getStatus, in JSON mode and in parameter mode, over HTTPS.
-#include "ApiServer.h"
+#include "support/ApiServer.h"
 #include "support/TestMain.h"
 
 #include <QDateTime>
@@ -9,8 +9,8 @@
 
 namespace {
 
-const QByteArray received = "{\n    \"data\": \"Notification received\",\n    \"status\": true\n}\n";
-const QByteArray refused = "{\n    \"data\": \"Error receiving notification\",\n    \"status\": false\n}\n";
+const QByteArray receivedBody = "{\n    \"data\": \"Notification received\",\n    \"status\": true\n}\n";
+const QByteArray refusedBody = "{\n    \"data\": \"Error receiving notification\",\n    \"status\": false\n}\n";
 
 QByteArray form(const QJsonObject& fields)
 {
@@ -102,7 +102,7 @@ void TestApiNotifications::roundTrip()
     const ApiReply reply = post(json, fields);
     QVERIFY2(reply.status, qPrintable(reply.error));
     QCOMPARE(reply.status, 200);
-    QCOMPARE(reply.body, received);
+    QCOMPARE(reply.body, receivedBody);
 
     const QJsonArray list = listed();
     QCOMPARE(list.size(), 1);
@@ -137,7 +137,7 @@ void TestApiNotifications::refused()
     const ApiReply reply = post(json, fields);
     QVERIFY2(reply.status, qPrintable(reply.error));
     QCOMPARE(reply.status, 200);
-    QCOMPARE(reply.body, refused);
+    QCOMPARE(reply.body, refusedBody);
     QCOMPARE(listed(), QJsonArray());
 }
 
@@ -148,7 +148,7 @@ void TestApiNotifications::newestTwenty()
     for (int i = 1; i <= 21; ++i) {
         const QJsonObject fields{{"request_id", i}, {"title", QStringLiteral("N%1").arg(i)}, {"subtitle", "s"}};
         const ApiReply reply = post(i % 2 == 0, fields);
-        QCOMPARE(reply.body, received);
+        QCOMPARE(reply.body, receivedBody);
     }
     const QJsonArray list = listed();
     QCOMPARE(list.size(), 20);

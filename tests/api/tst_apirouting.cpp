@@ -1,7 +1,7 @@
 // The checks every request passes before an endpoint runs: CORS, the preflight,
 // the status page, "Invalid Json", the security key in its three carriers, the
 // route table and the envelope, end to end over HTTPS.
-#include "ApiServer.h"
+#include "support/ApiServer.h"
 #include "support/TestMain.h"
 
 #include "core/PrintClient.h"
@@ -29,10 +29,10 @@ const QList<QByteArray> routes = {
     "/sendTpaReprintLastReceipt",
 };
 
-const QByteArray deviceOnline = "{\n    \"data\": \"Device online\",\n    \"status\": true\n}\n";
-const QByteArray invalidKey = "{\n    \"error\": \"Invalid security key\",\n    \"status\": false\n}\n";
-const QByteArray notFound = "{\n    \"error\": \"Not found\",\n    \"status\": false\n}\n";
-const QByteArray invalidJson = "{\n    \"error\": \"Invalid Json\",\n    \"status\": false\n}\n";
+const QByteArray deviceOnlineBody = "{\n    \"data\": \"Device online\",\n    \"status\": true\n}\n";
+const QByteArray invalidKeyBody = "{\n    \"error\": \"Invalid security key\",\n    \"status\": false\n}\n";
+const QByteArray notFoundBody = "{\n    \"error\": \"Not found\",\n    \"status\": false\n}\n";
+const QByteArray invalidJsonBody = "{\n    \"error\": \"Invalid Json\",\n    \"status\": false\n}\n";
 
 } // namespace
 
@@ -99,7 +99,7 @@ void TestApiRouting::preflight()
     QFETCH(ApiHeaders, headers);
     QFETCH(bool, privateNetwork);
 
-    headers.append({"Origin", "https://app.quorva.com"});
+    headers += ApiHeaders{{"Origin", "https://app.quorva.com"}};
     const ApiReply reply = m_server->client().request("OPTIONS", target, headers);
     QVERIFY2(reply.status, qPrintable(reply.error));
     QCOMPARE(reply.status, 200);
@@ -153,12 +153,12 @@ void TestApiRouting::origin()
 
     ApiHeaders headers;
     if (!origin.isEmpty())
-        headers.append({"Origin", origin});
+        headers += ApiHeaders{{"Origin", origin}};
     const ApiReply reply = m_server->client().get("/getStatus?securityKey=" + m_server->keyBytes(), headers);
     QVERIFY2(reply.status, qPrintable(reply.error));
     // The origin only steers the browser: the request is carried out in any case.
     QCOMPARE(reply.status, 200);
-    QCOMPARE(reply.body, deviceOnline);
+    QCOMPARE(reply.body, deviceOnlineBody);
     QCOMPARE(reply.header("Access-Control-Allow-Origin"), allowed ? origin : QByteArray("https://app.quorva.pt"));
     QCOMPARE(reply.header("Vary"), QByteArray("Origin"));
 }
@@ -186,7 +186,7 @@ void TestApiRouting::statusPage()
 
     ApiHeaders headers{{"Origin", "http://localhost:3000"}};
     if (!contentType.isEmpty())
-        headers.append({"Content-Type", contentType});
+        headers += ApiHeaders{{"Content-Type", contentType}};
     const ApiReply reply = m_server->client().request(method, target, headers, body);
     QVERIFY2(reply.status, qPrintable(reply.error));
     QCOMPARE(reply.status, 200);
@@ -223,7 +223,7 @@ void TestApiRouting::keyRequired()
         QVERIFY2(without.status, qPrintable(without.error));
         QCOMPARE(without.status, 401);
         QCOMPARE(without.reason, QByteArray("Unauthorized"));
-        QCOMPARE(without.body, invalidKey);
+        QCOMPARE(without.body, invalidKeyBody);
         QCOMPARE(without.header("Content-Type"), QByteArray("application/json; charset=UTF-8"));
     }
 
@@ -238,7 +238,7 @@ void TestApiRouting::keyRequired()
     }
     QCOMPARE(with.status, 200);
     QVERIFY(with.json().contains(QStringLiteral("status")));
-    QVERIFY(with.body != notFound);
+    QVERIFY(with.body != notFoundBody);
 }
 
 void TestApiRouting::notFound_data()
@@ -258,8 +258,8 @@ void TestApiRouting::notFound()
     QVERIFY2(reply.status, qPrintable(reply.error));
     QCOMPARE(reply.status, 404);
     QCOMPARE(reply.reason, QByteArray("Not found"));
-    QCOMPARE(reply.body, notFound);
-    QCOMPARE(reply.header("Content-Length"), QByteArray::number(notFound.size()));
+    QCOMPARE(reply.body, notFoundBody);
+    QCOMPARE(reply.header("Content-Length"), QByteArray::number(notFoundBody.size()));
 }
 
 void TestApiRouting::invalidJson_data()
@@ -287,7 +287,7 @@ void TestApiRouting::invalidJson()
     const ApiReply reply = m_server->client().request(method, path, {{"Content-Type", "application/json"}}, body);
     QVERIFY2(reply.status, qPrintable(reply.error));
     QCOMPARE(reply.status, 200);
-    QCOMPARE(reply.body, invalidJson);
+    QCOMPARE(reply.body, invalidJsonBody);
     QVERIFY(!reply.headers.contains("access-control-allow-methods"));
     QCOMPARE(reply.header("Vary"), QByteArray("Origin"));
 }
@@ -314,8 +314,8 @@ void TestApiRouting::keyCarriers_data()
                                       << true;
     QTest::newRow("form body") << QByteArray() << QByteArray() << form << "securityKey=" + k << true;
     QTest::newRow("bearer") << QByteArray() << "Bearer " + k << QByteArray() << QByteArray() << true;
-    QTest::newRow("bearer beats the parameter") << "?securityKey=nope"
-                                                << "Bearer " + k << QByteArray() << QByteArray() << true;
+    QTest::newRow("bearer beats the parameter")
+        << QByteArray("?securityKey=nope") << "Bearer " + k << QByteArray() << QByteArray() << true;
     QTest::newRow("wrong bearer beats the parameter")
         << "?securityKey=" + k << QByteArray("Bearer nope") << QByteArray() << QByteArray() << false;
     QTest::newRow("two spaces: parameter used")
@@ -355,13 +355,13 @@ void TestApiRouting::keyCarriers()
 
     ApiHeaders headers;
     if (!authorization.isEmpty())
-        headers.append({"Authorization", authorization});
+        headers += ApiHeaders{{"Authorization", authorization}};
     if (!contentType.isEmpty())
-        headers.append({"Content-Type", contentType});
+        headers += ApiHeaders{{"Content-Type", contentType}};
     const ApiReply reply = m_server->client().request("POST", "/getStatus" + query, headers, body);
     QVERIFY2(reply.status, qPrintable(reply.error));
     QCOMPARE(reply.status, accepted ? 200 : 401);
-    QCOMPARE(reply.body, accepted ? deviceOnline : invalidKey);
+    QCOMPARE(reply.body, accepted ? deviceOnlineBody : invalidKeyBody);
 }
 
 void TestApiRouting::withNotifications_data()
@@ -407,7 +407,7 @@ void TestApiRouting::withNotifications()
     if (listed)
         QCOMPARE(answer.value(QStringLiteral("notifications")), QJsonValue(QJsonArray()));
     else
-        QCOMPARE(reply.body, deviceOnline);
+        QCOMPARE(reply.body, deviceOnlineBody);
 }
 
 // An empty configured key equals an absent key: the check passes without one.
@@ -415,10 +415,10 @@ void TestApiRouting::emptyConfiguredKey()
 {
     m_server->printClient().setSecurityKey(QString());
     const ApiReply bare = m_server->client().get("/getStatus");
-    const ApiReply keyed = m_server->client().get("/getStatus?securityKey=" + m_server->keyBytes());
+    const ApiReply keyed = m_server->client().get("/getStatus?securityKey=" + ApiServer::defaultKey().toUtf8());
     m_server->printClient().setSecurityKey(ApiServer::defaultKey());
     QCOMPARE(bare.status, 200);
-    QCOMPARE(bare.body, deviceOnline);
+    QCOMPARE(bare.body, deviceOnlineBody);
     QCOMPARE(keyed.status, 401);
 }
 

@@ -18,7 +18,7 @@ bool parse(const QByteArray& data, bool closed, ApiReply& reply)
     const QList<QByteArray> lines = data.left(end).split('\n');
     const QList<QByteArray> statusLine = lines.first().trimmed().split(' ');
     reply.status = statusLine.value(1).toInt();
-    reply.reason = lines.first().trimmed().section(' ', 2).toLatin1();
+    reply.reason = QString::fromLatin1(lines.first().trimmed()).section(QLatin1Char(' '), 2).toLatin1();
     reply.headers.clear();
     for (int i = 1; i < lines.size(); ++i) {
         const int colon = lines.at(i).indexOf(':');
@@ -115,7 +115,7 @@ ApiReply ApiClient::get(const QByteArray& target, const ApiHeaders& headers) con
 ApiReply ApiClient::postJson(const QByteArray& target, const QByteArray& body, const ApiHeaders& headers) const
 {
     ApiHeaders all = headers;
-    all.append({"Content-Type", "application/json"});
+    all.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
     return request("POST", target, all, body);
 }
 
@@ -127,6 +127,6 @@ ApiReply ApiClient::postJson(const QByteArray& target, const QJsonObject& body, 
 ApiReply ApiClient::postForm(const QByteArray& target, const QByteArray& body, const ApiHeaders& headers) const
 {
     ApiHeaders all = headers;
-    all.append({"Content-Type", "application/x-www-form-urlencoded"});
+    all.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/x-www-form-urlencoded")));
     return request("POST", target, all, body);
 }

@@ -6,20 +6,17 @@
 
 #include <memory>
 
-class HttpListener;
 class PrintClient;
-class PrintClientRequestHandler;
-class QSettings;
-class QThread;
 
-// The local web API as the program runs it, on a free loopback port: a real
-// PrintClient on the test's isolated settings (terms not accepted, so it starts
-// no server of its own), the request handler on a thread of its own, and an
-// HttpListener with the build's certificate.
+// The local web API as the program runs it: a real PrintClient on the test's
+// isolated settings, terms accepted, which discovers printers and serial ports
+// and builds its HTTPS server with the request handler, only on a free port
+// instead of 5080. Simulated terminals must be in QUORVA_LINK_SIMULATED_PORTS
+// before the server is made (or call printClient().updateTpas() afterwards).
 //
 //     ApiServer server;
 //     QVERIFY2(server.isValid(), qPrintable(server.errorString()));
-//     ApiReply reply = server.client().get("/getStatus?securityKey=" + server.keyBytes());
+//     ApiReply reply = server.client().get("/getStatus", server.bearer());
 class ApiServer
 {
 public:
@@ -39,19 +36,10 @@ public:
     // "Authorization: Bearer KEY"
     ApiHeaders bearer() const { return {{"Authorization", "Bearer " + keyBytes()}}; }
 
-    // Runs the program's printer or serial-port discovery now and hands the
-    // result to the PrintClient, as its timers do.
-    void discoverPrinters();
-    void discoverTpas();
-
     static QString defaultKey() { return QStringLiteral("Ab3dEf9hv4.0"); }
 
 private:
     std::unique_ptr<PrintClient> m_printClient;
-    PrintClientRequestHandler* m_handler = nullptr;
-    QThread* m_handlerThread = nullptr;
-    QSettings* m_settings = nullptr;
-    HttpListener* m_listener = nullptr;
     quint16 m_port = 0;
     QString m_error;
 };
