@@ -85,8 +85,8 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
             writePreflight(request, response);
             return;
         }
-        const QString securityKey = m_printClient ? m_printClient->securityKey() : QString();
-        if (!sameKey(fields.token, securityKey)) {
+        // Without its state object the handler knows no key, and lets nobody in.
+        if (!m_printClient || !sameKey(fields.token, m_printClient->securityKey())) {
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Invalid security key"));
             response.setStatus(401, "Unauthorized");

@@ -25,6 +25,8 @@ public:
     // The serialised envelope: indented, keys in ascending order, a final line feed.
     static QByteArray serialise(const QJsonObject& result);
 
+    PrintClient* printClient() const { return m_printClient; }
+
 public slots:
     void setPrintClient(PrintClient* printClient);
 
