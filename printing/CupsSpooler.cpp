@@ -16,6 +16,9 @@ bool CupsSpooler::openPrinter(const QString& printerName)
     m_http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
     if (!m_http)
         return false;
+    // Jobs run under the web API's lock: a scheduler that stops reading or
+    // answering fails the job after a while instead of holding every request.
+    httpSetTimeout(m_http, 30.0, nullptr, nullptr);
     cups_dest_t* dest = cupsGetNamedDest(m_http, m_printer.constData(), nullptr);
     if (!dest) {
         closePrinter();
@@ -47,6 +50,9 @@ bool CupsSpooler::write(const char* data, qint64 length)
 {
     if (!m_http || m_jobId <= 0)
         return false;
+    // An empty chunk would end the document stream before the document is done.
+    if (length <= 0)
+        return true;
     return cupsWriteRequestData(m_http, data, static_cast<size_t>(length)) == HTTP_STATUS_CONTINUE;
 }
 
@@ -54,7 +60,10 @@ bool CupsSpooler::endDocument()
 {
     if (!m_http || m_jobId <= 0)
         return false;
-    const bool accepted = cupsFinishDocument(m_http, m_printer.constData()) == IPP_STATUS_OK;
+    // Any successful status (0x0000 to 0x00FF) means the scheduler took the document.
+    const bool accepted = cupsFinishDocument(m_http, m_printer.constData()) <= 0x00FF;
+    if (!accepted)
+        cancelJob();
     m_jobId = 0;
     return accepted;
 }

@@ -24,7 +24,11 @@ NativeESCFakeSocket::~NativeESCFakeSocket()
 bool NativeESCFakeSocket::setPrinter(const QString& printerName)
 {
     m_printerName = printerName;
-    const QPrinter::PrinterState state = QPrinterInfo::printerInfo(printerName).state();
+    const QPrinterInfo info = QPrinterInfo::printerInfo(printerName);
+    // A printer that is not installed has no state to ask; it is not ready either.
+    if (info.isNull())
+        return false;
+    const QPrinter::PrinterState state = info.state();
     if (state == QPrinter::Aborted || state == QPrinter::Error)
         return false;
     m_opened = true;
@@ -34,6 +38,9 @@ bool NativeESCFakeSocket::setPrinter(const QString& printerName)
 
 bool NativeESCFakeSocket::startDocument()
 {
+    // One device, one document: a second start must not orphan the first.
+    if (m_documentStarted)
+        return true;
     if (!m_spooler)
         m_spooler = Spooler::create();
     if (!m_spooler->openPrinter(m_printerName))

@@ -1,0 +1,244 @@
+#include "http/HttpConnectionHandler.h"
+
+#include "http/HttpRequest.h"
+#include "http/HttpRequestHandler.h"
+#include "http/HttpResponseWriter.h"
+
+#include <QSettings>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTimer>
+#include <QtDebug>
+
+#include <exception>
+
+namespace {
+const QByteArray kEntityTooLarge = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+}
+
+HttpConnectionHandler::HttpConnectionHandler(const QSettings* settings, HttpRequestHandler* requestHandler,
+                                             const QSslConfiguration* sslConfiguration)
+    : m_requestHandler(requestHandler)
+    , m_sslConfiguration(sslConfiguration)
+{
+    // QSettings is not safe to share between threads: this thread reads a copy
+    // of its own, on the same store and group.
+    if (settings) {
+        m_settings = new QSettings(settings->fileName(), settings->format(), this);
+        m_settings->beginGroup(settings->group());
+    }
+    createSocket();
+    m_readTimer = new QTimer(this);
+    m_readTimer->setSingleShot(true);
+
+    // The handler's slots, its socket and its timer all run in its own thread.
+    moveToThread(this);
+    m_socket->moveToThread(this);
+
+    connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnectionHandler::read);
+    connect(m_socket, &QTcpSocket::disconnected, this, &HttpConnectionHandler::disconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &HttpConnectionHandler::socketError);
+    connect(m_readTimer, &QTimer::timeout, this, &HttpConnectionHandler::readTimeout);
+
+    qDebug("HttpConnectionHandler (%p): constructed", static_cast<void*>(this));
+    start();
+}
+
+HttpConnectionHandler::~HttpConnectionHandler()
+{
+    quit();
+    wait();
+    delete m_currentRequest;
+    qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
+}
+
+void HttpConnectionHandler::createSocket()
+{
+    if (m_sslConfiguration) {
+        auto* sslSocket = new QSslSocket;
+        sslSocket->setSslConfiguration(*m_sslConfiguration);
+        m_socket = sslSocket;
+        qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
+    } else {
+        m_socket = new QTcpSocket;
+    }
+}
+
+void HttpConnectionHandler::run()
+{
+    qDebug("HttpConnectionHandler (%p): thread started", static_cast<void*>(this));
+    try {
+        exec();
+    } catch (...) {
+        qCritical("HttpConnectionHandler (%p): an uncatched exception occured in the thread", static_cast<void*>(this));
+    }
+    m_socket->close();
+    delete m_socket;
+    m_socket = nullptr;
+    m_readTimer->stop();
+    qDebug("HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
+}
+
+int HttpConnectionHandler::readTimeoutMs() const
+{
+    return m_settings ? m_settings->value(QStringLiteral("readTimeout"), 10000).toInt() : 10000;
+}
+
+void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
+{
+    qDebug("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
+    m_busy = true;
+
+    // A connection attempt resets the reused socket (a TLS socket included);
+    // aborting it at once empties what the last connection left in its buffers.
+    m_socket->connectToHost(QString(), 0);
+    m_socket->abort();
+
+    if (!m_socket->setSocketDescriptor(socketDescriptor)) {
+        qCritical("HttpConnectionHandler (%p): cannot initialize socket: %s", static_cast<void*>(this),
+                  qPrintable(m_socket->errorString()));
+        // No connection to serve: the handler is free again rather than lost to the pool.
+        m_busy = false;
+        return;
+    }
+
+    if (m_sslConfiguration) {
+        qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
+        static_cast<QSslSocket*>(m_socket)->startServerEncryption();
+    }
+
+    m_readTimer->start(readTimeoutMs());
+    delete m_currentRequest;
+    m_currentRequest = nullptr;
+}
+
+void HttpConnectionHandler::readTimeout()
+{
+    qDebug("HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
+    // Bytes that come while the connection drains are not served.
+    m_closing = true;
+    closeConnection();
+    m_closing = false;
+    delete m_currentRequest;
+    m_currentRequest = nullptr;
+}
+
+void HttpConnectionHandler::closeConnection()
+{
+    if (HttpResponseWriter::drain(m_socket, readTimeoutMs()))
+        m_socket->disconnectFromHost();
+}
+
+void HttpConnectionHandler::read()
+{
+    // Waiting for a slow peer inside service() may deliver readyRead again; the
+    // loop below picks those bytes up once the current request is done.
+    if (m_reading || m_closing)
+        return;
+    m_reading = true;
+    struct ReadingGuard
+    {
+        HttpConnectionHandler* handler;
+        ~ReadingGuard()
+        {
+            handler->m_reading = false;
+            // A peer that left during service() frees the handler only now:
+            // the pool must not reuse or delete a handler that is still working.
+            if (handler->m_disconnectedWhileReading) {
+                handler->m_disconnectedWhileReading = false;
+                handler->m_busy = false;
+            }
+        }
+    } guard{this};
+
+    const int timeout = readTimeoutMs();
+    while (m_socket->isOpen() && m_socket->bytesAvailable() > 0) {
+        if (!m_currentRequest)
+            m_currentRequest = new HttpRequest(m_settings);
+
+        while (m_socket->bytesAvailable() > 0 && m_currentRequest->status() != HttpRequest::Complete &&
+               m_currentRequest->status() != HttpRequest::Aborted) {
+            const qint64 available = m_socket->bytesAvailable();
+            const HttpRequest::RequestStatus before = m_currentRequest->status();
+            m_currentRequest->readFromSocket(m_socket);
+            // A long upload is not cut while its bytes keep coming.
+            if (m_currentRequest->status() == HttpRequest::AwaitingBody)
+                m_readTimer->start(timeout);
+            if (m_socket->bytesAvailable() == available && m_currentRequest->status() == before)
+                break;
+        }
+
+        if (m_currentRequest->status() == HttpRequest::Aborted) {
+            m_socket->write(kEntityTooLarge);
+            closeConnection();
+            delete m_currentRequest;
+            m_currentRequest = nullptr;
+            return;
+        }
+
+        if (m_currentRequest->status() != HttpRequest::Complete)
+            return; // the rest comes with the next bytes
+
+        m_readTimer->stop();
+        qDebug("HttpConnectionHandler (%p): received request", static_cast<void*>(this));
+
+        HttpResponseWriter response(m_socket, timeout);
+        bool closeConnectionAfter = false;
+        if (m_currentRequest->header("Connection").toLower() == "close") {
+            closeConnectionAfter = true;
+            response.setHeader("Connection", "close");
+        } else if (m_currentRequest->version().toLower() == "http/1.0") {
+            // HTTP/1.0 knows no chunked transfer: the end of the connection ends the body.
+            closeConnectionAfter = true;
+            response.setHeader("Connection", "close");
+        }
+
+        try {
+            m_requestHandler->service(*m_currentRequest, response);
+        } catch (const std::exception& e) {
+            qCritical("HttpConnectionHandler (%p): An uncatched exception occured in the request handler",
+                      static_cast<void*>(this));
+            qDebug("HttpConnectionHandler (%p): %s", static_cast<void*>(this), e.what());
+        } catch (...) {
+            qCritical("HttpConnectionHandler (%p): An uncatched exception occured in the request handler",
+                      static_cast<void*>(this));
+        }
+
+        if (!response.hasSentLastPart())
+            response.write(QByteArray(), true);
+        qDebug("HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
+
+        if (!closeConnectionAfter) {
+            const QMap<QByteArray, QByteArray>& headers = response.headers();
+            if (headers.value("Connection").toLower() == "close")
+                closeConnectionAfter = true;
+            else if (!headers.contains("Content-Length") && headers.value("Transfer-Encoding").toLower() != "chunked")
+                closeConnectionAfter = true;
+        }
+
+        delete m_currentRequest;
+        m_currentRequest = nullptr;
+        if (closeConnectionAfter) {
+            closeConnection();
+            return; // bytes that follow on a closed connection are not served
+        }
+        if (m_socket->isOpen())
+            m_readTimer->start(timeout);
+    }
+}
+
+void HttpConnectionHandler::socketError(QAbstractSocket::SocketError)
+{
+    qDebug() << "Socket Error" << m_socket->errorString();
+}
+
+void HttpConnectionHandler::disconnected()
+{
+    qDebug("HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
+    m_socket->close();
+    m_readTimer->stop();
+    if (m_reading)
+        m_disconnectedWhileReading = true;
+    else
+        m_busy = false;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QThread>
+
+#include <atomic>
+
+class HttpRequest;
+class HttpRequestHandler;
+class QSettings;
+class QSslConfiguration;
+class QTcpSocket;
+class QTimer;
+
+// The native socket descriptor, under a name that queued invocations can carry.
+typedef qintptr tSocketDescriptor;
+
+// One connection thread of the pool. It owns one socket (plain or TLS), re-bound
+// to every connection that the listener hands it, reads requests into
+// HttpRequest, lets the request handler answer them, and keeps or closes the
+// connection by the HTTP rules. Everything but the busy mark runs in its own thread.
+class HttpConnectionHandler : public QThread
+{
+    Q_OBJECT
+public:
+    HttpConnectionHandler(const QSettings* settings, HttpRequestHandler* requestHandler,
+                          const QSslConfiguration* sslConfiguration = nullptr);
+    ~HttpConnectionHandler() override;
+
+    bool isBusy() const { return m_busy; }
+    void markBusy() { m_busy = true; }
+
+public slots:
+    void handleConnection(tSocketDescriptor socketDescriptor);
+
+private slots:
+    void readTimeout();
+    void read();
+    void socketError(QAbstractSocket::SocketError socketError);
+    void disconnected();
+
+protected:
+    void run() override;
+
+private:
+    void createSocket();
+    int readTimeoutMs() const;
+    // Lets the peer take what is left, within the read timeout, then closes.
+    void closeConnection();
+
+    QSettings* m_settings = nullptr;
+    QTcpSocket* m_socket = nullptr;
+    QTimer* m_readTimer = nullptr;
+    HttpRequest* m_currentRequest = nullptr;
+    HttpRequestHandler* m_requestHandler = nullptr;
+    // Set by the pool from the listener's thread, cleared here.
+    std::atomic<bool> m_busy{false};
+    const QSslConfiguration* m_sslConfiguration = nullptr;
+    bool m_reading = false;
+    bool m_disconnectedWhileReading = false;
+    bool m_closing = false;
+};

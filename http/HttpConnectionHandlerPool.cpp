@@ -1,0 +1,122 @@
+#include "http/HttpConnectionHandlerPool.h"
+
+#include "http/HttpConnectionHandler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QtDebug>
+
+HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler)
+    : m_settings(settings)
+    , m_requestHandler(requestHandler)
+{
+    loadTlsConfiguration();
+    m_cleanupTimer.start(m_settings->value(QStringLiteral("cleanupInterval"), 1000).toInt());
+    connect(&m_cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
+}
+
+HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
+{
+    m_cleanupTimer.stop();
+    {
+        QMutexLocker locker(&m_mutex);
+        // Each handler ends its thread's event loop and waits for it.
+        qDeleteAll(m_pool);
+        m_pool.clear();
+    }
+    delete m_sslConfiguration;
+    qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
+}
+
+HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
+{
+    QMutexLocker locker(&m_mutex);
+    for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
+        if (!handler->isBusy()) {
+            handler->markBusy();
+            return handler;
+        }
+    }
+    const int maxThreads = m_settings->value(QStringLiteral("maxThreads"), 100).toInt();
+    if (m_pool.size() < maxThreads) {
+        auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_sslConfiguration);
+        handler->markBusy();
+        m_pool.append(handler);
+        return handler;
+    }
+    return nullptr;
+}
+
+int HttpConnectionHandlerPool::size() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_pool.size();
+}
+
+void HttpConnectionHandlerPool::cleanup()
+{
+    const int minThreads = m_settings->value(QStringLiteral("minThreads"), 1).toInt();
+    QMutexLocker locker(&m_mutex);
+    int idleCount = 0;
+    for (int i = 0; i < m_pool.size(); ++i) {
+        HttpConnectionHandler* handler = m_pool.at(i);
+        if (handler->isBusy())
+            continue;
+        if (++idleCount > minThreads) {
+            delete handler;
+            m_pool.removeAt(i);
+            qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %i",
+                   static_cast<void*>(handler), m_pool.size());
+            break;
+        }
+    }
+}
+
+void HttpConnectionHandlerPool::loadTlsConfiguration()
+{
+    QString keyFileName = m_settings->value(QStringLiteral("sslKeyFile")).toString();
+    QString certFileName = m_settings->value(QStringLiteral("sslCertFile")).toString();
+    if (keyFileName.isEmpty() || certFileName.isEmpty())
+        return;
+
+    // Relative names in a settings file are relative to that file; resource
+    // paths and the native store's names are used as they are.
+    if (m_settings->format() != QSettings::NativeFormat) {
+        const QDir settingsDir = QFileInfo(m_settings->fileName()).absoluteDir();
+        if (!keyFileName.startsWith(QLatin1Char(':')) && QDir::isRelativePath(keyFileName))
+            keyFileName = settingsDir.absoluteFilePath(keyFileName);
+        if (!certFileName.startsWith(QLatin1Char(':')) && QDir::isRelativePath(certFileName))
+            certFileName = settingsDir.absoluteFilePath(certFileName);
+    }
+
+    QFile certFile(certFileName);
+    if (!certFile.open(QIODevice::ReadOnly)) {
+        qCritical("HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
+        return;
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromDevice(&certFile, QSsl::Pem);
+    certFile.close();
+
+    QFile keyFile(keyFileName);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
+        return;
+    }
+    const QSslKey key(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
+    keyFile.close();
+    qDebug("%s", key.isNull() ? "no key" : "has key");
+
+    m_sslConfiguration = new QSslConfiguration;
+    m_sslConfiguration->setLocalCertificateChain(chain);
+    m_sslConfiguration->setPrivateKey(key);
+    // Clients are never asked for a certificate.
+    m_sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
+    m_sslConfiguration->setProtocol(QSsl::AnyProtocol);
+    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+
+class HttpConnectionHandler;
+class HttpRequestHandler;
+class QSettings;
+class QSslConfiguration;
+
+// The connection threads of the listener: created on demand up to maxThreads,
+// reused across connections, and shrunk by one idle thread per cleanup tick down
+// to minThreads. Holds the one TLS configuration that every handler uses.
+class HttpConnectionHandlerPool : public QObject
+{
+    Q_OBJECT
+public:
+    HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler);
+    ~HttpConnectionHandlerPool() override;
+
+    // A handler now marked busy, or null when all maxThreads handlers are busy.
+    HttpConnectionHandler* acquireHandler();
+
+    // Number of handlers, busy or idle.
+    int size() const;
+
+public slots:
+    void cleanup();
+
+private:
+    void loadTlsConfiguration();
+
+    QSettings* m_settings;
+    HttpRequestHandler* m_requestHandler;
+    QList<HttpConnectionHandler*> m_pool;
+    QTimer m_cleanupTimer;
+    mutable QMutex m_mutex;
+    QSslConfiguration* m_sslConfiguration = nullptr;
+};

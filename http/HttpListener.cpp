@@ -1,0 +1,72 @@
+#include "http/HttpListener.h"
+
+#include "http/HttpConnectionHandlerPool.h"
+
+#include <QSettings>
+#include <QTcpSocket>
+#include <QtDebug>
+
+namespace {
+const QByteArray kTooManyConnections =
+    "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
+}
+
+HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandler, QObject* parent)
+    : QTcpServer(parent)
+    , m_settings(settings)
+    , m_requestHandler(requestHandler)
+{
+    qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
+    listen();
+}
+
+HttpListener::~HttpListener()
+{
+    close();
+    qDebug("HttpListener: destroyed");
+}
+
+void HttpListener::listen()
+{
+    if (!m_pool)
+        m_pool = new HttpConnectionHandlerPool(m_settings, m_requestHandler);
+    const QString host = m_settings->value(QStringLiteral("host")).toString();
+    const int port = m_settings->value(QStringLiteral("port")).toInt();
+    QTcpServer::listen(host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host), quint16(port & 0xFFFF));
+    if (isListening())
+        qDebug("HttpListener: Listening on port %i", port);
+    else
+        qCritical("HttpListener: Cannot bind on port %i: %s", port, errorString().toLocal8Bit().constData());
+}
+
+void HttpListener::close()
+{
+    QTcpServer::close();
+    qDebug("HttpListener: closed");
+    delete m_pool;
+    m_pool = nullptr;
+}
+
+void HttpListener::incomingConnection(qintptr socketDescriptor)
+{
+    HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler() : nullptr;
+    if (handler) {
+        // Queued: the handler adopts the descriptor in its own thread.
+        QMetaObject::invokeMethod(
+            handler, [handler, socketDescriptor]() { handler->handleConnection(socketDescriptor); },
+            Qt::QueuedConnection);
+        return;
+    }
+
+    qDebug("HttpListener: Too many incoming connections");
+    auto* socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(socketDescriptor)) {
+        delete socket;
+        return;
+    }
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // A peer that resets the connection may never let it reach "disconnected".
+    connect(socket, &QTcpSocket::errorOccurred, socket, &QObject::deleteLater);
+    socket->write(kTooManyConnections);
+    socket->disconnectFromHost();
+}

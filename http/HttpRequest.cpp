@@ -1,0 +1,395 @@
+#include "http/HttpRequest.h"
+
+#include "http/HttpCookie.h"
+
+#include <QAbstractSocket>
+#include <QSettings>
+#include <QTemporaryFile>
+#include <QtDebug>
+
+#include <memory>
+
+namespace {
+
+constexpr qint64 kMultiPartBlock = 65536;
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The text after the marker and its opening double quote, up to the next double quote.
+QByteArray quotedAttribute(const QByteArray& line, const QByteArray& marker)
+{
+    const int at = line.indexOf(marker);
+    if (at < 0)
+        return QByteArray();
+    const int start = at + marker.size();
+    const int end = line.indexOf('"', start);
+    return end < 0 ? line.mid(start) : line.mid(start, end - start);
+}
+
+} // namespace
+
+HttpRequest::HttpRequest(const QSettings* settings)
+{
+    if (settings) {
+        m_maxSize = settings->value(QStringLiteral("maxRequestSize"), 16000).toLongLong();
+        m_maxMultiPartSize = settings->value(QStringLiteral("maxMultiPartSize"), 1000000).toLongLong();
+    }
+}
+
+HttpRequest::~HttpRequest()
+{
+    for (QTemporaryFile* file : qAsConst(m_uploadedFiles)) {
+        file->close();
+        delete file;
+    }
+    if (m_tempFile) {
+        m_tempFile->close();
+        delete m_tempFile;
+    }
+}
+
+void HttpRequest::readFromSocket(QIODevice* socket)
+{
+    if (m_skipLf && m_status != Complete && m_status != Aborted) {
+        char next = 0;
+        if (socket->peek(&next, 1) != 1)
+            return;
+        m_skipLf = false;
+        if (next == '\n') {
+            socket->getChar(&next);
+            ++m_currentSize;
+            return;
+        }
+    }
+
+    switch (m_status) {
+    case AwaitingRequestLine:
+        readRequestLine(socket);
+        break;
+    case AwaitingHeaders:
+        readHeader(socket);
+        break;
+    case AwaitingBody:
+        readBody(socket);
+        break;
+    case Complete:
+    case Aborted:
+        return;
+    }
+
+    if ((m_boundary.isEmpty() && m_currentSize > m_maxSize) ||
+        (!m_boundary.isEmpty() && m_currentSize > m_maxMultiPartSize)) {
+        qWarning("HttpRequest: received too many bytes");
+        m_status = Aborted;
+        return;
+    }
+
+    if (m_status == Complete) {
+        decodeRequestParams();
+        extractCookies();
+    }
+}
+
+bool HttpRequest::readLine(QIODevice* socket, QByteArray* line)
+{
+    // Never read past what the limit leaves; at the limit one more byte is
+    // enough to trip it, so an endless line cannot grow memory.
+    const qint64 left = qMax<qint64>(1, m_maxSize - m_currentSize);
+    const QByteArray chunk = socket->readLine(left + 1);
+    m_lineBuffer.append(chunk);
+    m_currentSize += chunk.size();
+    if (!m_lineBuffer.contains('\r') && !m_lineBuffer.contains('\n'))
+        return false;
+    m_skipLf = m_lineBuffer.endsWith('\r');
+    *line = m_lineBuffer.trimmed();
+    m_lineBuffer.clear();
+    return true;
+}
+
+void HttpRequest::readRequestLine(QIODevice* socket)
+{
+    QByteArray line;
+    if (!readLine(socket, &line) || line.isEmpty())
+        return;
+
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
+        qWarning("HttpRequest: received broken HTTP request, invalid first line");
+        m_status = Aborted;
+        return;
+    }
+    m_method = parts.at(0).trimmed();
+    m_path = parts.at(1);
+    m_version = parts.at(2);
+    if (const auto* abstractSocket = qobject_cast<const QAbstractSocket*>(socket))
+        m_peerAddress = abstractSocket->peerAddress();
+    m_status = AwaitingHeaders;
+}
+
+void HttpRequest::readHeader(QIODevice* socket)
+{
+    QByteArray line;
+    if (!readLine(socket, &line))
+        return;
+
+    const int colon = line.indexOf(':');
+    if (colon > 0) {
+        m_currentHeader = line.left(colon).toLower();
+        m_headers.insert(m_currentHeader, line.mid(colon + 1).trimmed());
+    } else if (!line.isEmpty()) {
+        // A continuation line extends the header read last.
+        if (m_headers.contains(m_currentHeader))
+            m_headers.insert(m_currentHeader, m_headers.value(m_currentHeader) + ' ' + line);
+    } else {
+        finishHeaders();
+    }
+}
+
+void HttpRequest::finishHeaders()
+{
+    const QByteArray contentType = header("content-type");
+    if (contentType.startsWith("multipart/form-data")) {
+        const int at = contentType.indexOf("boundary=");
+        if (at >= 0) {
+            m_boundary = contentType.mid(at + 9);
+            if (m_boundary.size() >= 2 && m_boundary.startsWith('"') && m_boundary.endsWith('"'))
+                m_boundary = m_boundary.mid(1, m_boundary.size() - 2);
+        }
+    }
+
+    const QByteArray contentLength = header("content-length");
+    if (!contentLength.isEmpty()) {
+        bool ok = false;
+        m_expectedBodySize = contentLength.toLongLong(&ok);
+        // Not a length (a negative one included): no body, as for any text that is not a number.
+        if (!ok || m_expectedBodySize < 0)
+            m_expectedBodySize = 0;
+    }
+
+    if (m_expectedBodySize == 0) {
+        m_status = Complete;
+    } else if (m_boundary.isEmpty()) {
+        if (m_expectedBodySize > m_maxSize - m_currentSize) {
+            qWarning("HttpRequest: expected body is too large");
+            m_status = Aborted;
+        } else {
+            m_status = AwaitingBody;
+        }
+    } else if (m_expectedBodySize > m_maxMultiPartSize) {
+        qWarning("HttpRequest: expected multipart body is too large");
+        m_status = Aborted;
+    } else {
+        m_status = AwaitingBody;
+    }
+}
+
+void HttpRequest::readBody(QIODevice* socket)
+{
+    if (m_boundary.isEmpty()) {
+        // What has come, not what is declared: a read buffer is as large as its request.
+        const QByteArray data = socket->read(qMin(m_expectedBodySize - m_body.size(), socket->bytesAvailable()));
+        m_currentSize += data.size();
+        m_body.append(data);
+        if (m_body.size() >= m_expectedBodySize)
+            m_status = Complete;
+        return;
+    }
+
+    if (!m_tempFile)
+        m_tempFile = new QTemporaryFile;
+    if (!m_tempFile->isOpen())
+        m_tempFile->open();
+
+    qint64 fileSize = m_tempFile->size();
+    const QByteArray data =
+        socket->read(qMin(qMin(m_expectedBodySize - fileSize, kMultiPartBlock), socket->bytesAvailable()));
+    const qint64 written = m_tempFile->write(data);
+    if (written > 0)
+        fileSize += written;
+    if (fileSize >= m_maxMultiPartSize) {
+        qWarning("HttpRequest: received too many multipart bytes");
+        m_status = Aborted;
+    } else if (fileSize >= m_expectedBodySize) {
+        m_tempFile->flush();
+        if (m_tempFile->error() != QFileDevice::NoError)
+            qCritical("HttpRequest: Error writing temp file for multipart body");
+        parseMultiPartFile();
+        m_tempFile->close();
+        m_status = Complete;
+    } else if (written < 0 || written < data.size()) {
+        // The spool file refuses bytes: the body can never complete.
+        qCritical("HttpRequest: Error writing temp file for multipart body");
+        m_status = Aborted;
+    }
+}
+
+void HttpRequest::decodeRequestParams()
+{
+    QByteArray rawParameters;
+    const int question = m_path.indexOf('?');
+    if (question >= 0) {
+        rawParameters = m_path.mid(question + 1);
+        m_path = m_path.left(question);
+    }
+
+    const QByteArray contentType = header("content-type");
+    if (!m_body.isEmpty() && (contentType.isEmpty() || contentType.startsWith("application/x-www-form-urlencoded"))) {
+        if (!rawParameters.isEmpty())
+            rawParameters.append('&');
+        rawParameters.append(m_body);
+    }
+
+    const QList<QByteArray> parts = rawParameters.split('&');
+    for (const QByteArray& part : parts) {
+        const int eq = part.indexOf('=');
+        if (eq >= 0) {
+            m_parameters.insert(urlDecode(part.left(eq).trimmed()), urlDecode(part.mid(eq + 1).trimmed()));
+        } else if (!part.isEmpty()) {
+            m_parameters.insert(urlDecode(part), QByteArray());
+        }
+    }
+}
+
+void HttpRequest::extractCookies()
+{
+    const QList<QByteArray> cookieHeaders = m_headers.values("cookie");
+    // values() lists the most recent first; later cookies replace earlier ones.
+    for (auto it = cookieHeaders.crbegin(); it != cookieHeaders.crend(); ++it) {
+        const QList<QByteArray> parts = HttpCookie::splitCsv(*it);
+        for (const QByteArray& part : parts) {
+            const int eq = part.indexOf('=');
+            if (eq >= 0)
+                m_cookies.insert(part.left(eq).trimmed(), part.mid(eq + 1).trimmed());
+            else
+                m_cookies.insert(part.trimmed(), QByteArray());
+        }
+    }
+    m_headers.remove("cookie");
+}
+
+void HttpRequest::parseMultiPartFile()
+{
+    qDebug("HttpRequest: parsing multipart temp file");
+    m_tempFile->seek(0);
+    const QByteArray delimiter = "--" + m_boundary;
+    bool finished = false;
+    while (!m_tempFile->atEnd() && !finished && m_tempFile->error() == QFileDevice::NoError) {
+        QByteArray fieldName;
+        QByteArray fileName;
+        // The delimiter line that opens the part is read here and skipped like any header.
+        while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
+            const QByteArray line = m_tempFile->readLine(kMultiPartBlock).trimmed();
+            if (line.startsWith("Content-Disposition:")) {
+                if (line.contains("form-data")) {
+                    fieldName = quotedAttribute(line, " name=\"");
+                    fileName = quotedAttribute(line, " filename=\"");
+                } else {
+                    qDebug("HttpRequest: ignoring unsupported content part %s", line.constData());
+                }
+            } else if (line.isEmpty()) {
+                break;
+            }
+        }
+
+        QByteArray fieldValue;
+        std::unique_ptr<QTemporaryFile> uploadedFile;
+        while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
+            const QByteArray line = m_tempFile->readLine(kMultiPartBlock);
+            if (line.startsWith(delimiter)) {
+                // The CR LF before the delimiter belongs to the delimiter, not to the data.
+                if (!fieldName.isEmpty() && fileName.isEmpty()) {
+                    fieldValue.chop(2);
+                    m_parameters.insert(fieldName, fieldValue);
+                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(), fieldValue.constData());
+                } else if (!fieldName.isEmpty() && !fileName.isEmpty() && uploadedFile) {
+                    uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2));
+                    uploadedFile->flush();
+                    uploadedFile->seek(0);
+                    m_parameters.insert(fieldName, fileName);
+                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(), fileName.constData());
+                    const qint64 size = uploadedFile->size();
+                    // A second file under the same field name replaces the first.
+                    delete m_uploadedFiles.value(fieldName, nullptr);
+                    m_uploadedFiles.insert(fieldName, uploadedFile.release());
+                    qDebug("HttpRequest: uploaded file size is %i", int(size));
+                }
+                if (line.contains(m_boundary + "--"))
+                    finished = true;
+                break;
+            }
+
+            if (fieldName.isEmpty())
+                continue;
+            if (fileName.isEmpty()) {
+                fieldValue.append(line);
+                m_currentSize += line.size();
+            } else {
+                if (!uploadedFile) {
+                    uploadedFile = std::make_unique<QTemporaryFile>();
+                    uploadedFile->open();
+                }
+                uploadedFile->write(line);
+                if (uploadedFile->error() != QFileDevice::NoError)
+                    qCritical("HttpRequest: error writing temp file, %s", qPrintable(uploadedFile->errorString()));
+            }
+        }
+    }
+    if (m_tempFile->error() != QFileDevice::NoError)
+        qCritical("HttpRequest: cannot read temp file, %s", qPrintable(m_tempFile->errorString()));
+}
+
+QByteArray HttpRequest::path() const
+{
+    return urlDecode(m_path);
+}
+
+QByteArray HttpRequest::header(const QByteArray& name) const
+{
+    return m_headers.value(name.toLower());
+}
+
+QList<QByteArray> HttpRequest::headers(const QByteArray& name) const
+{
+    return m_headers.values(name.toLower());
+}
+
+QByteArray HttpRequest::parameter(const QByteArray& name) const
+{
+    return m_parameters.value(name);
+}
+
+QList<QByteArray> HttpRequest::parameters(const QByteArray& name) const
+{
+    return m_parameters.values(name);
+}
+
+QByteArray HttpRequest::cookie(const QByteArray& name) const
+{
+    return m_cookies.value(name);
+}
+
+QTemporaryFile* HttpRequest::uploadedFile(const QByteArray& fieldName) const
+{
+    QTemporaryFile* file = m_uploadedFiles.value(fieldName, nullptr);
+    if (file)
+        file->seek(0);
+    return file;
+}
+
+QByteArray HttpRequest::urlDecode(const QByteArray& source)
+{
+    QByteArray buffer(source);
+    buffer.replace('+', ' ');
+    int percent = buffer.indexOf('%');
+    while (percent >= 0) {
+        if (percent + 2 < buffer.size() && isHexDigit(buffer.at(percent + 1)) && isHexDigit(buffer.at(percent + 2))) {
+            const char byte = char(buffer.mid(percent + 1, 2).toInt(nullptr, 16));
+            buffer.replace(percent, 3, QByteArray(1, byte));
+        }
+        percent = buffer.indexOf('%', percent + 1);
+    }
+    return buffer;
+}

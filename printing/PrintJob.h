@@ -1,0 +1,63 @@
+#pragma once
+
+#include "printing/ImageLoader.h"
+#include "printing/JobSettings.h"
+
+#include <QJsonArray>
+#include <QObject>
+#include <QString>
+
+class NativeESCFakeSocket;
+class QIODevice;
+class QJsonObject;
+class QJsonValue;
+
+// One receipt: walks the job's operations in order and writes their ESC/POS
+// bytes to the printer as it goes, never assembling the whole job in memory.
+class PrintJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    PrintJob(const QJsonArray& job, const QString& printerName, bool compatibilityMode, QObject* parent = nullptr);
+
+    // Prints the whole job to the printer. False when the printer was not ready, the
+    // spooler refused the document, or it refused any of the job's bytes: a
+    // truncated receipt is never reported as printed.
+    bool print();
+
+    // Walks the job onto any open device: initialisation (unless in compatibility
+    // mode) and every operation. False as soon as a write is refused; the rest of
+    // the job is then not rendered, since it could not reach the printer.
+    bool render(QIODevice* sink);
+
+    // Inserts line ends so that no line is longer than width, preferring the last
+    // space or hyphen of the window; see the notes in the source.
+    static QString wrapText(const QString& text, int width);
+
+    void setImageTimeout(int ms) { m_imageTimeoutMs = ms; }
+
+private:
+    void resetState();
+    void initialize();
+    void dispatch(const QString& op, const QJsonValue& data);
+    void sendPrintMode();
+    void printText(const QString& text);
+    void printImage(const QString& source);
+    void send(const QByteArray& bytes);
+
+    QJsonArray m_job;
+    QString m_printerName;
+    JobSettings m_settings;
+    bool m_doubleWidth = false;
+    bool m_doubleHeight = false;
+    bool m_condensed = false;
+    bool m_emphasized = false;
+    bool m_underlined = false;
+    int m_alignment = -1; // -1: none sent yet
+    bool m_compatibilityMode = false;
+    int m_imageTimeoutMs = ImageLoader::defaultTimeoutMs;
+    NativeESCFakeSocket* m_device;
+    QIODevice* m_sink = nullptr;
+    bool m_refused = false;
+};

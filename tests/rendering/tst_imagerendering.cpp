@@ -1,0 +1,303 @@
+#include "printing/ESCImageManager.h"
+#include "printing/ImageLoader.h"
+#include "printing/PngDecoder.h"
+#include "printing/PrintJob.h"
+#include "support/ImageServer.h"
+#include "support/RenderSupport.h"
+#include "support/TestMain.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QThread>
+#include <memory>
+
+using RenderSupport::filled;
+using RenderSupport::hex;
+using RenderSupport::pngBase64;
+
+namespace {
+
+const QRgb white = qRgb(255, 255, 255);
+const QRgb black = qRgb(0, 0, 0);
+const char* const header = "1D 50 00 00 | 1B 33 00";
+
+QJsonArray imageJob(const QString& image, const QJsonObject& settings = QJsonObject())
+{
+    QJsonArray operations;
+    if (!settings.isEmpty())
+        operations.append(QJsonObject{{"op", "settings"}, {"data", settings}});
+    operations.append(QJsonObject{{"op", "image"}, {"data", image}});
+    return operations;
+}
+
+QByteArray stripes(const QImage& image)
+{
+    ESCImageManager manager;
+    manager.setImage(image, image.width(), image.height(), true, 0, false);
+    return manager.render();
+}
+
+} // namespace
+
+class TestImageRendering : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void goldenImages_data();
+    void goldenImages();
+    void ditherAgainstReference_data();
+    void ditherAgainstReference();
+    void base64_data();
+    void base64();
+    void pngFastPath_data();
+    void pngFastPath();
+    void sources_data();
+    void sources();
+    void downloadOverHttp();
+    void silentServerTimesOut();
+    void downloadOnAnotherThread();
+};
+
+void TestImageRendering::goldenImages_data()
+{
+    QTest::addColumn<QJsonArray>("operations");
+    QTest::addColumn<bool>("compatibility");
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QString white3 = pngBase64(filled(3, 3, white));
+    const QByteArray whiteStripe = hex("1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 64 00");
+    QTest::newRow("3x3 white") << imageJob(white3) << false << hex("1B 40") + hex(header) + whiteStripe + hex("1B 40");
+    QTest::newRow("4x1 black") << imageJob(pngBase64(filled(4, 1, black))) << false
+                               << hex("1B 40") + hex(header) +
+                                      hex("1B 2A 21 04 00 | 00 00 00 80 00 00 80 00 00 80 00 00 | 1B 64 00 | 1B 40");
+    // Odd width: RGB565 rows are padded; each row must still be read from its own start.
+    QTest::newRow("3x2 black, serpentine")
+        << imageJob(pngBase64(filled(3, 2, black))) << false
+        << hex("1B 40") + hex(header) + hex("1B 2A 21 03 00 | 40 00 00 C0 00 00 C0 00 00 | 1B 64 00 | 1B 40");
+    QTest::newRow("transparent is white") << imageJob(pngBase64(filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32)))
+                                          << false << hex("1B 40") + hex(header) + whiteStripe + hex("1B 40");
+    QTest::newRow("palette with transparency")
+        << imageJob(pngBase64(
+               filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32).convertToFormat(QImage::Format_Indexed8)))
+        << false << hex("1B 40") + hex(header) + whiteStripe + hex("1B 40");
+    QTest::newRow("compatibility") << imageJob(white3) << true
+                                   << hex("1D 50 CB CB | 1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 4A 18");
+    QTest::newRow("page mode") << imageJob(white3, {{"imagePrintMode", 1}}) << false
+                               << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 03 00 03 00") + hex(header) + whiteStripe +
+                                      hex("0C | 1B 40");
+    QTest::newRow("no image in print mode 2")
+        << imageJob(white3, {{"imagePrintMode", 2}}) << false << hex("1B 40 1B 40");
+    QTest::newRow("low density 8x8 is 4x2")
+        << imageJob(pngBase64(filled(8, 8, white)), {{"lowDensity", true}}) << false
+        << hex("1B 40") + hex(header) + hex("1B 2A 00 04 00 00 00 00 00 1B 64 00") + hex("1B 40");
+    QTest::newRow("undecodable data") << imageJob(QStringLiteral("bm90IGFuIGltYWdl")) << false
+                                      << hex("1B 40") + hex(header) + hex("1B 40");
+    QTest::newRow("tall image, two stripes") << imageJob(pngBase64(filled(1, 25, white))) << false
+                                             << hex("1B 40") + hex(header) + hex("1B 2A 21 01 00 00 00 00 1B 64 00") +
+                                                    hex("1B 2A 21 01 00 00 00 00 1B 64 00 | 1B 40");
+}
+
+void TestImageRendering::goldenImages()
+{
+    QFETCH(QJsonArray, operations);
+    QFETCH(bool, compatibility);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(RenderSupport::render(operations, compatibility).toHex(' '), bytes.toHex(' '));
+}
+
+// Golden bytes from a plain transcription of the rasterising rules (written apart from
+// this code, in Python) for a 7 x 30 colour pattern: odd width, both scan directions,
+// several stripes, and a last stripe that is only partly filled.
+void TestImageRendering::ditherAgainstReference_data()
+{
+    QTest::addColumn<bool>("highDensity");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("24-dot")
+        << true
+        << hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 75 54 00 ED 55 54 15 40 03 50 03 FE 01 FE ED FB "
+               "F5 10 0A 08 80 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 B8 00 00 D4 00 00 28 00 00 "
+               "80 00 00 0C 00 00 1B 64 00");
+    QTest::newRow("8-dot") << false
+                           << hex("1D 50 00 00 1B 33 00 1B 2A 00 07 00 75 ED 15 50 01 FB 0A 1B 64 00 1B 2A 00 07 00 54 "
+                                  "55 40 03 FE F5 08 1B 64 00 1B 2A 00 07 00 00 54 03 FE ED 10 80 1B 64 00 1B 2A 00 07 "
+                                  "00 00 A4 B8 D4 28 80 0C 1B 64 00");
+}
+
+void TestImageRendering::ditherAgainstReference()
+{
+    QFETCH(bool, highDensity);
+    QFETCH(QByteArray, bytes);
+    QImage pattern(7, 30, QImage::Format_RGB32);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 7; ++x)
+            pattern.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * 53 + y * 7) % 256, (x * 19 + y * 29) % 256));
+    for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888, QImage::Format_ARGB32}) {
+        ESCImageManager manager;
+        manager.setImage(pattern.convertToFormat(format), 7, 30, highDensity, 0, false);
+        QCOMPARE(manager.render().toHex(' '), bytes.toHex(' '));
+    }
+}
+
+void TestImageRendering::base64_data()
+{
+    QTest::addColumn<QString>("data");
+    QTest::newRow("bare") << "SGVsbG8sIHByaW50ZXIh";
+    QTest::newRow("data URL") << "data:image/png;base64,SGVsbG8sIHByaW50ZXIh";
+    QTest::newRow("padding") << "SGk=";
+    QTest::newRow("line breaks and spaces") << "SGVs\r\nbG8s IHBy\taW50ZXIh";
+    QTest::newRow("padding inside") << "SGk=SGk=";
+    QTest::newRow("url-safe and foreign characters") << QStringLiteral("SG-_Vs\u00E9bG8\u20AC");
+    QTest::newRow("only the first comma") << "a,SGk,=";
+    QTest::newRow("odd tail") << "SGVsb";
+    QTest::newRow("empty") << "";
+}
+
+// Must decode exactly as Qt's own lenient decoder does.
+void TestImageRendering::base64()
+{
+    QFETCH(QString, data);
+    const int comma = data.indexOf(QLatin1Char(','));
+    QCOMPARE(ImageLoader::base64Payload(data), QByteArray::fromBase64(data.mid(comma + 1).toUtf8()));
+}
+
+namespace {
+
+QImage noise(int w, int h, QImage::Format format, quint32 seed)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) // smooth parts and noisy parts, so the writer picks every filter
+            image.setPixel(x, y, (x + y) % 7 < 3 ? random.generate() : qRgba(x * 3, y * 5, x + y, 255 - x % 256));
+    return image.convertToFormat(format);
+}
+
+QByteArray png(const QImage& image, int quality = -1)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG", quality);
+    return bytes;
+}
+
+} // namespace
+
+void TestImageRendering::pngFastPath_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("handled");
+    QTest::newRow("grey") << png(noise(61, 40, QImage::Format_Grayscale8, 1)) << true;
+    QTest::newRow("RGB") << png(noise(77, 33, QImage::Format_RGB32, 2)) << true;
+    QTest::newRow("RGBA") << png(noise(50, 50, QImage::Format_ARGB32, 3)) << true;
+    QTest::newRow("RGB uncompressed") << png(noise(9, 9, QImage::Format_RGB32, 4), 100) << true;
+    QTest::newRow("one pixel") << png(noise(1, 1, QImage::Format_RGB32, 5)) << true;
+    QTest::newRow("wide") << png(noise(1500, 3, QImage::Format_ARGB32, 6)) << true;
+    QTest::newRow("palette") << png(noise(20, 20, QImage::Format_RGB32, 7).convertToFormat(QImage::Format_Indexed8))
+                             << false;
+    QTest::newRow("16-bit") << png(noise(8, 8, QImage::Format_RGBA64, 8)) << false;
+    QByteArray corrupt = png(noise(30, 30, QImage::Format_RGB32, 9));
+    corrupt[corrupt.size() / 2] = char(corrupt[corrupt.size() / 2] ^ 0x55);
+    QTest::newRow("bad checksum") << corrupt << false;
+    QTest::newRow("truncated") << png(noise(30, 30, QImage::Format_RGB32, 10)).left(200) << false;
+}
+
+// The fast path must give exactly what Qt's own decoder gives, or leave the image to it.
+void TestImageRendering::pngFastPath()
+{
+    if (!PngDecoder::available())
+        QSKIP("built without libdeflate");
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, handled);
+    QImage fast;
+    QCOMPARE(PngDecoder::decode(bytes, &fast), handled);
+    if (!handled)
+        return;
+    const QImage reference = QImage::fromData(bytes, "PNG");
+    QCOMPARE(fast.format(), reference.format());
+    QCOMPARE(fast.size(), reference.size());
+    QVERIFY(fast == reference);
+}
+
+void TestImageRendering::sources_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QSize>("size");
+    const QString png = pngBase64(filled(5, 3, black));
+    QTest::newRow("bare Base64") << png << QSize(5, 3);
+    QTest::newRow("data URL") << QStringLiteral("data:image/png;base64,") + png << QSize(5, 3);
+    QTest::newRow("not PNG") << QString::fromLatin1(QByteArray("GIF89a...").toBase64()) << QSize();
+    QTest::newRow("not http") << QStringLiteral("httpfile:///etc/passwd") << QSize();
+    QTest::newRow("unreachable") << QStringLiteral("http://127.0.0.1:1/x.png") << QSize();
+    // 32 megapixels announced in the header: refused before any pixel is decoded.
+    QImage huge(8000, 4000, QImage::Format_Mono);
+    huge.fill(0);
+    QTest::newRow("too many pixels") << pngBase64(huge) << QSize();
+}
+
+void TestImageRendering::sources()
+{
+    QFETCH(QString, source);
+    QFETCH(QSize, size);
+    const QImage image = ImageLoader::load(source, 5000);
+    QCOMPARE(image.isNull() ? QSize() : image.size(), size);
+}
+
+void TestImageRendering::downloadOverHttp()
+{
+    ImageServer server;
+    QVERIFY(server.start());
+    const QImage picture = filled(4, 1, black);
+    server.serve(QStringLiteral("/black.png"), QByteArray::fromBase64(pngBase64(picture).toLatin1()));
+    server.serve(QStringLiteral("/huge.png"), QByteArray("x"), 200, ImageLoader::maxDownloadBytes + 1);
+    server.serve(QStringLiteral("/error.png"), QByteArray::fromBase64(pngBase64(picture).toLatin1()), 500);
+
+    QJsonArray operations = imageJob(server.url(QStringLiteral("/black.png")));
+    operations.append(QJsonObject{{"op", "image"}, {"data", server.url(QStringLiteral("/huge.png"))}});
+    operations.append(QJsonObject{{"op", "image"}, {"data", server.url(QStringLiteral("/error.png"))}});
+    operations.append(QJsonObject{{"op", "image"}, {"data", server.url(QStringLiteral("/missing.png"))}});
+    operations.append(QJsonObject{{"op", "text"}, {"data", "ok"}});
+    // The body counts, not the status: an error page that is a picture prints; "not found" text does not.
+    const QByteArray empty = hex(header) + hex("1B 40");
+    const QByteArray black = stripes(picture) + hex("1B 40");
+    QCOMPARE(RenderSupport::render(operations).toHex(' '),
+             (hex("1B 40") + black + empty + black + empty + hex("1B 74 00 6F 6B")).toHex(' '));
+    QVERIFY(server.requests() >= 4); // Qt may resend a request whose connection closed early
+}
+
+void TestImageRendering::silentServerTimesOut()
+{
+    ImageServer server;
+    QVERIFY(server.start());
+    server.silence(QStringLiteral("/slow.png"));
+    QJsonArray operations = imageJob(server.url(QStringLiteral("/slow.png")));
+    operations.append(QJsonObject{{"op", "text"}, {"data", "ok"}});
+    PrintJob printJob(operations, QStringLiteral("unused"), false);
+    printJob.setImageTimeout(300);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(RenderSupport::render(printJob).toHex(' '),
+             (hex("1B 40") + hex(header) + hex("1B 40 | 1B 74 00 6F 6B")).toHex(' '));
+    QCOMPARE(server.requests(), 1);
+    QVERIFY2(clock.elapsed() < 30000, "the time limit did not end the download"); // generous: not a timing check
+}
+
+// Jobs run on connection threads that are blocked in the request, not in an event loop of their own.
+void TestImageRendering::downloadOnAnotherThread()
+{
+    ImageServer server;
+    QVERIFY(server.start());
+    server.serve(QStringLiteral("/black.png"), QByteArray::fromBase64(pngBase64(filled(5, 3, black)).toLatin1()));
+    const QString address = server.url(QStringLiteral("/black.png"));
+    QSize size;
+    std::unique_ptr<QThread> thread(QThread::create([&] { size = ImageLoader::load(address, 20000).size(); }));
+    QSignalSpy finished(thread.get(), &QThread::finished);
+    thread->start();
+    QVERIFY(finished.wait(30000)); // the server answers from this thread meanwhile
+    QCOMPARE(size, QSize(5, 3));
+}
+
+QLK_TEST_MAIN_CORE(TestImageRendering)
+#include "tst_imagerendering.moc"

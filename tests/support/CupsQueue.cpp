@@ -1,0 +1,95 @@
+#include "CupsQueue.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cups/cups.h>
+
+#include <algorithm>
+
+CupsQueue::CupsQueue(const QString& name, const QString& deviceUri)
+    : m_name(name)
+{
+    // -E after -p enables the queue and makes it accept jobs; no model means raw.
+    m_valid = run(QStringLiteral("lpadmin"),
+                  {QStringLiteral("-p"), m_name, QStringLiteral("-E"), QStringLiteral("-v"), deviceUri}, &m_error);
+}
+
+CupsQueue::~CupsQueue()
+{
+    if (m_valid)
+        run(QStringLiteral("lpadmin"), {QStringLiteral("-x"), m_name});
+}
+
+bool CupsQueue::disable()
+{
+    return run(QStringLiteral("cupsdisable"), {m_name}, &m_error);
+}
+
+bool CupsQueue::enable()
+{
+    return run(QStringLiteral("cupsenable"), {m_name}, &m_error);
+}
+
+QList<CupsQueue::Job> CupsQueue::jobs() const
+{
+    QList<Job> result;
+    cups_job_t* jobs = nullptr;
+    const QByteArray name = m_name.toUtf8();
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, name.constData(), 0, CUPS_WHICHJOBS_ALL);
+    for (int i = 0; i < count; ++i)
+        result.append({jobs[i].id, QString::fromUtf8(jobs[i].title), QString::fromUtf8(jobs[i].format),
+                       static_cast<int>(jobs[i].state)});
+    cupsFreeJobs(count, jobs);
+    std::sort(result.begin(), result.end(), [](const Job& a, const Job& b) { return a.id < b.id; });
+    return result;
+}
+
+int CupsQueue::jobState(int id) const
+{
+    for (const Job& job : jobs()) {
+        if (job.id == id)
+            return job.state;
+    }
+    return 0;
+}
+
+QString CupsQueue::uniqueName(const QString& prefix)
+{
+    static QAtomicInt counter;
+    return QStringLiteral("%1-%2-%3")
+        .arg(prefix)
+        .arg(QCoreApplication::applicationPid())
+        .arg(counter.fetchAndAddOrdered(1));
+}
+
+QString CupsQueue::schedulerProblem()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("lpadmin")).isEmpty())
+        return QStringLiteral("lpadmin is not installed (Debian package cups-client)");
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 5000, nullptr);
+    if (!http)
+        return QStringLiteral("the CUPS scheduler does not answer at %1 (start cupsd, or use scripts/test)")
+            .arg(QString::fromUtf8(cupsServer()));
+    httpClose(http);
+    return {};
+}
+
+bool CupsQueue::run(const QString& program, const QStringList& arguments, QString* error)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(30000);
+    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("%1 %2 failed: %3")
+                     .arg(program, arguments.join(QLatin1Char(' ')),
+                          finished ? QString::fromLocal8Bit(process.readAll()).trimmed() : process.errorString());
+    if (!finished)
+        process.kill();
+    return false;
+}

@@ -1,0 +1,341 @@
+#include "support/HttpTestRig.h"
+
+#include "http/HttpConnectionHandlerPool.h"
+#include "http/HttpListener.h"
+#include "http/HttpRequest.h"
+#include "http/HttpResponseWriter.h"
+
+#include <QDeadlineTimer>
+#include <QSettings>
+#include <QtTest>
+
+#include <stdexcept>
+
+void HttpTestHandler::service(HttpRequest& request, HttpResponseWriter& response)
+{
+    ++served;
+    const QByteArray path = request.path();
+    if (path == "/nothing")
+        return;
+    if (path == "/throw")
+        throw std::runtime_error("scripted failure");
+    if (path == "/big") {
+        const QByteArray block(65536, 'x');
+        const int parts = request.parameter("parts").toInt();
+        for (int i = 0; i < parts; ++i)
+            response.write(block);
+        response.write(QByteArray(), true);
+        return;
+    }
+    if (path == "/size") {
+        response.write(QByteArray::number(request.body().size()), true);
+        return;
+    }
+    QByteArray body = request.method() + ' ' + path;
+    const QMultiMap<QByteArray, QByteArray> parameters = request.parameterMap();
+    for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
+        body += ' ' + it.key() + '=' + it.value();
+    response.setHeader("Content-Type", "text/plain");
+    response.write(body, true);
+}
+
+HttpTestServer::HttpTestServer(const QVariantMap& settings, HttpRequestHandler* handler)
+{
+    m_thread.start();
+    m_context = new QObject;
+    m_context->moveToThread(&m_thread);
+    const QString fileName = m_dir.filePath(QStringLiteral("server.ini"));
+    run([this, settings, fileName, handler]() {
+        m_settings = new QSettings(fileName, QSettings::IniFormat);
+        m_settings->beginGroup(QStringLiteral("listener"));
+        for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+            m_settings->setValue(it.key(), it.value());
+        if (!handler)
+            m_ownHandler = new HttpTestHandler;
+        m_listener = new HttpListener(m_settings, handler ? handler : m_ownHandler);
+    });
+}
+
+HttpTestServer::~HttpTestServer()
+{
+    run([this]() {
+        delete m_listener;
+        delete m_ownHandler;
+        delete m_settings;
+    });
+    m_thread.quit();
+    m_thread.wait();
+    delete m_context;
+}
+
+void HttpTestServer::run(const std::function<void()>& function)
+{
+    // Blocking: the caller needs the result, and the server thread never waits for the caller.
+    QMetaObject::invokeMethod(m_context, function, Qt::BlockingQueuedConnection);
+}
+
+quint16 HttpTestServer::port()
+{
+    quint16 port = 0;
+    run([this, &port]() { port = m_listener->serverPort(); });
+    return port;
+}
+
+int HttpTestServer::poolSize()
+{
+    int size = -1;
+    run([this, &size]() { size = m_listener->pool() ? m_listener->pool()->size() : -1; });
+    return size;
+}
+
+namespace {
+
+// End of a chunked body starting at start, or -1 while it is incomplete.
+int parseChunked(const QByteArray& data, int start, QByteArray* body)
+{
+    body->clear();
+    int at = start;
+    for (;;) {
+        const int lineEnd = data.indexOf("\r\n", at);
+        if (lineEnd < 0)
+            return -1;
+        bool ok = false;
+        const int size = data.mid(at, lineEnd - at).toInt(&ok, 16);
+        if (!ok)
+            return -1;
+        if (size == 0)
+            return data.size() >= lineEnd + 4 ? lineEnd + 4 : -1;
+        if (data.size() < lineEnd + 2 + size + 2)
+            return -1;
+        body->append(data.mid(lineEnd + 2, size));
+        at = lineEnd + 2 + size + 2;
+    }
+}
+
+} // namespace
+
+HttpTestClient::HttpTestClient(bool tls, const QList<QSslCertificate>& caCertificates)
+    : m_tls(tls)
+{
+    QSslConfiguration configuration = m_socket.sslConfiguration();
+    if (caCertificates.isEmpty())
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    else
+        configuration.setCaCertificates(caCertificates);
+    m_socket.setSslConfiguration(configuration);
+}
+
+QList<QSslCertificate> HttpTestClient::buildCertificate()
+{
+    return QSslCertificate::fromPath(qEnvironmentVariable("QLK_BUILD_DIR") + QStringLiteral("/ssl/qlk.cert"));
+}
+
+QByteArray HttpTestClient::get(const QByteArray& path, const QByteArray& extraHeaders)
+{
+    return "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n";
+}
+
+std::unique_ptr<HttpTestClient> HttpTestClient::askUntilServed(quint16 port, bool tls, const QByteArray& request,
+                                                               HttpTestResponse* response, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        auto client = std::make_unique<HttpTestClient>(tls);
+        // A refused TLS client fails its handshake: the refusal is plain text.
+        if (client->connectTo(port) && client->send(request)) {
+            *response = client->readResponse(int(qMax<qint64>(1, deadline.remainingTime())));
+            if (response->complete && response->status != 503)
+                return client;
+        }
+        QTest::qWait(50);
+    }
+    return nullptr;
+}
+
+bool HttpTestClient::connectTo(quint16 port, const QString& host)
+{
+    if (m_tls) {
+        m_socket.connectToHostEncrypted(host, port);
+        return m_socket.waitForEncrypted(10000);
+    }
+    m_socket.connectToHost(host, port);
+    return m_socket.waitForConnected(10000);
+}
+
+bool HttpTestClient::send(const QByteArray& data)
+{
+    if (m_socket.write(data) != data.size())
+        return false;
+    return m_socket.waitForBytesWritten(10000) || m_socket.bytesToWrite() == 0;
+}
+
+bool HttpTestClient::fill(int timeoutMs)
+{
+    if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(timeoutMs)) {
+        m_buffer += m_socket.readAll();
+        return false;
+    }
+    m_buffer += m_socket.readAll();
+    return true;
+}
+
+HttpTestResponse HttpTestClient::readResponse(int timeoutMs)
+{
+    HttpTestResponse response;
+    const QDeadlineTimer deadline(timeoutMs);
+    int headEnd = -1;
+    while ((headEnd = m_buffer.indexOf("\r\n\r\n")) < 0) {
+        if (!fill(int(deadline.remainingTime())))
+            if ((headEnd = m_buffer.indexOf("\r\n\r\n")) < 0)
+                return response;
+    }
+    const QList<QByteArray> lines = m_buffer.left(headEnd).split('\n');
+    const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
+    response.status = statusLine.value(1).toInt();
+    for (int i = 1; i < lines.size(); ++i) {
+        const int colon = lines.at(i).indexOf(':');
+        if (colon > 0)
+            response.headers.insert(lines.at(i).left(colon).toLower(), lines.at(i).mid(colon + 1).trimmed());
+    }
+    const int bodyStart = headEnd + 4;
+    int end = -1;
+    if (response.headers.contains("content-length")) {
+        const int length = response.headers.value("content-length").toInt();
+        while (m_buffer.size() < bodyStart + length && fill(int(deadline.remainingTime()))) {
+        }
+        if (m_buffer.size() >= bodyStart + length) {
+            end = bodyStart + length;
+            response.body = m_buffer.mid(bodyStart, length);
+        }
+    } else if (response.headers.value("transfer-encoding") == "chunked") {
+        while ((end = parseChunked(m_buffer, bodyStart, &response.body)) < 0 && fill(int(deadline.remainingTime()))) {
+        }
+    } else {
+        waitForClosed(int(deadline.remainingTime()));
+        end = m_buffer.size();
+        response.body = m_buffer.mid(bodyStart);
+    }
+    if (end < 0)
+        return response;
+    response.complete = true;
+    response.raw = m_buffer.left(end);
+    m_buffer.remove(0, end);
+    return response;
+}
+
+QByteArray HttpTestClient::readUntilClosed(int timeoutMs)
+{
+    waitForClosed(timeoutMs);
+    const QByteArray data = m_buffer;
+    m_buffer.clear();
+    return data;
+}
+
+bool HttpTestClient::waitForClosed(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (m_socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired())
+        fill(int(qMax<qint64>(1, deadline.remainingTime())));
+    m_buffer += m_socket.readAll();
+    return m_socket.state() == QAbstractSocket::UnconnectedState;
+}
+
+bool HttpSocketPair::open()
+{
+    if (!m_listener.listen(QHostAddress::LocalHost, 0))
+        return false;
+    m_client.connectToHost(QHostAddress::LocalHost, m_listener.serverPort());
+    if (!m_client.waitForConnected(10000) || !m_listener.waitForNewConnection(10000))
+        return false;
+    m_server = m_listener.nextPendingConnection();
+    return m_server != nullptr;
+}
+
+bool HttpSocketPair::deliver(const QByteArray& data)
+{
+    const qint64 target = m_server->bytesAvailable() + data.size();
+    m_client.write(data);
+    m_client.waitForBytesWritten(10000);
+    const QDeadlineTimer deadline(10000);
+    while (m_server->bytesAvailable() < target) {
+        if (deadline.hasExpired())
+            return false;
+        m_server->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    return true;
+}
+
+QByteArray HttpSocketPair::receive(int minimum, int timeoutMs)
+{
+    m_server->flush();
+    QByteArray data;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (data.size() < minimum && !deadline.hasExpired()) {
+        if (m_client.bytesAvailable() || m_client.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            data += m_client.readAll();
+    }
+    while (m_client.waitForReadyRead(100))
+        data += m_client.readAll();
+    return data;
+}
+
+namespace {
+QMutex g_logMutex;
+QStringList g_logLines;
+QtMessageHandler g_previousHandler = nullptr;
+bool g_echoLog = false;
+} // namespace
+
+HttpLogCapture::HttpLogCapture()
+{
+    g_echoLog = qEnvironmentVariableIsSet("QLK_HTTP_TEST_LOG");
+    m_previous = qInstallMessageHandler(&HttpLogCapture::handler);
+    g_previousHandler = m_previous;
+}
+
+HttpLogCapture::~HttpLogCapture()
+{
+    qInstallMessageHandler(m_previous);
+}
+
+void HttpLogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    {
+        QMutexLocker locker(&g_logMutex);
+        g_logLines.append(message);
+    }
+    if ((g_echoLog || type == QtFatalMsg) && g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+
+QStringList HttpLogCapture::lines() const
+{
+    QMutexLocker locker(&g_logMutex);
+    return g_logLines;
+}
+
+int HttpLogCapture::count(const QString& text) const
+{
+    QMutexLocker locker(&g_logMutex);
+    int found = 0;
+    for (const QString& line : qAsConst(g_logLines))
+        found += line.contains(text) ? 1 : 0;
+    return found;
+}
+
+bool HttpLogCapture::waitFor(const QString& text, int occurrences, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (count(text) < occurrences) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+void HttpLogCapture::clear()
+{
+    QMutexLocker locker(&g_logMutex);
+    g_logLines.clear();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+// Helpers for the terminal tests: they drive the real protocol workers over
+// pseudo-terminals played by TerminalSimulator (link qlk_tpa_simulator).
+
+#include "TerminalSimulator.h"
+#include "terminals/TpaTimings.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace TerminalTest {
+
+// Intervals shrunk for tests. The idle poll is kept long so that any poll seen
+// within a test comes from the interval the test is about.
+inline TpaTimings timings()
+{
+    TpaTimings t;
+    t.firstLoop = 500;
+    t.idlePoll = 60000;
+    t.afterTransaction = 200;
+    t.pollWrite = 400;
+    t.transaction = 1200;
+    return t;
+}
+
+inline int count(const TerminalSimulator& sim, const QByteArray& message)
+{
+    return sim.messages().count(message);
+}
+
+// Waits until the simulator has received message (n times in all).
+inline bool waitForMessage(const TerminalSimulator& sim, const QByteArray& message, int n = 1, int timeoutMs = 10000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (count(sim, message) < n && !deadline.hasExpired())
+        QTest::qWait(10);
+    return count(sim, message) >= n;
+}
+
+inline QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
+
+} // namespace TerminalTest
