@@ -4,6 +4,8 @@
 #include "app/SingleInstance.h"
 #include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
+#include "printing/Printer.h"
+#include "terminals/Tpa.h"
 
 #include <QApplication>
 #include <QDate>
@@ -40,10 +42,15 @@ int main(int argc, char* argv[])
     app.installTranslator(&translator);
 
     qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
+    // Printers and terminals come only from discovery; the documents never create them.
+    qmlRegisterUncreatableType<Printer>("Printer", 1, 0, "Printer", QStringLiteral("Printers come from discovery"));
+    qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa", QStringLiteral("Terminals come from discovery"));
 
     if (SingleInstance::anotherInstanceIsAlive())
         return 0;
 
+    // The server built by init reads its TLS files from the resources.
+    Resources::init();
     auto* printClient = new PrintClient();
 
     if (QCoreApplication::arguments().contains(QStringLiteral("DebugModeOn"))) {
@@ -68,7 +75,6 @@ int main(int argc, char* argv[])
     context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), windowSize.width());
     context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), windowSize.height());
 
-    Resources::init();
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
 
     try {

@@ -1,15 +1,50 @@
 #include "core/PrintClient.h"
 
+#include "api/PrintClientRequestHandler.h"
 #include "app/LanguageChoice.h"
 #include "app/SingleInstance.h"
+#include "core/PrintClientThreaded.h"
+#include "core/SharedLists.h"
+#include "core/VersionCheck.h"
+#include "http/HttpListener.h"
 
-#include <QMutexLocker>
-#include <QSettings>
+#include <QClipboard>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSslSocket>
+#include <QThread>
 #include <QTimer>
+
+#include <mutex>
+
+using namespace SharedLists;
+
+namespace {
+
+const QString keySuffix = QStringLiteral("v4.0");
+
+// 8 characters from [A-Za-z0-9] drawn from the system's cryptographic source:
+// about 48 bits, out of reach of a web page or a LAN peer guessing keys.
+QString newSecurityKey()
+{
+    static const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    QString key;
+    for (int i = 0; i < 8; ++i)
+        key.append(alphabet.at(static_cast<int>(QRandomGenerator::system()->bounded(alphabet.size()))));
+    return key + keySuffix;
+}
+
+} // namespace
 
 PrintClient::PrintClient(QObject* parent)
     : QObject(parent)
+    , m_network(new QNetworkAccessManager(this))
 {}
+
+PrintClient::~PrintClient() = default;
 
 void PrintClient::init()
 {
@@ -17,28 +52,153 @@ void PrintClient::init()
     m_curVersion = QStringLiteral("410");
     m_device = QStringLiteral("desktop");
 
+    m_printerTimer = new QTimer(this);
+    m_printerTimer->setSingleShot(true);
+    connect(m_printerTimer, &QTimer::timeout, this, &PrintClient::requestPrinters);
+    m_tpaTimer = new QTimer(this);
+    m_tpaTimer->setSingleShot(true);
+    connect(m_tpaTimer, &QTimer::timeout, this, &PrintClient::requestTpas);
+    m_notificationTimer = new QTimer(this);
+    m_notificationTimer->setSingleShot(true);
+    connect(m_notificationTimer, &QTimer::timeout, this, &PrintClient::checkNotificationDelete);
+    m_notificationTimer->start(60000);
+
+    m_versionTimer = new QTimer(this);
+    m_versionTimer->setSingleShot(true);
+    m_versionTimer->setInterval(3600000);
+    connect(m_versionTimer, &QTimer::timeout, this, &PrintClient::checkNewVersion);
+
+    loadSettings();
+
     m_kickTimer = new QTimer(this);
     m_kickTimer->setInterval(4000);
     connect(m_kickTimer, &QTimer::timeout, this, &PrintClient::setKicked);
     m_kickTimer->start();
-
     m_showWindowTimer = new QTimer(this);
     m_showWindowTimer->setInterval(200);
     connect(m_showWindowTimer, &QTimer::timeout, this, &PrintClient::checkOpeness);
     m_showWindowTimer->start();
 
     setKicked();
+    checkNewVersion();
+}
+
+void PrintClient::loadSettings()
+{
+    setServerActive(m_settings.value(QStringLiteral("serverActive"), true).toBool());
+
+    QString key = m_settings.value(QStringLiteral("securityKey")).toString();
+    if (!key.isEmpty()) {
+        m_firstStartup = false;
+        static const QRegularExpression versionSuffix(QStringLiteral("v\\d\\.\\d$"));
+        if (!versionSuffix.match(key).hasMatch())
+            key += keySuffix;
+    } else {
+        key = newSecurityKey();
+    }
+    setSecurityKey(key);
+
+    setCompatibilityMode(m_settings.value(QStringLiteral("compatibilityMode"), false).toBool());
+
+    m_licenseAccepted = m_settings.value(QStringLiteral("licenseAccepted"), true).toBool();
+    setLicenseAccepted(m_licenseAccepted);
+}
+
+void PrintClient::updateStarted()
+{
+    m_started = m_ipAddressesReceived && m_printersReceived && m_tpasReceived && m_serverReceived;
+    emit startedChanged(m_started);
+}
+
+QString PrintClient::securityKey() const
+{
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    return m_securityKey;
 }
 
 QStringList PrintClient::debugMessages() const
 {
-    QMutexLocker lock(&m_debugMessagesMutex);
+    std::lock_guard<std::mutex> lock(m_debugMessagesMutex);
     return m_debugMessages;
 }
 
 QString PrintClient::language() const
 {
     return LanguageChoice::systemLanguage();
+}
+
+void PrintClient::setLicenseAccepted(bool accepted)
+{
+    m_licenseAccepted = accepted;
+    m_settings.setValue(QStringLiteral("licenseAccepted"), accepted);
+    m_settings.sync();
+    emit licenseAcceptedChanged(accepted);
+    // One worker and one server per process: accepting again builds nothing new.
+    if (!accepted || m_worker)
+        return;
+
+    auto* handlerThread = new QThread();
+    m_worker = new PrintClientThreaded();
+    m_worker->setPort(m_listenerPort);
+    auto* requestHandler = new PrintClientRequestHandler();
+    requestHandler->setPrintClient(this);
+    requestHandler->moveToThread(handlerThread);
+
+    // The worker lives on this thread: each request below runs its answer
+    // synchronously before the emit returns.
+    connect(this, &PrintClient::requestIPAddresses, m_worker, &PrintClientThreaded::getIPAddresses);
+    connect(m_worker, &PrintClientThreaded::onGetAddresses, this, &PrintClient::onGetIPAddresses);
+    connect(this, &PrintClient::requestPrinters, m_worker, &PrintClientThreaded::getPrinters);
+    connect(this, &PrintClient::requestTpas, m_worker, &PrintClientThreaded::getTpas);
+    connect(m_worker, &PrintClientThreaded::onGetPrinters, this, &PrintClient::onGetPrinters);
+    connect(m_worker, &PrintClientThreaded::onGetTpas, this, &PrintClient::onGetTpas);
+    connect(this, &PrintClient::requestServer, m_worker, &PrintClientThreaded::getServer);
+    connect(m_worker, &PrintClientThreaded::onGetServer, this, &PrintClient::onGetServer);
+    connect(this, &QObject::destroyed, handlerThread, &QThread::quit);
+    connect(handlerThread, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(handlerThread, &QThread::finished, requestHandler, &QObject::deleteLater);
+    connect(handlerThread, &QThread::finished, handlerThread, &QObject::deleteLater);
+    handlerThread->start();
+
+    emit requestIPAddresses();
+    emit requestPrinters();
+    emit requestTpas();
+    emit requestServer(m_serverActive, requestHandler);
+}
+
+void PrintClient::setServerActive(bool online)
+{
+    if (m_listener) {
+        if (online && !m_listener->isListening()) {
+            m_listener->listen();
+            setMessage(tr("Serviço de impressão ligado"));
+        } else if (!online && m_listener->isListening()) {
+            m_listener->close();
+            setMessage(tr("Serviço de impressão desligado"));
+        }
+    }
+    m_serverActive = online;
+    m_settings.setValue(QStringLiteral("serverActive"), online);
+    m_settings.sync();
+    qDebug().noquote() << QStringLiteral("SSL Version: %1").arg(QSslSocket::sslLibraryVersionString());
+    emit serverActiveChanged(online);
+}
+
+void PrintClient::setSecurityKey(const QString& key)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_listMutex);
+        m_securityKey = key;
+    }
+    m_settings.setValue(QStringLiteral("securityKey"), key);
+    m_settings.sync();
+    emit securityKeyChanged(key);
+}
+
+void PrintClient::setMessage(const QString& text)
+{
+    m_message = text;
+    emit messageChanged(text);
 }
 
 void PrintClient::setIsDebugMode(bool on)
@@ -50,11 +210,210 @@ void PrintClient::setIsDebugMode(bool on)
 void PrintClient::setDebugMessages(const QStringList& lines)
 {
     {
-        QMutexLocker lock(&m_debugMessagesMutex);
+        std::lock_guard<std::mutex> lock(m_debugMessagesMutex);
         if (m_debugMessages != lines)
             m_debugMessages = lines;
     }
     emit debugMessagesChanged(lines);
+}
+
+void PrintClient::setCompatibilityMode(bool on)
+{
+    m_compatibilityMode = on;
+    m_settings.setValue(QStringLiteral("compatibilityMode"), on);
+    emit compatibilityModeChanged(on);
+}
+
+QQmlListProperty<Printer> PrintClient::printers()
+{
+    return QQmlListProperty<Printer>(this, &m_printerList, &listCount<Printer>, &listAt<Printer>);
+}
+
+QQmlListProperty<Tpa> PrintClient::tpas()
+{
+    return QQmlListProperty<Tpa>(this, &m_tpaList, &listCount<Tpa>, &listAt<Tpa>);
+}
+
+QList<std::shared_ptr<Printer>> PrintClient::printerList() const
+{
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    return detachedCopy(m_printerList);
+}
+
+QList<std::shared_ptr<Tpa>> PrintClient::tpaList() const
+{
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    return detachedCopy(m_tpaList);
+}
+
+QList<Printer*> PrintClient::uiPrinterList() const
+{
+    return rawList(m_printerList);
+}
+
+QList<Tpa*> PrintClient::uiTpaList() const
+{
+    return rawList(m_tpaList);
+}
+
+std::shared_ptr<Notification> PrintClient::adopt(Notification* record)
+{
+    // Records are usually born on a connection thread; hand them to ours so
+    // their deferred deletion runs on a thread that keeps its event loop.
+    if (record->thread() != thread() && record->thread() == QThread::currentThread())
+        record->moveToThread(thread());
+    return shared(record);
+}
+
+QList<std::shared_ptr<Notification>> PrintClient::notifications() const
+{
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    return detachedCopy(m_notifications);
+}
+
+QList<Notification*> PrintClient::uiNotifications() const
+{
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    return rawList(m_notifications);
+}
+
+void PrintClient::setNotifications(const QList<Notification*>& records)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_listMutex);
+        QList<std::shared_ptr<Notification>> next;
+        for (Notification* record : records) {
+            if (!record)
+                continue;
+            auto known = std::find_if(m_notifications.cbegin(), m_notifications.cend(),
+                                      [record](const auto& held) { return held.get() == record; });
+            next.append(known != m_notifications.cend() ? *known : adopt(record));
+        }
+        if (next != m_notifications)
+            m_notifications = next;
+    }
+    emit notificationsChanged();
+}
+
+void PrintClient::addNotification(Notification* record)
+{
+    if (!record)
+        return;
+    std::shared_ptr<Notification> owned = adopt(record);
+    {
+        std::lock_guard<std::mutex> lock(m_listMutex);
+        m_notifications.append(owned);
+        while (m_notifications.size() > maxNotifications)
+            m_notifications.removeFirst();
+    }
+    emit notificationsChanged();
+}
+
+void PrintClient::checkNotificationDelete()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        std::lock_guard<std::mutex> lock(m_listMutex);
+        for (int i = m_notifications.size() - 1; i >= 0; --i) {
+            if (m_notifications.at(i)->ageSeconds(now) > notificationLifetimeSeconds)
+                m_notifications.removeAt(i);
+        }
+    }
+    if (m_notificationTimer)
+        m_notificationTimer->start(60000);
+    emit notificationsChanged();
+}
+
+void PrintClient::clipboard(QString val)
+{
+    // Without a GUI application there is no clipboard to write to.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        QGuiApplication::clipboard()->setText(val, QClipboard::Clipboard);
+}
+
+void PrintClient::updatePrinters()
+{
+    m_fetching = true;
+    emit fetchingChanged();
+}
+
+void PrintClient::updateTpas()
+{
+    m_fetching = true;
+    emit fetchingChanged();
+    emit requestTpas();
+}
+
+void PrintClient::onGetIPAddresses(QList<QHostAddress> addresses)
+{
+    m_ipAddresses.clear();
+    for (const QHostAddress& address : addresses)
+        m_ipAddresses.append(address.toString());
+    emit ipAddressesChanged(m_ipAddresses);
+    m_ipAddressesReceived = true;
+    updateStarted();
+}
+
+void PrintClient::onGetPrinters(QList<QPrinterInfo> printers)
+{
+    // Existing printers keep their object, so their switches and the bindings stay.
+    QList<std::shared_ptr<Printer>> next = reconciled(
+        m_printerList, printers,
+        [](const Printer& printer, const QPrinterInfo& info) { return printer.name() == info.printerName(); },
+        [](const QPrinterInfo& info) { return sharedWithUi(new Printer(info, nullptr)); });
+    const bool changed = next != m_printerList;
+    {
+        std::lock_guard<std::mutex> lock(m_listMutex);
+        m_printerList.swap(next);
+    }
+    // Removed printers go once no request holds them, by deferred deletion.
+    next.clear();
+    if (changed)
+        qDebug() << "PrintClient: printers" << names(m_printerList);
+
+    emit printersChanged();
+    m_printersReceived = true;
+    m_fetching = false;
+    emit fetchingChanged();
+    updateStarted();
+    if (m_printerTimer)
+        m_printerTimer->start(3000);
+}
+
+void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
+{
+    const auto matches = [](const Tpa& tpa, const SerialPortDescription& port) {
+        const SerialPortDescription known = tpa.tpa();
+        return known.vendorIdentifier() == port.vendorIdentifier() &&
+               known.productIdentifier() == port.productIdentifier() && known.portName() == port.portName();
+    };
+    const auto create = [this](const SerialPortDescription& port) {
+        const int vendor = port.vendorIdentifier();
+        const int family = m_ingenicoVendorIds.contains(vendor) ? 1 : m_newnoteVendorIds.contains(vendor) ? 2 : 0;
+        return family ? sharedWithUi(new Tpa(port, family, nullptr)) : std::shared_ptr<Tpa>();
+    };
+    QList<std::shared_ptr<Tpa>> next = reconciled(m_tpaList, tpas, matches, create);
+    const bool changed = next != m_tpaList;
+    {
+        std::lock_guard<std::mutex> lock(m_listMutex);
+        m_tpaList.swap(next);
+    }
+    next.clear();
+    if (changed)
+        qDebug() << "PrintClient: terminals" << names(m_tpaList);
+
+    emit tpasChanged();
+    m_tpasReceived = true;
+    updateStarted();
+    if (m_tpaTimer)
+        m_tpaTimer->start(30000);
+}
+
+void PrintClient::onGetServer(HttpListener* listener)
+{
+    m_serverReceived = true;
+    m_listener = listener;
+    updateStarted();
 }
 
 void PrintClient::setKicked()
@@ -64,10 +423,53 @@ void PrintClient::setKicked()
 
 void PrintClient::checkOpeness()
 {
-    QSettings settings;
-    if (!settings.value(QStringLiteral("showWindow"), false).toBool())
+    if (!m_settings.value(QStringLiteral("showWindow"), false).toBool())
         return;
-    settings.setValue(QStringLiteral("showWindow"), false);
-    settings.sync();
+    m_settings.setValue(QStringLiteral("showWindow"), false);
+    m_settings.sync();
     emit showWindow();
+}
+
+void PrintClient::checkNewVersion()
+{
+    auto* guard = new QTimer(this);
+    guard->setSingleShot(true);
+    guard->setInterval(m_versionCheckTimeout);
+    m_versionCheckFailed = false;
+
+    m_versionReply = m_network->post(VersionCheck::request(), VersionCheck::body(m_curVersion));
+    disconnect(m_versionReply, nullptr, nullptr, nullptr);
+    connect(m_versionReply, &QNetworkReply::finished, this, &PrintClient::checkNewVersionCompleted);
+    connect(m_versionReply, &QNetworkReply::errorOccurred, this, &PrintClient::checkNewVersionError);
+    connect(guard, &QTimer::timeout, m_versionReply, &QNetworkReply::abort);
+    connect(guard, &QTimer::timeout, guard, &QObject::deleteLater);
+    guard->start();
+}
+
+void PrintClient::checkNewVersionCompleted()
+{
+    auto* reply = qobject_cast<QNetworkReply*>(sender());
+    if (!reply)
+        return;
+    if (!m_versionCheckFailed) {
+        if (VersionCheck::announcesNewVersion(reply->readAll())) {
+            setMessage(QStringLiteral("Existe uma nova versão do Quorva Link. Clique aqui para actualizar."));
+            m_hasUpdate = true;
+            emit hasUpdateChanged(true);
+        } else {
+            m_hasUpdate = false;
+            emit hasUpdateChanged(false);
+        }
+    }
+    reply->deleteLater();
+    if (reply == m_versionReply)
+        m_versionReply = nullptr;
+    if (m_versionTimer)
+        m_versionTimer->start();
+}
+
+void PrintClient::checkNewVersionError(QNetworkReply::NetworkError error)
+{
+    Q_UNUSED(error)
+    m_versionCheckFailed = true;
 }

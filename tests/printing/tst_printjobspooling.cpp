@@ -1,14 +1,12 @@
 #include "support/CapturePrinter.h"
 #include "support/CupsQueue.h"
 #include "support/CupsRefusingSpooler.h"
+#include "support/RenderSupport.h"
 #include "support/TestMain.h"
 
 #include "printing/PrintJob.h"
 #include "printing/Spooler.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QJsonArray>
 #include <QJsonObject>
 
 #include <cups/cups.h>
@@ -17,48 +15,15 @@
 
 namespace {
 
-QJsonObject operation(const QString& op, const QJsonValue& data)
-{
-    return QJsonObject{{QStringLiteral("op"), op}, {QStringLiteral("data"), data}};
-}
-
-// A small logo with black, white, grey and transparent parts, as a data URL.
-QString logoDataUrl()
-{
-    QImage image(40, 24, QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y,
-                           x < 10   ? qRgba(0, 0, 0, 255)
-                           : x < 20 ? qRgba(128, 128, 128, 255)
-                           : x < 30 ? qRgba(0, 0, 0, 0)
-                                    : qRgba(255, 255, 255, 255));
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
-}
-
+// Text, a grey logo (dithered into a pattern) and a cut.
 QJsonArray receipt()
 {
-    return QJsonArray{
-        operation(QStringLiteral("alignment"), 1),
-        operation(QStringLiteral("style"), QJsonObject{{QStringLiteral("emphasized"), true}}),
-        operation(QStringLiteral("text"), QStringLiteral("Quorva Link\n")),
-        operation(QStringLiteral("image"), logoDataUrl()),
-        operation(QStringLiteral("text"), QStringLiteral("Balc\u00E3o 1: total 12,50\n")),
-        operation(QStringLiteral("cut"), QStringLiteral("feed")),
-    };
-}
-
-QByteArray rendered(const QJsonArray& job, bool compatibilityMode)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    PrintJob(job, QStringLiteral("memory"), compatibilityMode).render(&buffer);
-    return bytes;
+    const QImage logo = RenderSupport::filled(40, 24, qRgb(128, 128, 128));
+    QJsonArray job = RenderSupport::job(R"([{"op":"alignment","data":1},{"op":"style","data":{"emphasized":true}},
+        {"op":"text","data":"Quorva Link\n"},{"op":"image"},{"op":"text","data":"Balcão 1: total 12,50\n"},
+        {"op":"cut","data":"feed"}])");
+    job[3] = QJsonObject{{"op", "image"}, {"data", "data:image/png;base64," + RenderSupport::pngBase64(logo)}};
+    return job;
 }
 
 } // namespace
@@ -69,10 +34,11 @@ class TestPrintJobSpooling : public QObject
 
 private slots:
     void initTestCase();
-    void cleanup();
-
+    void cleanup() { Spooler::setFactory({}); }
     void receiptReachesPrinter_data();
     void receiptReachesPrinter();
+    void unreadyPrinterGetsNoJob_data();
+    void unreadyPrinterGetsNoJob();
     void refusedWriteFailsJob_data();
     void refusedWriteFailsJob();
 
@@ -87,11 +53,6 @@ void TestPrintJobSpooling::initTestCase()
     QVERIFY2(m_printer->isValid(), qPrintable(m_printer->errorString()));
 }
 
-void TestPrintJobSpooling::cleanup()
-{
-    Spooler::setFactory({});
-}
-
 void TestPrintJobSpooling::receiptReachesPrinter_data()
 {
     QTest::addColumn<bool>("compatibilityMode");
@@ -102,20 +63,40 @@ void TestPrintJobSpooling::receiptReachesPrinter_data()
 void TestPrintJobSpooling::receiptReachesPrinter()
 {
     QFETCH(bool, compatibilityMode);
-    const QByteArray expected = rendered(receipt(), compatibilityMode);
+    const QByteArray expected = RenderSupport::render(receipt(), compatibilityMode);
     // The receipt really holds an image and a cut, so the comparison means something.
-    QVERIFY(expected.contains(QByteArray("\x1B\x2A", 2)));         // ESC *: bit image
+    QVERIFY(expected.contains("\x1B\x2A"));                        // ESC *: bit image
     QVERIFY(expected.endsWith(QByteArray("\x1D\x56\x42\x0A", 4))); // GS V B n: feed and partial cut
 
     const int jobsBefore = m_printer->jobs().size();
     const int queuedBefore = m_printer->queue().jobs().size();
-    PrintJob job(receipt(), m_printer->queueName(), compatibilityMode);
-    QVERIFY(job.print());
-
+    QVERIFY(PrintJob(receipt(), m_printer->queueName(), compatibilityMode).print());
     QVERIFY(m_printer->waitForJobs(jobsBefore + 1));
-    QCOMPARE(m_printer->jobs().size(), jobsBefore + 1);
-    QCOMPARE(m_printer->jobs().last(), expected);
+    QCOMPARE(m_printer->jobs().mid(jobsBefore), QList<QByteArray>{expected});
     QCOMPARE(m_printer->queue().jobs().size(), queuedBefore + 1);
+}
+
+void TestPrintJobSpooling::unreadyPrinterGetsNoJob_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("queue stopped with cupsdisable") << "cupsdisable";
+    QTest::newRow("queue refusing jobs with cupsreject") << "cupsreject";
+    QTest::newRow("printer not installed") << "missing";
+}
+
+void TestPrintJobSpooling::unreadyPrinterGetsNoJob()
+{
+    QFETCH(QString, fault);
+    // Port 9 (discard): nothing may ever be sent there anyway.
+    CupsQueue queue(CupsQueue::uniqueName(QStringLiteral("qlk-stopped")), QStringLiteral("socket://127.0.0.1:9"));
+    QVERIFY2(queue.isValid(), qPrintable(queue.errorString()));
+    QString error;
+    const bool missing = fault == QLatin1String("missing");
+    if (!missing)
+        QVERIFY2(CupsQueue::run(fault, {queue.name()}, &error), qPrintable(error));
+    const QString name = missing ? queue.name() + QStringLiteral("-missing") : queue.name();
+    QVERIFY(!PrintJob(receipt(), name, false).print());
+    QCOMPARE(queue.jobs().size(), 0);
 }
 
 void TestPrintJobSpooling::refusedWriteFailsJob_data()
@@ -131,19 +112,16 @@ void TestPrintJobSpooling::refusedWriteFailsJob()
     QList<int> jobIds;
     Spooler::setFactory(CupsRefusingSpooler::factory(refusedWrite, &jobIds));
     const int jobsBefore = m_printer->jobs().size();
-
-    PrintJob failing(receipt(), m_printer->queueName(), false);
-    QVERIFY(!failing.print());
+    QVERIFY(!PrintJob(receipt(), m_printer->queueName(), false).print());
     QCOMPARE(jobIds.size(), 1);
     QCOMPARE(m_printer->queue().jobState(jobIds.first()), int(IPP_JOB_CANCELED));
 
     // Jobs print in order: once the next receipt is in, nothing of the failed one came.
     Spooler::setFactory({});
-    const QJsonArray next{operation(QStringLiteral("text"), QStringLiteral("next receipt\n"))};
-    PrintJob good(next, m_printer->queueName(), false);
-    QVERIFY(good.print());
+    const QJsonArray next = RenderSupport::job(R"([{"op":"text","data":"next receipt\n"}])");
+    QVERIFY(PrintJob(next, m_printer->queueName(), false).print());
     QVERIFY(m_printer->waitForJobs(jobsBefore + 1));
-    QCOMPARE(m_printer->jobs().mid(jobsBefore), QList<QByteArray>{rendered(next, false)});
+    QCOMPARE(m_printer->jobs().mid(jobsBefore), QList<QByteArray>{RenderSupport::render(next)});
 }
 
 QLK_TEST_MAIN(TestPrintJobSpooling)

@@ -19,7 +19,6 @@ private slots:
     void pagesMatchIconv();
     void foldToAscii_data();
     void foldToAscii();
-    void foldingTableShape();
 };
 
 void TestCodePages::encodeText_data()
@@ -27,31 +26,17 @@ void TestCodePages::encodeText_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("alternative");
     QTest::addColumn<QByteArray>("bytes"); // after the leading 1B 74 00
-
-    const struct
-    {
-        const char* name;
-        QString text;
-        const char* normal;
-        const char* alternative;
-    } rows[] = {
-        {"empty", QString(), "", ""},
-        {"ascii and controls", QStringLiteral("Ab 1\n\x1B\t"), "41 62 20 31 0A 1B 09", "41 62 20 31 0A 1B 09"},
-        {"e acute", QStringLiteral("\u00E9"), "82", "82"},
-        {"c cedilla", QStringLiteral("\u00E7"), "87", "87"},
-        {"a tilde", QStringLiteral("\u00E3"), "1B 74 03 84 1B 74 00", "1B 74 03 84 1B 74 00"},
-        {"E circumflex", QStringLiteral("\u00CA"), "1B 74 03 89 1B 74 00", "1B 74 03 89 1B 74 00"},
-        {"euro", QStringLiteral("\u20AC"), "1B 74 10 80 1B 74 00", "1B 74 13 D5 1B 74 00"},
-        {"copyright", QStringLiteral("\u00A9"), "1B 74 10 A9 1B 74 00", "1B 74 13 B8 1B 74 00"},
-        {"no-break space", QStringLiteral("\u00A0"), "00", "00"},
-        {"soft hyphen", QStringLiteral("\u00AD"), "00", "1B 74 13 F0 1B 74 00"},
-        {"outside the BMP", QStringLiteral("\U0001F600"), "00 00", "00 00"},
-        {"word", QStringLiteral("P\u00E3o"), "50 1B 74 03 84 1B 74 00 6F", "50 1B 74 03 84 1B 74 00 6F"},
-    };
-    for (const auto& row : rows) {
-        QTest::addRow("%s, normal", row.name) << row.text << false << hex(row.normal);
-        QTest::addRow("%s, alternative", row.name) << row.text << true << hex(row.alternative);
-    }
+    const char* const pao = "50 1B 74 03 84 1B 74 00 6F";
+    QTest::newRow("ascii and controls") << QStringLiteral("Ab 1\n\x1B\t") << false << hex("41 62 20 31 0A 1B 09");
+    QTest::newRow("page 0") << QStringLiteral("\u00E9") << false << hex("82");
+    QTest::newRow("page 3 for one character") << QStringLiteral("P\u00E3o") << false << hex(pao);
+    QTest::newRow("page 3, alternative") << QStringLiteral("P\u00E3o") << true << hex(pao);
+    QTest::newRow("euro") << QStringLiteral("\u20AC") << false << hex("1B 74 10 80 1B 74 00");
+    QTest::newRow("euro, alternative") << QStringLiteral("\u20AC") << true << hex("1B 74 13 D5 1B 74 00");
+    QTest::newRow("soft hyphen") << QStringLiteral("\u00AD") << false << hex("00");
+    QTest::newRow("soft hyphen, alternative") << QStringLiteral("\u00AD") << true << hex("1B 74 13 F0 1B 74 00");
+    QTest::newRow("no-break space") << QStringLiteral("\u00A0") << false << hex("00");
+    QTest::newRow("outside the BMP") << QStringLiteral("\U0001F600") << true << hex("00 00");
 }
 
 void TestCodePages::encodeText()
@@ -66,7 +51,6 @@ void TestCodePages::encodeText()
 void TestCodePages::encodingAgreesWithLookup()
 {
     QCOMPARE(CodePages::lookupChar(QChar(0x00E3), false), hex("03 84 10 E3"));
-    QCOMPARE(CodePages::lookupChar(QChar(0x20AC), true), hex("13 D5"));
     QCOMPARE(CodePages::lookupChar(QChar(0x2603), false), hex("00 00"));
     for (bool alternative : {false, true}) {
         for (int u = 0; u < 0x10000; ++u) {
@@ -112,12 +96,10 @@ void TestCodePages::pagesMatchIconv()
     QProcess iconv;
     iconv.start(QStringLiteral("iconv"),
                 {QStringLiteral("-f"), charset, QStringLiteral("-t"), QStringLiteral("UTF-16LE")});
-    if (!iconv.waitForStarted())
-        QSKIP("iconv is not installed");
+    QVERIFY2(iconv.waitForStarted(), "iconv is not installed");
     iconv.write(input);
     iconv.closeWriteChannel();
     QVERIFY(iconv.waitForFinished(30000));
-    QCOMPARE(iconv.exitCode(), 0);
     const QByteArray utf16 = iconv.readAllStandardOutput();
     QCOMPARE(utf16.size(), input.size() * 2);
     for (int i = 0; i < input.size(); ++i) {
@@ -133,14 +115,12 @@ void TestCodePages::foldToAscii_data()
     QTest::addColumn<QString>("folded");
     QTest::newRow("ascii unchanged") << "Abc 1\n\x1B"
                                      << "Abc 1\n\x1B";
-    QTest::newRow("A variants") << QStringLiteral("\u00C0\u00C5\u0100\u0102\u0104\u1EA0\u24B6\uFF21") << "AAAAAAAA";
-    QTest::newRow("portuguese") << QStringLiteral("P\u00E3o \u00E0 fran\u00E7a") << "Pao a franca";
-    QTest::newRow("longer results") << QStringLiteral("\u00C6\u00DF\u1E9E\u00DE\uFB03") << "AEssSSTHffi";
-    QTest::newRow("numbers") << QStringLiteral("\u00B2\u2474\u2488\u247D\u249C") << "2(1)1.(10)(a)";
-    QTest::newRow("punctuation") << QStringLiteral("\u2013\u2014\u2018\u2019\u00AB\u00BB\u201C\u201D\u203C\u2E28")
-                                 << "--''\"\"\"\"!!((";
-    QTest::newRow("not in the table") << QStringLiteral("\u20AC\u00A9\u00AE\u00B0\u00AA\u00BA\u00BD\u00D7\u2022\u2026")
-                                      << "          ";
+    QTest::newRow("letters") << QStringLiteral("P\u00E3o \u00C0\u0104\u1EA0\u24B6\uFF21 fran\u00E7a")
+                             << "Pao AAAAA franca";
+    QTest::newRow("longer results") << QStringLiteral("\u00C6\u00DF\u1E9E\u00DE\uFB03\u2474\u2488")
+                                    << "AEssSSTHffi(1)1.";
+    QTest::newRow("punctuation") << QStringLiteral("\u2013\u2014\u2018\u00AB\u201D\u203C\u2E28") << "--'\"\"!!((";
+    QTest::newRow("not in the table") << QStringLiteral("\u20AC\u00A9\u00B0\u00BD\u2026") << "     ";
     QTest::newRow("no-break and soft hyphen") << QStringLiteral("a\u00A0b\u00ADc") << "a b c";
     QTest::newRow("surrogates") << QStringLiteral("x\U0001F600") << "x  ";
 }
@@ -150,17 +130,6 @@ void TestCodePages::foldToAscii()
     QFETCH(QString, text);
     QFETCH(QString, folded);
     QCOMPARE(CodePages::foldToAscii(text), folded);
-}
-
-void TestCodePages::foldingTableShape()
-{
-    QSet<int> keys;
-    for (const CodePageTables::FoldingRow& row : CodePageTables::folding) {
-        QVERIFY(row.key >= 0xAB);
-        keys.insert(row.key);
-        QCOMPARE(CodePages::foldToAscii(QString(QChar(row.key))), QString::fromLatin1(row.value));
-    }
-    QCOMPARE(keys.size(), 1242);
 }
 
 QLK_TEST_MAIN_CORE(TestCodePages)

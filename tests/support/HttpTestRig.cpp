@@ -94,22 +94,44 @@ namespace {
 int parseChunked(const QByteArray& data, int start, QByteArray* body)
 {
     body->clear();
-    int at = start;
-    for (;;) {
+    for (int at = start;;) {
         const int lineEnd = data.indexOf("\r\n", at);
-        if (lineEnd < 0)
-            return -1;
         bool ok = false;
-        const int size = data.mid(at, lineEnd - at).toInt(&ok, 16);
-        if (!ok)
+        const int size = lineEnd < 0 ? -1 : data.mid(at, lineEnd - at).toInt(&ok, 16);
+        if (!ok || data.size() < lineEnd + 2 + size + 2)
             return -1;
         if (size == 0)
-            return data.size() >= lineEnd + 4 ? lineEnd + 4 : -1;
-        if (data.size() < lineEnd + 2 + size + 2)
-            return -1;
+            return lineEnd + 4;
         body->append(data.mid(lineEnd + 2, size));
         at = lineEnd + 2 + size + 2;
     }
+}
+
+// End of the response at the start of data, or -1 while it is incomplete. A
+// response without length or chunks ends when the connection closes.
+int parseResponse(const QByteArray& data, bool closed, HttpTestResponse* response)
+{
+    const int headEnd = data.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return -1;
+    *response = HttpTestResponse();
+    const QList<QByteArray> lines = data.left(headEnd).split('\n');
+    response->status = lines.value(0).trimmed().split(' ').value(1).toInt();
+    for (const QByteArray& line : lines.mid(1)) {
+        const int colon = line.indexOf(':');
+        if (colon > 0)
+            response->headers.insert(line.left(colon).toLower(), line.mid(colon + 1).trimmed());
+    }
+    const int start = headEnd + 4;
+    if (response->headers.contains("content-length")) {
+        const int end = start + response->headers.value("content-length").toInt();
+        response->body = data.mid(start, end - start);
+        return data.size() >= end ? end : -1;
+    }
+    if (response->headers.value("transfer-encoding") == "chunked")
+        return parseChunked(data, start, &response->body);
+    response->body = data.mid(start);
+    return closed ? data.size() : -1;
 }
 
 } // namespace
@@ -169,58 +191,25 @@ bool HttpTestClient::send(const QByteArray& data)
     return m_socket.waitForBytesWritten(10000) || m_socket.bytesToWrite() == 0;
 }
 
-bool HttpTestClient::fill(int timeoutMs)
-{
-    if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(timeoutMs)) {
-        m_buffer += m_socket.readAll();
-        return false;
-    }
-    m_buffer += m_socket.readAll();
-    return true;
-}
-
 HttpTestResponse HttpTestClient::readResponse(int timeoutMs)
 {
     HttpTestResponse response;
     const QDeadlineTimer deadline(timeoutMs);
-    int headEnd = -1;
-    while ((headEnd = m_buffer.indexOf("\r\n\r\n")) < 0) {
-        if (!fill(int(deadline.remainingTime())))
-            if ((headEnd = m_buffer.indexOf("\r\n\r\n")) < 0)
-                return response;
-    }
-    const QList<QByteArray> lines = m_buffer.left(headEnd).split('\n');
-    const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
-    response.status = statusLine.value(1).toInt();
-    for (int i = 1; i < lines.size(); ++i) {
-        const int colon = lines.at(i).indexOf(':');
-        if (colon > 0)
-            response.headers.insert(lines.at(i).left(colon).toLower(), lines.at(i).mid(colon + 1).trimmed());
-    }
-    const int bodyStart = headEnd + 4;
-    int end = -1;
-    if (response.headers.contains("content-length")) {
-        const int length = response.headers.value("content-length").toInt();
-        while (m_buffer.size() < bodyStart + length && fill(int(deadline.remainingTime()))) {
+    for (;;) {
+        // Bytes stay readable after the peer has closed.
+        const bool closed = m_socket.state() == QAbstractSocket::UnconnectedState;
+        m_buffer += m_socket.readAll();
+        const int end = parseResponse(m_buffer, closed, &response);
+        if (end >= 0) {
+            response.complete = true;
+            response.raw = m_buffer.left(end);
+            m_buffer.remove(0, end);
+            return response;
         }
-        if (m_buffer.size() >= bodyStart + length) {
-            end = bodyStart + length;
-            response.body = m_buffer.mid(bodyStart, length);
-        }
-    } else if (response.headers.value("transfer-encoding") == "chunked") {
-        while ((end = parseChunked(m_buffer, bodyStart, &response.body)) < 0 && fill(int(deadline.remainingTime()))) {
-        }
-    } else {
-        waitForClosed(int(deadline.remainingTime()));
-        end = m_buffer.size();
-        response.body = m_buffer.mid(bodyStart);
+        if (closed || deadline.hasExpired())
+            return HttpTestResponse();
+        m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
     }
-    if (end < 0)
-        return response;
-    response.complete = true;
-    response.raw = m_buffer.left(end);
-    m_buffer.remove(0, end);
-    return response;
 }
 
 QByteArray HttpTestClient::readUntilClosed(int timeoutMs)
@@ -234,8 +223,10 @@ QByteArray HttpTestClient::readUntilClosed(int timeoutMs)
 bool HttpTestClient::waitForClosed(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (m_socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired())
-        fill(int(qMax<qint64>(1, deadline.remainingTime())));
+    while (m_socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired()) {
+        m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        m_buffer += m_socket.readAll();
+    }
     m_buffer += m_socket.readAll();
     return m_socket.state() == QAbstractSocket::UnconnectedState;
 }
@@ -316,22 +307,12 @@ QStringList HttpLogCapture::lines() const
 
 int HttpLogCapture::count(const QString& text) const
 {
-    QMutexLocker locker(&g_logMutex);
-    int found = 0;
-    for (const QString& line : qAsConst(g_logLines))
-        found += line.contains(text) ? 1 : 0;
-    return found;
+    return lines().filter(text).size();
 }
 
 bool HttpLogCapture::waitFor(const QString& text, int occurrences, int timeoutMs) const
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (count(text) < occurrences) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return QTest::qWaitFor([&]() { return count(text) >= occurrences; }, timeoutMs);
 }
 
 void HttpLogCapture::clear()

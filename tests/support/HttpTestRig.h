@@ -94,8 +94,6 @@ public:
     static QByteArray get(const QByteArray& path, const QByteArray& extraHeaders = QByteArray());
 
 private:
-    bool fill(int timeoutMs);
-
     bool m_tls;
     QSslSocket m_socket;
     QByteArray m_buffer;

@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QList>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
@@ -17,32 +17,25 @@ class ImageServer : public QObject
     Q_OBJECT
 
 public:
-    explicit ImageServer(QObject* parent = nullptr);
-
-    bool start();
+    ImageServer();
+    bool start() { return m_server.listen(QHostAddress::LocalHost, 0); }
     QString url(const QString& path) const;
 
     // declaredLength >= 0 sends that Content-Length instead of the body's own.
     void serve(const QString& path, const QByteArray& body, int status = 200, qint64 declaredLength = -1);
     // Requests for this path are read and then left without an answer.
-    void silence(const QString& path);
-
-    int requests() const { return m_requests; }
+    void silence(const QString& path) { m_routes.insert(path, Route{{}, 0, -1}); }
 
 private:
     struct Route
     {
         QByteArray body;
-        int status = 200;
+        int status = 200; // 0: never answer
         qint64 declaredLength = -1;
-        bool silent = false;
     };
 
-    void onNewConnection();
-    void onReadyRead(QTcpSocket* socket);
+    void answer(QTcpSocket* socket);
 
     QTcpServer m_server;
     QHash<QString, Route> m_routes;
-    QList<QTcpSocket*> m_held;
-    int m_requests = 0;
 };

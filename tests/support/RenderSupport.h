@@ -50,7 +50,7 @@ inline QByteArray render(PrintJob& printJob)
 
 inline QByteArray render(const QJsonArray& operations, bool compatibilityMode = false)
 {
-    PrintJob printJob(operations, QStringLiteral("unused"), compatibilityMode);
+    PrintJob printJob(operations, QStringLiteral("memory"), compatibilityMode);
     return render(printJob);
 }
 

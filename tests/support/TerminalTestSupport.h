@@ -34,10 +34,7 @@ inline int count(const TerminalSimulator& sim, const QByteArray& message)
 // Waits until the simulator has received message (n times in all).
 inline bool waitForMessage(const TerminalSimulator& sim, const QByteArray& message, int n = 1, int timeoutMs = 10000)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (count(sim, message) < n && !deadline.hasExpired())
-        QTest::qWait(10);
-    return count(sim, message) >= n;
+    return QTest::qWaitFor([&]() { return count(sim, message) >= n; }, timeoutMs);
 }
 
 inline QByteArray hex(const char* text)

@@ -8,6 +8,7 @@
 #include "terminals/TpaStatus.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QThread>
 #include <atomic>
@@ -22,15 +23,10 @@ namespace {
 const QString CallerA = QStringLiteral("pos-a");
 const QString CallerB = QStringLiteral("pos-b");
 
-quint16 vendorFor(int type)
-{
-    return type == 2 ? 0x0403 : 0x0B00;
-}
-
 std::unique_ptr<Tpa> makeTpa(int type, const QString& path, const TpaTimings& timings = TerminalTest::timings())
 {
-    return std::make_unique<Tpa>(SerialPortDescription::simulated(path, vendorFor(type), 0x0060), type, nullptr,
-                                 timings);
+    const quint16 vendor = type == 2 ? 0x0403 : 0x0B00;
+    return std::make_unique<Tpa>(SerialPortDescription::simulated(path, vendor, 0x0060), type, nullptr, timings);
 }
 
 QString statusAnswer(int type)
@@ -41,10 +37,16 @@ QString statusAnswer(int type)
 // Waits for the first poll of a new Tpa to be answered.
 bool waitUntilPolled(const Tpa& tpa, int type)
 {
-    QDeadlineTimer deadline(10000);
-    while (tpa.lastStatus() != statusAnswer(type) && !deadline.hasExpired())
-        QTest::qWait(10);
-    return tpa.lastStatus() == statusAnswer(type);
+    return QTest::qWaitFor([&]() { return tpa.lastStatus() == statusAnswer(type); }, 10000);
+}
+
+// Waits for the end of the running transaction; the caller's last status.
+QString finish(Tpa& tpa, const QString& caller = CallerA)
+{
+    if (!QTest::qWaitFor([&]() { return !tpa.isInTransaction(); }, 10000))
+        return QStringLiteral("still running");
+    const QStringList statuses = tpa.takeTransactionStatuses(caller);
+    return statuses.isEmpty() ? QString() : statuses.last();
 }
 
 } // namespace
@@ -54,9 +56,8 @@ class TestTpa : public QObject
     Q_OBJECT
 
 private slots:
-    void terminalType_data();
     void terminalType();
-    void nameKeyAndAvailability();
+    void keyAndAvailability();
     void state();
     void normalisation_data();
     void normalisation();
@@ -64,34 +65,19 @@ private slots:
     void frames();
     void purchase_data();
     void purchase();
-    void twoCallers_data();
     void twoCallers();
-    void newnoteHasNoMenu();
-    void concurrentReaders();
     void simulatorProgram();
-    void deadPort();
-    void portVanishesMidTransaction();
+    void portComesAndGoes();
 };
-
-void TestTpa::terminalType_data()
-{
-    QTest::addColumn<int>("vendor");
-    QTest::addColumn<int>("type");
-    QTest::newRow("079B") << 0x079B << 1;
-    QTest::newRow("0B00") << 0x0B00 << 1;
-    QTest::newRow("0403") << 0x0403 << 2;
-    QTest::newRow("1E0E") << 0x1E0E << 2;
-    QTest::newRow("2341 (no terminal)") << 0x2341 << 0;
-}
 
 void TestTpa::terminalType()
 {
-    QFETCH(int, vendor);
-    QFETCH(int, type);
-    QCOMPARE(Tpa::terminalType(vendor), type);
+    const QList<QPair<int, int>> vendors{{0x079B, 1}, {0x0B00, 1}, {0x0403, 2}, {0x1E0E, 2}, {0x2341, 0}};
+    for (const auto& vendor : vendors)
+        QCOMPARE(Tpa::terminalType(vendor.first), vendor.second);
 }
 
-void TestTpa::nameKeyAndAvailability()
+void TestTpa::keyAndAvailability()
 {
     // The key is the Base64 SHA-1 of the identifiers as UTF-16 characters in UTF-8.
     QCOMPARE(Tpa::terminalKey(0x0B00, 0x0060), QStringLiteral("f02xoKcDECwmiDbY9H84fUwxSnM="));
@@ -99,12 +85,9 @@ void TestTpa::nameKeyAndAvailability()
 
     auto first = makeTpa(1, QStringLiteral("/nonexistent/ttyA"));
     QCOMPARE(first->name(), QStringLiteral("Simulated serial port [/nonexistent/ttyA]"));
-    QCOMPARE(first->vendorId(), 1);
     QVERIFY(first->available()); // a terminal seen for the first time
-
     first->setAvailable(false);
     const QString key = QStringLiteral("tpa/") + Tpa::terminalKey(0x0B00, 0x0060);
-    QCOMPARE(QSettings().value(key).toBool(), false);
     QSettings file(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quorva"),
                    QStringLiteral("QuorvaLink"));
     QCOMPARE(file.value(key, true).toBool(), false);
@@ -123,7 +106,6 @@ void TestTpa::state()
     PtyLink link;
     QVERIFY(link.pointTo(sim.portPath()));
     auto tpa = makeTpa(1, link.path());
-
     QVERIFY(!tpa->state()); // not among the discovered ports
     qputenv(SerialPortDescription::SimulatedPortsVariable, (link.path() + "=0B00:0060").toLocal8Bit());
     QVERIFY(tpa->state());
@@ -149,18 +131,15 @@ void TestTpa::normalisation()
     auto tpa = makeTpa(1, QStringLiteral("/nonexistent/ttyA"));
     QSignalSpy sent(tpa.get(), &Tpa::sendMessage);
     tpa->sendPurchase(CallerA, amount);
-    tpa->onInTransactionChanged(false);
-    tpa->sendRefund(CallerA, QStringLiteral("R7"), QStringLiteral("2024-03-01 14:05:09"), amount);
-    QCOMPARE(sent.count(), 2);
+    QCOMPARE(sent.count(), 1);
     QCOMPARE(sent.at(0).at(0).toByteArray(), "P051001333049782" + digits);
-    QCOMPARE(sent.at(1).at(0).toByteArray(), "P061001333029782" + digits + "R7" + "20240301140509");
 }
 
 void TestTpa::frames_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("command");
-    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("frame"); // empty: nothing is sent, nothing runs
 
     QTest::newRow("1 status request") << 1 << "poll" << hex("024d30303030354c423032303030300377");
     QTest::newRow("1 open") << 1 << "open" << hex("02503030313030313333333034393738320360");
@@ -182,6 +161,8 @@ void TestTpa::frames_data()
     QTest::newRow("2 refund") << 2 << "refund"
                               << hex("10024330303231303030303030303030313235305245463132333230323430333031313430353039"
                                      "31313010033b");
+    QTest::newRow("2 has no menu") << 2 << "menu" << QByteArray();
+    QTest::newRow("2 has no reprint") << 2 << "reprint" << QByteArray();
 }
 
 void TestTpa::frames()
@@ -194,25 +175,32 @@ void TestTpa::frames()
     sim.setOutcomes({Outcome::Silence}); // nothing follows the command on the line
     QVERIFY(sim.open());
     auto tpa = makeTpa(type, sim.portPath());
-    if (command == QLatin1String("poll")) {
+    if (command == "poll") {
         QTRY_VERIFY(sim.received().startsWith(frame));
         return;
     }
     QVERIFY(waitUntilPolled(*tpa, type));
     const int before = sim.messages().size();
-    if (command == QLatin1String("open"))
+    if (command == "open")
         tpa->sendOpen(CallerA);
-    else if (command == QLatin1String("close"))
+    else if (command == "close")
         tpa->sendClose(CallerA);
-    else if (command == QLatin1String("purchase"))
+    else if (command == "purchase")
         tpa->sendPurchase(CallerA, QStringLiteral("12.50"));
-    else if (command == QLatin1String("refund"))
-        tpa->sendRefund(CallerA, QStringLiteral("REF123"), QStringLiteral("2024-03-01 14:05:09"),
-                        QStringLiteral("12,50"));
-    else if (command == QLatin1String("menu"))
+    else if (command == "refund")
+        tpa->sendRefund(CallerA, "REF123", "2024-03-01 14:05:09", "12,50");
+    else if (command == "menu")
         tpa->sendOpenMenu(CallerA);
     else
         tpa->sendReprintLastReceipt(CallerA);
+    if (frame.isEmpty()) {
+        // Nobody is told the terminal is busy.
+        QVERIFY(!tpa->isInTransaction());
+        QCOMPARE(tpa->statusFor(CallerB), statusAnswer(type));
+        QTest::qWait(100);
+        QCOMPARE(sim.messages().size(), before);
+        return;
+    }
     QTRY_COMPARE(sim.messages().size(), before + 1);
     QCOMPARE(sim.received().right(frame.size()).toHex(' '), frame.toHex(' '));
 }
@@ -242,6 +230,24 @@ void TestTpa::purchase()
     const QByteArray poll = TerminalSimulator::statusRequest(type);
     QCOMPARE(TerminalTest::count(sim, poll), 1);
 
+    // The web API reads from its connection threads while the worker's reports
+    // change the state on this thread.
+    std::atomic<bool> stop{false};
+    std::unique_ptr<QThread> reader(QThread::create([&tpa, &stop]() {
+        const QString caller = QStringLiteral("reader");
+        while (!stop) {
+            tpa->statusFor(caller);
+            tpa->takeTransactionStatuses(caller);
+            tpa->clearTransactionStatuses(caller);
+            tpa->lastTransactionStatus();
+        }
+    }));
+    reader->start();
+    const auto stopReader = qScopeGuard([&]() {
+        stop = true;
+        reader->wait();
+    });
+
     tpa->sendPurchase(CallerA, QStringLiteral("12.50"));
     QVERIFY(tpa->isInTransaction());
     // While it runs, the caller sees the same growing list on every read.
@@ -249,7 +255,6 @@ void TestTpa::purchase()
     const QStringList during = tpa->takeTransactionStatuses(CallerA);
     QCOMPARE(during, statuses.mid(0, during.size()));
     QVERIFY(tpa->takeTransactionStatuses(CallerA).size() >= during.size());
-    QVERIFY(tpa->isInTransaction());
 
     // The final code ends it; the queue is delivered once.
     QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
@@ -257,22 +262,12 @@ void TestTpa::purchase()
     QVERIFY(tpa->takeTransactionStatuses(CallerA).isEmpty());
     if (type == 1)
         QCOMPARE(TerminalTest::count(sim, "M025000"), 1);
-
     // The next poll follows the short after-transaction interval (the idle one is a minute here).
     QVERIFY(waitForMessage(sim, poll, 2, 5000));
 }
 
-void TestTpa::twoCallers_data()
-{
-    QTest::addColumn<bool>("clearAfter");
-    QTest::newRow("take after the end") << false;
-    QTest::newRow("clear after the end") << true;
-}
-
 void TestTpa::twoCallers()
 {
-    QFETCH(bool, clearAfter);
-
     TerminalSimulator sim(1);
     sim.setStepInterval(500); // room to look while it runs
     QVERIFY(sim.open());
@@ -293,90 +288,28 @@ void TestTpa::twoCallers()
 
     QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
     QCOMPARE(tpa->statusFor(CallerB), statusAnswer(1));
-    const QStringList expected{TpaStatus::CommandAdded, QStringLiteral("P10100")};
     QVERIFY(tpa->takeTransactionStatuses(CallerB).isEmpty());
-    if (clearAfter)
-        QCOMPARE(tpa->clearTransactionStatuses(CallerA), expected);
-    else
-        QCOMPARE(tpa->takeTransactionStatuses(CallerA), expected);
+    QCOMPARE(tpa->clearTransactionStatuses(CallerA), (QStringList{TpaStatus::CommandAdded, "P10100"}));
     QVERIFY(tpa->takeTransactionStatuses(CallerA).isEmpty());
-    QVERIFY(tpa->clearTransactionStatuses(CallerA).isEmpty());
 
     // B may now run its own; A is the one told it is busy.
     tpa->sendClose(CallerB);
     QCOMPARE(tpa->statusFor(CallerA), TpaStatus::Busy);
     QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
-    QCOMPARE(tpa->takeTransactionStatuses(CallerB), (QStringList{TpaStatus::CommandAdded, QStringLiteral("P14200")}));
+    QCOMPARE(tpa->takeTransactionStatuses(CallerB), (QStringList{TpaStatus::CommandAdded, "P14200"}));
+    QVERIFY(tpa->takeTransactionStatuses(CallerB).isEmpty());
     QVERIFY(tpa->takeTransactionStatuses(CallerA).isEmpty());
 }
 
-void TestTpa::newnoteHasNoMenu()
-{
-    TerminalSimulator sim(2);
-    QVERIFY(sim.open());
-    auto tpa = makeTpa(2, sim.portPath());
-    QVERIFY(waitUntilPolled(*tpa, 2));
-    QSignalSpy sent(tpa.get(), &Tpa::sendMessage);
-    tpa->sendOpenMenu(CallerA);
-    tpa->sendReprintLastReceipt(CallerA);
-    QCOMPARE(sent.count(), 0);
-    // Nothing runs, so nobody is told the terminal is busy.
-    QVERIFY(!tpa->isInTransaction());
-    QCOMPARE(tpa->statusFor(CallerB), statusAnswer(2));
-    QTest::qWait(100);
-    QCOMPARE(sim.messages().size(), 1);
-}
-
-void TestTpa::concurrentReaders()
-{
-    // The web API reads from its connection threads while the worker's reports
-    // change the state on this thread.
-    TerminalSimulator sim(1);
-    sim.setStepInterval(20);
-    QVERIFY(sim.open());
-    auto tpa = makeTpa(1, sim.portPath());
-    QVERIFY(waitUntilPolled(*tpa, 1));
-
-    std::atomic<bool> stop{false};
-    std::atomic<int> reads{0};
-    QList<QThread*> readers;
-    for (int i = 0; i < 4; ++i) {
-        const QString caller = QStringLiteral("reader-%1").arg(i);
-        readers.append(QThread::create([&tpa, &stop, &reads, caller] {
-            while (!stop) {
-                tpa->statusFor(caller);
-                tpa->takeTransactionStatuses(caller);
-                tpa->clearTransactionStatuses(caller);
-                tpa->isInTransaction();
-                tpa->lastTransactionStatus();
-                tpa->available();
-                ++reads;
-            }
-        }));
-        readers.last()->start();
-    }
-    for (int round = 0; round < 3; ++round) {
-        tpa->sendPurchase(CallerA, QStringLiteral("2.00"));
-        QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
-        QCOMPARE(tpa->takeTransactionStatuses(CallerA).last(), QStringLiteral("P1510000000200"));
-    }
-    stop = true;
-    for (QThread* reader : readers) {
-        QVERIFY(reader->wait(5000));
-        delete reader;
-    }
-    QVERIFY(reads > 0);
-}
-
+// The program integrators run: its port, announced as the environment wants it.
 void TestTpa::simulatorProgram()
 {
-    // The program integrators run, found through the environment like a plugged-in terminal.
     const QString program = qEnvironmentVariable("QLK_BUILD_DIR") + QStringLiteral("/tpa-simulator");
     if (!QFile::exists(program))
         QSKIP("the simulator program is not built");
     QProcess simulator;
     simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    simulator.start(program, {"--family", "1", "--outcomes", "decline,approve", "--step-ms", "20", "--quiet"});
+    simulator.start(program, {"--family", "1", "--outcomes", "decline", "--step-ms", "20", "--quiet"});
     QVERIFY(simulator.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(simulator.canReadLine(), 10000);
     const QString path = QString::fromLocal8Bit(simulator.readLine()).trimmed();
@@ -384,34 +317,23 @@ void TestTpa::simulatorProgram()
     const QString line = QString::fromLocal8Bit(simulator.readLine()).trimmed();
     QCOMPARE(line, QStringLiteral("QUORVA_LINK_SIMULATED_PORTS=%1=0B00:0060").arg(path));
 
-    qputenv(SerialPortDescription::SimulatedPortsVariable, line.section('=', 1).toLocal8Bit());
-    SerialPortDescription found;
-    for (const SerialPortDescription& port : SerialPortDescription::availablePorts()) {
-        if (port.systemLocation() == path)
-            found = port;
-    }
-    qunsetenv(SerialPortDescription::SimulatedPortsVariable);
-    QVERIFY(!found.isNull());
-    QCOMPARE(Tpa::terminalType(found.vendorIdentifier()), 1);
-
-    Tpa tpa(found, Tpa::terminalType(found.vendorIdentifier()), nullptr, TerminalTest::timings());
+    Tpa tpa(SerialPortDescription::simulated(path, 0x0B00, 0x0060), 1, nullptr, TerminalTest::timings());
     QVERIFY(waitUntilPolled(tpa, 1));
     tpa.sendPurchase(CallerA, QStringLiteral("7"));
-    QTRY_VERIFY_WITH_TIMEOUT(!tpa.isInTransaction(), 10000);
-    QCOMPARE(tpa.takeTransactionStatuses(CallerA).last(), QStringLiteral("P2510500000007"));
-    tpa.sendPurchase(CallerA, QStringLiteral("7"));
-    QTRY_VERIFY_WITH_TIMEOUT(!tpa.isInTransaction(), 10000);
-    QCOMPARE(tpa.takeTransactionStatuses(CallerA).last(), QStringLiteral("P1510000000007"));
+    QCOMPARE(finish(tpa), QStringLiteral("P2510500000007"));
 
     simulator.terminate();
     QVERIFY(simulator.waitForFinished(5000));
     QCOMPARE(simulator.exitStatus(), QProcess::NormalExit);
 }
 
-void TestTpa::deadPort()
+// A terminal that is not there yet, is plugged in, vanishes in the middle of
+// a transaction and comes back on the same path.
+void TestTpa::portComesAndGoes()
 {
     TpaTimings timings = TerminalTest::timings();
-    timings.idlePoll = 300; // the interval of the attempts to open the port again
+    timings.transaction = 60000; // the loss of the port, not the timer, must end a transaction
+    timings.idlePoll = 300;      // the interval of the attempts to open the port again
     PtyLink link;
     auto tpa = makeTpa(1, link.path(), timings);
 
@@ -422,53 +344,23 @@ void TestTpa::deadPort()
     QCOMPARE(tpa->takeTransactionStatuses(CallerA), QStringList{TpaStatus::Timeout});
     QCOMPARE(tpa->statusFor(CallerB), QString());
 
-    // The terminal is plugged in: the worker finds it and the next purchase goes through.
-    TerminalSimulator sim(1);
-    sim.setStepInterval(20);
-    QVERIFY(sim.open());
-    QVERIFY(link.pointTo(sim.portPath()));
-    QVERIFY(waitUntilPolled(*tpa, 1));
-    tpa->sendPurchase(CallerA, QStringLiteral("1.00"));
-    QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
-    QCOMPARE(tpa->takeTransactionStatuses(CallerA).last(), QStringLiteral("P1510000000100"));
-}
+    for (int round = 0; round < 2; ++round) {
+        TerminalSimulator sim(1);
+        sim.setStepInterval(20);
+        sim.setOutcomes({Outcome::Approve, Outcome::Silence});
+        QVERIFY(sim.open());
+        QVERIFY(link.pointTo(sim.portPath()));
+        QVERIFY(waitForMessage(sim, TerminalSimulator::statusRequest(1)));
+        QVERIFY(waitUntilPolled(*tpa, 1));
+        tpa->sendPurchase(CallerA, QStringLiteral("1.00"));
+        QCOMPARE(finish(*tpa), QStringLiteral("P1510000000100"));
 
-void TestTpa::portVanishesMidTransaction()
-{
-    TpaTimings timings = TerminalTest::timings();
-    timings.transaction = 60000; // the loss of the port, not the timer, must end it
-    timings.idlePoll = 300;
-    auto sim = std::make_unique<TerminalSimulator>(2);
-    sim->setOutcomes({Outcome::Silence});
-    QVERIFY(sim->open());
-    PtyLink link;
-    QVERIFY(link.pointTo(sim->portPath()));
-    auto tpa = makeTpa(2, link.path(), timings);
-    QVERIFY(waitUntilPolled(*tpa, 2));
-
-    tpa->sendPurchase(CallerA, QStringLiteral("3.00"));
-    QVERIFY(waitForMessage(*sim, "C000100000"
-                                 "00000300"
-                                 "00001000"
-                                 "\x0b\x9f\x1c" +
-                                     QByteArray(1, '\0') + "\x9a" + QByteArray(1, '\0') + "\x9f\x21" +
-                                     QByteArray(1, '\0') + "\x9f\x02" + QByteArray(1, '\0')));
-    sim.reset(); // the device is unplugged
-    link.unlink();
-    QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
-    QCOMPARE(tpa->takeTransactionStatuses(CallerA).last(), TpaStatus::Timeout);
-
-    // Plugged in again, on the same path: usable as before.
-    TerminalSimulator again(2);
-    again.setStepInterval(20);
-    QVERIFY(again.open());
-    QVERIFY(link.pointTo(again.portPath()));
-    QVERIFY(waitForMessage(again, TerminalSimulator::statusRequest(2)));
-    QTRY_COMPARE(tpa->lastStatus(), statusAnswer(2));
-    tpa->sendOpen(CallerA);
-    QTRY_VERIFY_WITH_TIMEOUT(!tpa->isInTransaction(), 10000);
-    const QStringList statuses = tpa->takeTransactionStatuses(CallerA);
-    QCOMPARE(statuses, (QStringList{TpaStatus::CommandAdded, QStringLiteral("S00000")}));
+        tpa->sendPurchase(CallerA, QStringLiteral("3.00"));
+        QVERIFY(waitForMessage(sim, "P05100133304978200000300"));
+        sim.closeMaster(); // the device is unplugged
+        link.unlink();
+        QCOMPARE(finish(*tpa), TpaStatus::Timeout);
+    }
 }
 
 QLK_TEST_MAIN_CORE(TestTpa)

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "terminals/SerialPortDescription.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPrinterInfo>
+
+class HttpListener;
+class PrintClientRequestHandler;
+
+// Gathers what the state object needs from the platform and builds the HTTP
+// server. Each request is a slot that answers with exactly one signal.
+class PrintClientThreaded : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 defaultPort = 5080;
+
+    explicit PrintClientThreaded(QObject* parent = nullptr);
+
+    // The port written to the listener settings (5080); tests pick a free one.
+    void setPort(quint16 port) { m_port = port; }
+
+signals:
+    void onGetAddresses(QList<QHostAddress> addresses);
+    void onGetPrinters(QList<QPrinterInfo> printers);
+    void onGetTpas(QList<SerialPortDescription> tpas);
+    void onGetServer(HttpListener* server);
+
+public slots:
+    void getIPAddresses();
+    void getPrinters();
+    void getTpas();
+    void getServer(bool online, PrintClientRequestHandler* requestHandler);
+
+private:
+    quint16 m_port = defaultPort;
+};

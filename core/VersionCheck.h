@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkRequest>
+#include <QString>
+#include <QUrl>
+
+// The request to the maker's version service and the reading of its answer.
+class VersionCheck
+{
+public:
+    // The built-in service address, or QUORVA_LINK_VERSION_URL when it is set.
+    static QUrl serviceUrl();
+
+    static QNetworkRequest request();
+
+    // The form body: cur=<version>, fully percent-encoded, as UTF-8.
+    static QByteArray body(const QString& curVersion);
+
+    // True only for a JSON object whose "hasNewVersion" is the JSON value true.
+    static bool announcesNewVersion(const QByteArray& answer);
+};
