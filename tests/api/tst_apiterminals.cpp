@@ -52,6 +52,7 @@ private slots:
     void purchase();
     void busyForOthers();
     void noStatusYet();
+    void timedOut();
     void portGone();
 
 private:
@@ -62,6 +63,7 @@ private:
     std::unique_ptr<TerminalSimulator> m_ingenico; // approves, answers polls
     std::unique_ptr<TerminalSimulator> m_newnote;  // never answers
     std::unique_ptr<TerminalSimulator> m_quiet;    // answers no polls; unplugged at the end
+    std::unique_ptr<TerminalSimulator> m_stuck;    // takes no bytes: the status poll times out
     std::unique_ptr<ApiServer> m_server;
 };
 
@@ -70,20 +72,23 @@ void TestApiTerminals::initTestCase()
     m_ingenico = std::make_unique<TerminalSimulator>(1);
     m_newnote = std::make_unique<TerminalSimulator>(2);
     m_quiet = std::make_unique<TerminalSimulator>(1);
-    for (auto* simulator : {m_ingenico.get(), m_newnote.get(), m_quiet.get()})
+    m_stuck = std::make_unique<TerminalSimulator>(1);
+    for (auto* simulator : {m_ingenico.get(), m_newnote.get(), m_quiet.get(), m_stuck.get()})
         QVERIFY2(simulator->open(), qPrintable(simulator->errorString()));
+    QVERIFY(m_stuck->setPortOutputSuspended(true));
     m_ingenico->setStepInterval(100);
     m_newnote->setOutcomes({Outcome::Silence});
     m_newnote->setAnswerPolls(false);
     m_quiet->setAnswerPolls(false);
 
     qputenv(SerialPortDescription::SimulatedPortsVariable,
-            QStringLiteral("%1=0B00:0060,%2=0403:6001,%3=079B:0028")
-                .arg(m_ingenico->portPath(), m_newnote->portPath(), m_quiet->portPath())
+            QStringLiteral("%1=0B00:0060,%2=0403:6001,%3=079B:0028,%4=079B:0029")
+                .arg(m_ingenico->portPath(), m_newnote->portPath(), m_quiet->portPath(), m_stuck->portPath())
                 .toUtf8());
     m_server = std::make_unique<ApiServer>();
     QVERIFY2(m_server->isValid(), qPrintable(m_server->errorString()));
-    QVERIFY(terminal(m_ingenico->portPath()) && terminal(m_newnote->portPath()) && terminal(m_quiet->portPath()));
+    for (auto* simulator : {m_ingenico.get(), m_newnote.get(), m_quiet.get(), m_stuck.get()})
+        QVERIFY(terminal(simulator->portPath()));
     // The first status poll of the Ingenico worker is answered "M00000".
     QTRY_COMPARE_WITH_TIMEOUT(terminal(m_ingenico->portPath())->lastStatus(), QStringLiteral("M00000"), 15000);
 }
@@ -94,6 +99,7 @@ void TestApiTerminals::cleanupTestCase()
     m_ingenico.reset();
     m_newnote.reset();
     m_quiet.reset();
+    m_stuck.reset();
 }
 
 QJsonObject TestApiTerminals::call(const QByteArray& path, const QJsonObject& fields, bool json) const
@@ -132,15 +138,16 @@ void TestApiTerminals::listed()
     const QJsonObject ingenico = entry(m_ingenico->portPath(), 0x0B00, 0x0060, 1);
     const QJsonObject newnote = entry(m_newnote->portPath(), 0x0403, 0x6001, 2);
     const QJsonObject quiet = entry(m_quiet->portPath(), 0x079B, 0x0028, 1);
+    const QJsonObject stuck = entry(m_stuck->portPath(), 0x079B, 0x0029, 1);
 
-    QCOMPARE(call("/getTpas", {}), success(QJsonArray{ingenico, newnote, quiet}));
+    QCOMPARE(call("/getTpas", {}), success(QJsonArray{ingenico, newnote, quiet, stuck}));
 
     // A terminal the user switched off is neither listed nor found.
     terminal(m_newnote->portPath())->setAvailable(false);
     const QJsonObject list = call("/getTpas/", {});
     const QJsonObject open = call("/sendTpaOpen", {{"tpa_port", m_newnote->portPath()}, {"terminal_tpa_id", "a"}});
     terminal(m_newnote->portPath())->setAvailable(true);
-    QCOMPARE(list, success(QJsonArray{ingenico, quiet}));
+    QCOMPARE(list, success(QJsonArray{ingenico, quiet, stuck}));
     QCOMPARE(open, failure(tpaNotFound));
 }
 
@@ -276,6 +283,16 @@ void TestApiTerminals::noStatusYet()
     const QJsonObject fields{{"tpa_port", m_quiet->portPath()}, {"terminal_tpa_id", "never-seen"}};
     QCOMPARE(call("/getTpaStatus", fields), failure(noStatus, true));
     QCOMPARE(call("/getTpaTransactionStatus", fields), success(QJsonArray()));
+}
+
+// A timed-out status is a failure, reported with its text under "data".
+void TestApiTerminals::timedOut()
+{
+    const QString timeout = QStringLiteral("QLK1001|M99|Operation Timeout");
+    QTRY_COMPARE_WITH_TIMEOUT(terminal(m_stuck->portPath())->lastStatus(), timeout, 20000);
+    const QJsonObject fields{{"tpa_port", m_stuck->portPath()}, {"terminal_tpa_id", "till-1"}};
+    const QJsonObject expected{{"status", false}, {"data", timeout}, {"version", "410"}, {"device", "desktop"}};
+    QCOMPARE(call("/getTpaStatus", fields), expected);
 }
 
 // A terminal whose device is gone is offline until the next discovery drops it.
