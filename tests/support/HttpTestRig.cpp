@@ -72,7 +72,19 @@ HttpTestServer::~HttpTestServer()
 void HttpTestServer::run(const std::function<void()>& function)
 {
     // Blocking: the caller needs the result, and the server thread never waits for the caller.
-    QMetaObject::invokeMethod(m_context, function, Qt::BlockingQueuedConnection);
+    // The standard mutex around both sides shows the thread sanitizer the
+    // ordering that Qt's (to it invisible) semaphore gives.
+    {
+        std::lock_guard<std::mutex> handover(m_handover);
+    }
+    QMetaObject::invokeMethod(
+        m_context,
+        [this, &function]() {
+            std::lock_guard<std::mutex> handover(m_handover);
+            function();
+        },
+        Qt::BlockingQueuedConnection);
+    std::lock_guard<std::mutex> handover(m_handover);
 }
 
 quint16 HttpTestServer::port()
