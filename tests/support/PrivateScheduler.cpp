@@ -70,7 +70,9 @@ bool PrivateScheduler::writeConfiguration()
     daemon.close();
     // The backends run as lp and write into the spool and temporary folders.
     const group* lp = getgrnam("lp");
-    for (const QString& path : QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) << QString()) {
+    QStringList entries = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    entries << QString(); // the folder itself
+    for (const QString& path : qAsConst(entries)) {
         const QByteArray file = QFile::encodeName(path.isEmpty() ? root : root + QLatin1Char('/') + path);
         if (lp && chown(file.constData(), 0, lp->gr_gid) != 0)
             qWarning("PrivateScheduler: cannot hand %s to lp", file.constData());
