@@ -40,16 +40,18 @@ private slots:
         m_ingenico = std::make_unique<TerminalSimulator>(1);
         m_newnote = std::make_unique<TerminalSimulator>(2);
         m_quiet = std::make_unique<TerminalSimulator>(1);
-        for (auto* simulator : {m_ingenico.get(), m_newnote.get(), m_quiet.get()})
+        m_stuck = std::make_unique<TerminalSimulator>(1);
+        for (auto* simulator : {m_ingenico.get(), m_newnote.get(), m_quiet.get(), m_stuck.get()})
             QVERIFY2(simulator->open(), qPrintable(simulator->errorString()));
+        QVERIFY(m_stuck->setPortOutputSuspended(true));
         m_ingenico->setStepInterval(100);
         m_newnote->setOutcomes({TerminalSimulator::Outcome::Silence});
         m_newnote->setAnswerPolls(false);
         m_quiet->setAnswerPolls(false);
 
         qputenv(SerialPortDescription::SimulatedPortsVariable,
-                QStringLiteral("%1=0B00:0060,%2=0403:6001,%3=079B:0028")
-                    .arg(m_ingenico->portPath(), m_newnote->portPath(), m_quiet->portPath())
+                QStringLiteral("%1=0B00:0060,%2=0403:6001,%3=079B:0028,%4=079B:0029")
+                    .arg(m_ingenico->portPath(), m_newnote->portPath(), m_quiet->portPath(), m_stuck->portPath())
                     .toUtf8());
         m_server = std::make_unique<ApiServer>();
         QVERIFY2(m_server->isValid(), qPrintable(m_server->errorString()));
@@ -70,14 +72,14 @@ private slots:
                                    {"vendorIdentifier", 0x0B00},
                                    {"vendorId", 1}};
         const QJsonArray all = call("/getTpas", {}).value(QStringLiteral("data")).toArray();
-        QCOMPARE(all.size(), 3);
+        QCOMPARE(all.size(), 4);
         QCOMPARE(all.first(), QJsonValue(ingenico));
 
         terminal(m_newnote->portPath())->setAvailable(false);
         const QJsonArray shown = call("/getTpas/", {}).value(QStringLiteral("data")).toArray();
         const QJsonObject open = call("/sendTpaOpen", {{"tpa_port", m_newnote->portPath()}, {"terminal_tpa_id", "a"}});
         terminal(m_newnote->portPath())->setAvailable(true);
-        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.size(), 3);
         QCOMPARE(open, answer(false, tpaNotFound));
     }
 
@@ -177,6 +179,17 @@ private slots:
             QVERIFY2(!message.startsWith("C00"), message.constData());
     }
 
+    // A timed-out status is a failure, reported with its text under "data".
+    void timedOut()
+    {
+        const QString timeout = QStringLiteral("QLK1001|M99|Operation Timeout");
+        QTRY_COMPARE_WITH_TIMEOUT(terminal(m_stuck->portPath())->lastStatus(), timeout, 20000);
+        const QJsonObject fields{{"tpa_port", m_stuck->portPath()}, {"terminal_tpa_id", "till-1"}};
+        QJsonObject expected = answer(false, timeout, true);
+        expected.insert(QStringLiteral("data"), expected.take(QStringLiteral("error")));
+        QCOMPARE(call("/getTpaStatus", fields), expected);
+    }
+
     // A terminal whose device is gone is offline until the next discovery drops it.
     void portGone()
     {
@@ -218,6 +231,7 @@ private:
     std::unique_ptr<TerminalSimulator> m_ingenico; // approves, answers polls
     std::unique_ptr<TerminalSimulator> m_newnote;  // never answers unless told
     std::unique_ptr<TerminalSimulator> m_quiet;    // answers no polls; unplugged at the end
+    std::unique_ptr<TerminalSimulator> m_stuck;    // takes no bytes: the status poll times out
     std::unique_ptr<ApiServer> m_server;
 };
 
