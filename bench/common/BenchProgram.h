@@ -34,6 +34,10 @@ public:
     bool start(const QString& platform = QStringLiteral("offscreen"));
     // Polls /getStatus until it answers 200; returns milliseconds since start, or -1.
     double waitUntilAnswering(int timeoutMs = 30000);
+    // Waits for a free port, starts and waits for the first answer; tries again
+    // (up to three times) when another program took the port in between.
+    // Returns milliseconds from start to the first answer, or -1.
+    double startAndWait(const QString& platform = QStringLiteral("offscreen"));
     // Resident and peak resident memory from /proc, in KiB; -1 when the process is gone.
     qint64 residentKiB() const;
     qint64 peakResidentKiB() const;

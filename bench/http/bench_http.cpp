@@ -226,12 +226,8 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    if (!BenchProgram::waitForFreePort()) {
-        std::fprintf(stderr, "bench_http: port %d stays taken\n", BenchProgram::port);
-        return 1;
-    }
     BenchProgram program;
-    if (!program.start() || program.waitUntilAnswering() < 0) {
+    if (program.startAndWait() < 0) {
         std::fprintf(stderr, "bench_http: %s\n", qPrintable(program.errorString()));
         return 1;
     }

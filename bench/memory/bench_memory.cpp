@@ -43,12 +43,8 @@ int main(int argc, char* argv[])
 
     QVector<double> idle, loaded, peak;
     for (int i = 0; i < runs; ++i) {
-        if (!BenchProgram::waitForFreePort()) {
-            std::fprintf(stderr, "bench_memory: port %d stays taken\n", BenchProgram::port);
-            return 1;
-        }
         BenchProgram program;
-        if (!program.start(platform) || program.waitUntilAnswering() < 0) {
+        if (program.startAndWait(platform) < 0) {
             std::fprintf(stderr, "bench_memory: %s\n", qPrintable(program.errorString()));
             return 1;
         }

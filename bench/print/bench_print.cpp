@@ -107,13 +107,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "bench_print: %s\n", qPrintable(printer.errorString()));
         return 1;
     }
-    if (!BenchProgram::waitForFreePort()) {
-        std::fprintf(stderr, "bench_print: port %d stays taken\n", BenchProgram::port);
-        return 1;
-    }
     BenchProgram program;
     program.setSetting(printerSwitchKey(printer.queueName()), true);
-    if (!program.start() || program.waitUntilAnswering() < 0) {
+    if (program.startAndWait() < 0) {
         std::fprintf(stderr, "bench_print: %s\n", qPrintable(program.errorString()));
         return 1;
     }

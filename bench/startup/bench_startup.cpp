@@ -25,16 +25,8 @@ int main(int argc, char* argv[])
     QJsonArray all;
     // One run more than asked for: the first one fills the page cache.
     for (int i = 0; i <= runs; ++i) {
-        if (!BenchProgram::waitForFreePort()) {
-            std::fprintf(stderr, "bench_startup: port %d stays taken\n", BenchProgram::port);
-            return 1;
-        }
         BenchProgram program;
-        if (!program.start()) {
-            std::fprintf(stderr, "bench_startup: %s\n", qPrintable(program.errorString()));
-            return 1;
-        }
-        const double ms = program.waitUntilAnswering();
+        const double ms = program.startAndWait();
         program.stop();
         if (ms < 0) {
             std::fprintf(stderr, "bench_startup: %s\n", qPrintable(program.errorString()));
