@@ -1,0 +1,377 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="es_ES" sourcelanguage="pt_PT">
+<context>
+    <name>Config</name>
+    <message>
+        <location filename="../qml/Config.qml" line="+11"/>
+        <source>Configuração de impressora</source>
+        <translation>Configuración de impresoras</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Defina as configurações das impressoras no terminal do ponto de venda</source>
+        <translation>Configuraciones de las impresoras en el terminal del punto de venta</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Impressoras</source>
+        <translation>Impresoras</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Estado</source>
+        <translation>Estado</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Disponível</source>
+        <translation>Disponible</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Não foi encontrada nenhuma impressora</source>
+        <translation>No se encontró ninguna impresora</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>Voltar</source>
+        <translation>Volver</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Atualizar lista</source>
+        <translation>Actualizar lista</translation>
+    </message>
+</context>
+<context>
+    <name>Initial</name>
+    <message>
+        <location filename="../qml/Initial.qml" line="+34"/>
+        <source>Configuração de dispositivos</source>
+        <translation>Configuración de dispositivos</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Escolha o tipo de dispositivo que pretende configurar</source>
+        <translation>Elige el tipo de dispositvo que pretendes configurar</translation>
+    </message>
+    <message>
+        <location line="+28"/>
+        <source>Estado do serviço</source>
+        <translation>Estado del servicio</translation>
+    </message>
+    <message>
+        <location line="+9"/>
+        <source>Ativo</source>
+        <translation>Activo</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Desativo</source>
+        <translation>Inactivo</translation>
+    </message>
+    <message>
+        <location line="+24"/>
+        <source>Chave de segurança:</source>
+        <translation>Clave de seguridad:</translation>
+    </message>
+    <message>
+        <location line="+29"/>
+        <source>Copiado!</source>
+        <translation>Copiada!</translation>
+    </message>
+    <message>
+        <location line="+22"/>
+        <source>Impressoras</source>
+        <translation>Impresoras</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Configurar impressoras no ponto de venda.</source>
+        <translation>Configurar impresoras en el punto de venta.</translation>
+    </message>
+    <message>
+        <location line="+10"/>
+        <source>Terminais de pagamento automático (TPA)</source>
+        <translation>Terminales de pago automático (TPA)</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Configurar terminais no ponto de venda.</source>
+        <translation>Configurar terminales en el punto de venta.</translation>
+    </message>
+</context>
+<context>
+    <name>License</name>
+    <message>
+        <location filename="../qml/License.qml" line="+37"/>
+        <source>&lt;h2&gt;Termos de Utilização&lt;/h2&gt;&lt;p&gt;Estes termos regem a utilização do Quorva Link, o conector de ambiente de trabalho que liga a aplicação de ponto de venda Quorva às impressoras e aos terminais de pagamento deste computador. Ao aceitar, declara que os leu e que os aceita em nome próprio ou da entidade que representa.&lt;/p&gt;&lt;h3&gt;1. Objeto&lt;/h3&gt;&lt;p&gt;1.1. O Quorva Link disponibiliza, apenas neste computador, um serviço local que permite à aplicação Quorva imprimir talões e comunicar com terminais de pagamento automático (TPA).&lt;/p&gt;&lt;p&gt;1.2. O serviço só responde a pedidos que apresentem a chave de segurança mostrada na página inicial.&lt;/p&gt;&lt;h3&gt;2. Licença&lt;/h3&gt;&lt;p&gt;2.1. A Quorva concede uma licença pessoal, não exclusiva e intransmissível para instalar e utilizar o Quorva Link em conjunto com uma subscrição válida da aplicação Quorva.&lt;/p&gt;&lt;p&gt;2.2. Não é permitido copiar, modificar, descompilar ou distribuir o Quorva Link, exceto na medida em que a lei o permita expressamente.&lt;/p&gt;&lt;h3&gt;3. Obrigações do utilizador&lt;/h3&gt;&lt;p&gt;3.1. O utilizador guarda a chave de segurança em sigilo e só a introduz na aplicação Quorva.&lt;/p&gt;&lt;p&gt;3.2. O utilizador é responsável pela configuração das impressoras e dos terminais que disponibiliza e pela conformidade dos documentos emitidos com a legislação aplicável.&lt;/p&gt;&lt;h3&gt;4. Pagamentos&lt;/h3&gt;&lt;p&gt;4.1. As operações de pagamento são processadas pelo terminal e pela entidade que o disponibiliza; o Quorva Link limita-se a transmitir os pedidos e as respostas.&lt;/p&gt;&lt;p&gt;4.2. Em caso de dúvida sobre o resultado de uma operação, prevalece o talão emitido pelo terminal.&lt;/p&gt;&lt;h3&gt;5. Dados pessoais&lt;/h3&gt;&lt;p&gt;5.1. O Quorva Link não envia para a Quorva o conteúdo dos talões nem os dados dos pagamentos. Para verificar se existem atualizações envia apenas o número da versão instalada.&lt;/p&gt;&lt;h3&gt;6. Atualizações&lt;/h3&gt;&lt;p&gt;6.1. A Quorva pode disponibilizar novas versões. Manter o Quorva Link atualizado é necessário para garantir a segurança e o bom funcionamento do serviço.&lt;/p&gt;&lt;h3&gt;7. Responsabilidade&lt;/h3&gt;&lt;p&gt;7.1. O Quorva Link é fornecido no estado em que se encontra. Na medida máxima permitida por lei, a Quorva não responde por danos indiretos, lucros cessantes ou perda de dados resultantes da sua utilização.&lt;/p&gt;&lt;h3&gt;8. Lei aplicável&lt;/h3&gt;&lt;p&gt;8.1. Estes termos regem-se pela lei portuguesa. Para qualquer litígio é competente o foro da comarca de Lisboa, salvo disposição legal imperativa em contrário.&lt;/p&gt;</source>
+        <translation>&lt;h2&gt;Términos de Uso&lt;/h2&gt;&lt;p&gt;Estos términos rigen el uso de Quorva Link, el conector de escritorio que une la aplicación de punto de venta Quorva con las impresoras y los terminales de pago de este ordenador. Al aceptarlos, declara que los ha leído y que los acepta en nombre propio o de la entidad que representa.&lt;/p&gt;&lt;h3&gt;1. Objeto&lt;/h3&gt;&lt;p&gt;1.1. Quorva Link ofrece, solo en este ordenador, un servicio local que permite a la aplicación Quorva imprimir tiques y comunicarse con terminales de pago automático (TPA).&lt;/p&gt;&lt;p&gt;1.2. El servicio solo responde a las peticiones que presentan la clave de seguridad mostrada en la página de inicio.&lt;/p&gt;&lt;h3&gt;2. Licencia&lt;/h3&gt;&lt;p&gt;2.1. Quorva concede una licencia personal, no exclusiva e intransferible para instalar y utilizar Quorva Link junto con una suscripción válida de la aplicación Quorva.&lt;/p&gt;&lt;p&gt;2.2. No está permitido copiar, modificar, descompilar ni distribuir Quorva Link, salvo en la medida en que la ley lo permita expresamente.&lt;/p&gt;&lt;h3&gt;3. Obligaciones del usuario&lt;/h3&gt;&lt;p&gt;3.1. El usuario mantiene en secreto la clave de seguridad y solo la introduce en la aplicación Quorva.&lt;/p&gt;&lt;p&gt;3.2. El usuario es responsable de la configuración de las impresoras y los terminales que pone a disposición y de la conformidad de los documentos emitidos con la legislación aplicable.&lt;/p&gt;&lt;h3&gt;4. Pagos&lt;/h3&gt;&lt;p&gt;4.1. Las operaciones de pago las procesan el terminal y la entidad que lo proporciona; Quorva Link se limita a transmitir las peticiones y las respuestas.&lt;/p&gt;&lt;p&gt;4.2. En caso de duda sobre el resultado de una operación, prevalece el tique emitido por el terminal.&lt;/p&gt;&lt;h3&gt;5. Datos personales&lt;/h3&gt;&lt;p&gt;5.1. Quorva Link no envía a Quorva el contenido de los tiques ni los datos de los pagos. Para comprobar si hay actualizaciones solo envía el número de la versión instalada.&lt;/p&gt;&lt;h3&gt;6. Actualizaciones&lt;/h3&gt;&lt;p&gt;6.1. Quorva puede publicar nuevas versiones. Mantener Quorva Link actualizado es necesario para garantizar la seguridad y el buen funcionamiento del servicio.&lt;/p&gt;&lt;h3&gt;7. Responsabilidad&lt;/h3&gt;&lt;p&gt;7.1. Quorva Link se proporciona tal como está. En la máxima medida permitida por la ley, Quorva no responde de daños indirectos, lucro cesante o pérdida de datos derivados de su uso.&lt;/p&gt;&lt;h3&gt;8. Ley aplicable&lt;/h3&gt;&lt;p&gt;8.1. Estos términos se rigen por la ley portuguesa. Para cualquier litigio son competentes los tribunales de Lisboa, salvo disposición legal imperativa en contrario.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <location line="+54"/>
+        <source>ACEITO OS TERMOS DE UTILIZAÇÃO DO QUORVA</source>
+        <translation>ACEPTO LAS CONDICIONES DE UTILIZACIÓN DE QUORVA</translation>
+    </message>
+</context>
+<context>
+    <name>Logs</name>
+    <message>
+        <location filename="../qml/Logs.qml" line="+10"/>
+        <source>Logs</source>
+        <translation>Logs</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Consulte os logs</source>
+        <translation>Consultar los logs</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>Mensagem</source>
+        <translation>Mensaje</translation>
+    </message>
+    <message>
+        <location line="+40"/>
+        <source>Voltar</source>
+        <translation>Volver</translation>
+    </message>
+</context>
+<context>
+    <name>OverlayAbout</name>
+    <message>
+        <location filename="../qml/customComponents/OverlayAbout.qml" line="+81"/>
+        <source>O Quorva Link está desatualizado</source>
+        <translation>Quorva Link esta desactualizado</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>O Quorva Link está atualizado</source>
+        <translation>Quorva Link esta actualizado</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>Versão: </source>
+        <translation>Versión: </translation>
+    </message>
+    <message>
+        <location line="+14"/>
+        <source>Data:</source>
+        <translation>Fecha:</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Sistema operativo:</source>
+        <translation>Sistema Operativo:</translation>
+    </message>
+    <message>
+        <location line="+10"/>
+        <source>IP:</source>
+        <translation>IP:</translation>
+    </message>
+    <message>
+        <location line="+22"/>
+        <source>Copiado!</source>
+        <translation>Copiada!</translation>
+    </message>
+    <message>
+        <location line="+20"/>
+        <source>Modo Compatibilidade</source>
+        <translation>Modo de compatibilidad</translation>
+    </message>
+    <message>
+        <location line="+8"/>
+        <source>Ativo</source>
+        <translation>Activo</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Desativo</source>
+        <translation>Inactivo</translation>
+    </message>
+    <message>
+        <location line="+55"/>
+        <source>Atualização disponível.</source>
+        <translation>Actualización disponible.</translation>
+    </message>
+    <message>
+        <location line="+13"/>
+        <source>Descarregar</source>
+        <translation>Descargar</translation>
+    </message>
+</context>
+<context>
+    <name>PrintClient</name>
+    <message>
+        <location filename="../core/PrintClient.cpp" line="+174"/>
+        <source>Serviço de impressão ligado</source>
+        <translation>Servicio de impresión conectado</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>Serviço de impressão desligado</source>
+        <translation>Servicio de impresión desconectado</translation>
+    </message>
+</context>
+<context>
+    <name>PrinterListItem</name>
+    <message>
+        <location filename="../qml/configComponents/PrinterListItem.qml" line="+44"/>
+        <source>Ligado</source>
+        <translation>Conectado</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Desligado</source>
+        <translation>Desconectado</translation>
+    </message>
+    <message>
+        <location line="+15"/>
+        <source>Ativo</source>
+        <translation>Activo</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Inativo</source>
+        <translation>Inactivo</translation>
+    </message>
+</context>
+<context>
+    <name>Terminals</name>
+    <message>
+        <location filename="../qml/Terminals.qml" line="+11"/>
+        <source>Configuração de terminais de pagamento automático (TPA)</source>
+        <translation>Configuración de terminales de pago automático (TPA)</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Defina as configurações dos terminais de pagamento no ponto de venda</source>
+        <translation>Configurar los ajustes del terminal de pago en el punto de venta</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Terminais</source>
+        <translation>Terminales</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Estado</source>
+        <translation>Estado</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Disponível</source>
+        <translation>Disponible</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Não foi encontrado nenhum terminal</source>
+        <translation>No se encontró ninguna terminal</translation>
+    </message>
+    <message>
+        <location line="+9"/>
+        <source>Voltar</source>
+        <translation>Volver</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Atualizar lista</source>
+        <translation>Actualizar lista</translation>
+    </message>
+</context>
+<context>
+    <name>TpaListItem</name>
+    <message>
+        <location filename="../qml/configComponents/TpaListItem.qml" line="+37"/>
+        <source>Ligado</source>
+        <translation>Conectado</translation>
+    </message>
+    <message>
+        <location line="+15"/>
+        <source>Ativo</source>
+        <translation>Activo</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Inativo</source>
+        <translation>Inactivo</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <location filename="../qml/main.qml" line="+13"/>
+        <location line="+379"/>
+        <source>Quorva Link</source>
+        <translation>Quorva Link</translation>
+    </message>
+    <message>
+        <location line="-292"/>
+        <source>Descargas</source>
+        <translation>Descargas</translation>
+    </message>
+    <message>
+        <location line="+9"/>
+        <source>Ajuda</source>
+        <translation>Ayuda</translation>
+    </message>
+    <message>
+        <location line="+9"/>
+        <source>Apoio cliente</source>
+        <translation>Atención al cliente</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Logs</source>
+        <translation>Logs</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Sobre</source>
+        <translation>Sobre</translation>
+    </message>
+    <message>
+        <location line="+104"/>
+        <source>Atualização disponível!</source>
+        <translation>Actualización disponible!</translation>
+    </message>
+    <message>
+        <location line="+9"/>
+        <source>Uma nova versão do Quorva Link 
+está disponível para descarregar.</source>
+        <translation>Una nueva versión de Quorva Link 
+está disponible para descargar.</translation>
+    </message>
+    <message>
+        <location line="+15"/>
+        <source>Mais tarde</source>
+        <translation>Más tarde</translation>
+    </message>
+    <message>
+        <location line="+25"/>
+        <source>Atualizar</source>
+        <translation>Actualizar</translation>
+    </message>
+    <message>
+        <location line="+108"/>
+        <source>Abrir</source>
+        <translation>Abrir</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Desligar serviço</source>
+        <translation>Apagar servicio</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Ligar serviço</source>
+        <translation>Encender servicio</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Sair</source>
+        <translation>Salir</translation>
+    </message>
+</context>
+</TS>
