@@ -161,6 +161,16 @@ qint64 BenchProgram::peakResidentKiB() const
     return statusField("VmHWM");
 }
 
+qint64 BenchProgram::residentAnonymousKiB() const
+{
+    return statusField("RssAnon");
+}
+
+qint64 BenchProgram::residentFileKiB() const
+{
+    return statusField("RssFile");
+}
+
 void BenchProgram::stop()
 {
     if (m_process.state() == QProcess::NotRunning)

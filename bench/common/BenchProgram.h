@@ -41,6 +41,10 @@ public:
     // Resident and peak resident memory from /proc, in KiB; -1 when the process is gone.
     qint64 residentKiB() const;
     qint64 peakResidentKiB() const;
+    // The parts of the resident set: the program's own memory, and pages of
+    // mapped files (the libraries, shared with every other Qt program).
+    qint64 residentAnonymousKiB() const;
+    qint64 residentFileKiB() const;
     void stop();
 
     QString errorString() const { return m_error; }

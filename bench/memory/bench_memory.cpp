@@ -41,7 +41,7 @@ int main(int argc, char* argv[])
     const QString platform = args.at(1);
     const int runs = args.size() > 2 ? qMax(1, args.at(2).toInt()) : 3;
 
-    QVector<double> idle, loaded, peak;
+    QVector<double> idle, idleAnon, idleFile, loaded, loadedAnon, peak;
     for (int i = 0; i < runs; ++i) {
         BenchProgram program;
         if (program.startAndWait(platform) < 0) {
@@ -50,6 +50,8 @@ int main(int argc, char* argv[])
         }
         QThread::msleep(kSettleMs);
         idle.append(program.residentKiB());
+        idleAnon.append(program.residentAnonymousKiB());
+        idleFile.append(program.residentFileKiB());
 
         for (int c = 0; c < kConnections; ++c) {
             BenchClient client(BenchProgram::port);
@@ -63,6 +65,7 @@ int main(int argc, char* argv[])
         }
         QThread::msleep(kSettleMs);
         loaded.append(program.residentKiB());
+        loadedAnon.append(program.residentAnonymousKiB());
         peak.append(program.peakResidentKiB());
         program.stop();
     }
@@ -72,7 +75,10 @@ int main(int argc, char* argv[])
         {"runs", runs},
         {"requests", kConnections * kRequestsPerConnection},
         {"idleMiB", mib(qint64(median(idle)))},
+        {"idleAnonMiB", mib(qint64(median(idleAnon)))},
+        {"idleFileMiB", mib(qint64(median(idleFile)))},
         {"afterRequestsMiB", mib(qint64(median(loaded)))},
+        {"afterRequestsAnonMiB", mib(qint64(median(loadedAnon)))},
         {"peakMiB", mib(qint64(median(peak)))},
     };
     std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
