@@ -2,19 +2,57 @@
 
 #include "http/HttpRequestHandler.h"
 
-class PrintClient;
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMutex>
+#include <QString>
 
-// The request handler of the local web API.
+class PrintClient;
+struct RequestFields;
+
+// The one request handler of the local HTTPS server: CORS, the security key,
+// the route table and the JSON envelope of every answer. Requests are served
+// one at a time across all connections.
 class PrintClientRequestHandler : public HttpRequestHandler
 {
     Q_OBJECT
 
 public:
-    PrintClientRequestHandler();
+    explicit PrintClientRequestHandler(QObject* parent = nullptr);
 
-    void setPrintClient(PrintClient* printClient) { m_printClient = printClient; }
+    void service(HttpRequest& request, HttpResponseWriter& response) override;
+
+    // The serialised envelope: indented, keys in ascending order, a final line feed.
+    static QByteArray serialise(const QJsonObject& result);
+
     PrintClient* printClient() const { return m_printClient; }
 
+public slots:
+    void setPrintClient(PrintClient* printClient);
+
 private:
+    void writePreflight(HttpRequest& request, HttpResponseWriter& response);
+    bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request);
+
+    void writeStatusPage(HttpRequest& request, HttpResponseWriter& response);
+    void handleGetPrinters(QJsonObject& result);
+    void handleGetPrinterStatus(QJsonObject& result, QString printer);
+    void handleSendJob(QJsonObject& result, QString printer, QJsonArray job);
+    void handleSendJobText(QJsonObject& result, QString printer, QString job);
+    void handleSetNotificationOrder(QJsonObject& result, QJsonObject notification);
+    void handleGetStatus(QJsonObject& result, bool with_notifications);
+    void handleGetTpas(QJsonObject& result);
+    void handleGetTpaStatus(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
+    void handleGetTpaTransactionStatus(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
+    void handleClearTpaTransactionStatus(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
+    void handleSendTpaOpen(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
+    void handleSendTpaClose(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
+    void handleSendTpaPurchase(QJsonObject& result, QString tpa_port, QString terminal_tpa_id, QString amount);
+    void handleSendTpaRefund(QJsonObject& result, QString tpa_port, QString terminal_tpa_id, QString tpa_id,
+                             QString datetime, QString amount);
+    void handleSendTpaOpenMenu(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
+    void handleSendTpaReprintLastReceipt(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
+
     PrintClient* m_printClient = nullptr;
+    QMutex m_lock;
 };

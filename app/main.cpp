@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QIcon>
 #include <QLocale>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -51,6 +52,7 @@ int main(int argc, char* argv[])
 
     // The server built by init reads its TLS files from the resources.
     Resources::init();
+    app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
     auto* printClient = new PrintClient();
 
     if (QCoreApplication::arguments().contains(QStringLiteral("DebugModeOn"))) {

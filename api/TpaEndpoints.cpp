@@ -1,0 +1,158 @@
+#include "api/TpaEndpoints.h"
+
+#include "core/PrintClient.h"
+#include "terminals/Tpa.h"
+
+#include <QJsonArray>
+#include <QStringList>
+
+namespace {
+
+const QString notFound = QStringLiteral("QLK1001|M21|TPA not found");
+const QString offline = QStringLiteral("QLK1001|M22|TPA offline or in error state");
+const QString busy = QStringLiteral("QLK1001|M10|TPA already busy");
+const QString noStatus = QStringLiteral("QLK1001|M98|TPA status not found");
+
+void fail(QJsonObject& result, const QString& error)
+{
+    result.insert(QStringLiteral("status"), false);
+    result.insert(QStringLiteral("error"), error);
+}
+
+void succeed(QJsonObject& result, const QJsonValue& data)
+{
+    result.insert(QStringLiteral("status"), true);
+    result.insert(QStringLiteral("data"), data);
+}
+
+} // namespace
+
+TpaEndpoints::TpaEndpoints(PrintClient* printClient)
+    : m_printClient(printClient)
+{}
+
+std::shared_ptr<Tpa> TpaEndpoints::find(const QString& tpaPort) const
+{
+    if (tpaPort.isEmpty() || !m_printClient)
+        return nullptr;
+    for (const auto& candidate : m_printClient->tpaList()) {
+        if (candidate->available() && candidate->tpa().portName() == tpaPort)
+            return candidate;
+    }
+    return nullptr;
+}
+
+bool TpaEndpoints::usable(QJsonObject& result, const std::shared_ptr<Tpa>& tpa)
+{
+    if (!tpa) {
+        fail(result, notFound);
+        return false;
+    }
+    if (!tpa->state()) {
+        fail(result, offline);
+        return false;
+    }
+    return true;
+}
+
+void TpaEndpoints::getTpas(QJsonObject& result) const
+{
+    QJsonArray list;
+    if (m_printClient) {
+        for (const auto& tpa : m_printClient->tpaList()) {
+            if (!tpa->available())
+                continue;
+            const auto port = tpa->tpa();
+            QJsonObject entry;
+            entry.insert(QStringLiteral("description"), port.description());
+            entry.insert(QStringLiteral("manufacturer"), port.manufacturer());
+            entry.insert(QStringLiteral("portName"), port.portName());
+            entry.insert(QStringLiteral("productIdentifier"),
+                         port.hasProductIdentifier() ? int(port.productIdentifier()) : 0);
+            entry.insert(QStringLiteral("vendorIdentifier"),
+                         port.hasVendorIdentifier() ? int(port.vendorIdentifier()) : 0);
+            entry.insert(QStringLiteral("vendorId"), tpa->vendorId());
+            list.append(entry);
+        }
+    }
+    succeed(result, list);
+}
+
+void TpaEndpoints::getTpaStatus(QJsonObject& result, const QString& tpaPort, const QString& terminalTpaId) const
+{
+    const auto tpa = find(tpaPort);
+    if (usable(result, tpa)) {
+        const QString status = tpa->statusFor(terminalTpaId);
+        if (status.isEmpty()) {
+            fail(result, noStatus);
+        } else {
+            // The timeout family is a failure, but its text still goes under "data".
+            result.insert(QStringLiteral("status"), !status.startsWith(QLatin1String("QLK1001|M99")));
+            result.insert(QStringLiteral("data"), status);
+        }
+    }
+    result.insert(QStringLiteral("version"), m_printClient ? m_printClient->curVersion() : QString());
+    result.insert(QStringLiteral("device"), m_printClient ? m_printClient->device() : QString());
+}
+
+void TpaEndpoints::getTpaTransactionStatus(QJsonObject& result, const QString& tpaPort,
+                                           const QString& terminalTpaId) const
+{
+    const auto tpa = find(tpaPort);
+    if (usable(result, tpa))
+        succeed(result, QJsonArray::fromStringList(tpa->takeTransactionStatuses(terminalTpaId)));
+}
+
+void TpaEndpoints::clearTpaTransactionStatus(QJsonObject& result, const QString& tpaPort,
+                                             const QString& terminalTpaId) const
+{
+    const auto tpa = find(tpaPort);
+    if (!usable(result, tpa))
+        return;
+    if (tpa->isInTransaction()) {
+        succeed(result, busy);
+        return;
+    }
+    succeed(result, QJsonArray::fromStringList(tpa->clearTransactionStatuses(terminalTpaId)));
+}
+
+void TpaEndpoints::sendCommand(QJsonObject& result, Command command, const QString& tpaPort,
+                               const QString& terminalTpaId, const QString& tpaId, const QString& datetime,
+                               const QString& amount) const
+{
+    const auto tpa = find(tpaPort);
+    if (!usable(result, tpa))
+        return;
+    if (tpa->isInTransaction()) {
+        succeed(result, busy);
+        return;
+    }
+    QString sent;
+    switch (command) {
+    case Open:
+        tpa->sendOpen(terminalTpaId);
+        sent = QStringLiteral("QLK0000|M00|TPA open command sent");
+        break;
+    case Close:
+        tpa->sendClose(terminalTpaId);
+        sent = QStringLiteral("QLK0000|M00|TPA close command sent");
+        break;
+    case Purchase:
+        tpa->sendPurchase(terminalTpaId, amount);
+        sent = QStringLiteral("QLK0000|M00|TPA purchase command sent");
+        break;
+    case Refund:
+        tpa->sendRefund(terminalTpaId, tpaId, datetime, amount);
+        sent = QStringLiteral("QLK0000|M00|TPA refund command sent");
+        break;
+    case OpenMenu:
+        tpa->sendOpenMenu(terminalTpaId);
+        sent = QStringLiteral("QLK0000|M00|TPA menu open command sent");
+        break;
+    case ReprintLastReceipt:
+        tpa->sendReprintLastReceipt(terminalTpaId);
+        sent = QStringLiteral("QLK0000|M00|TPA reprint last receipt command sent");
+        break;
+    }
+    succeed(result, sent);
+}

@@ -1,0 +1,43 @@
+#include "ApiServer.h"
+
+#include "app/Resources.h"
+#include "core/PrintClient.h"
+#include "http/HttpListener.h"
+
+#include <QSettings>
+
+ApiServer::ApiServer(const QString& key)
+{
+    // The server reads its TLS files from the resources, as in the program.
+    static const bool resources = (Resources::init(), true);
+    Q_UNUSED(resources)
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("securityKey"), key);
+        settings.setValue(QStringLiteral("licenseAccepted"), true);
+        settings.setValue(QStringLiteral("serverActive"), true);
+        settings.sync();
+    }
+    m_printClient = std::make_unique<PrintClient>();
+    m_printClient->setListenerPort(0);
+    m_printClient->init();
+    const HttpListener* listener = m_printClient->listener();
+    if (!listener || !listener->isListening()) {
+        m_error = QStringLiteral("the program's server does not listen");
+        return;
+    }
+    m_port = listener->serverPort();
+}
+
+ApiServer::~ApiServer()
+{
+    // The listener goes with the worker, later, on the event loop; it must take
+    // no request for a state object that is gone.
+    if (m_printClient->listener())
+        m_printClient->listener()->close();
+}
+
+QString ApiServer::key() const
+{
+    return m_printClient->securityKey();
+}
