@@ -26,6 +26,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -36,7 +37,29 @@ struct Sample
     double rps = 0;
     double p50Ms = 0;
     double p99Ms = 0;
+    double cpuUs = 0; // processor time of the server per request: what a busy machine disturbs least
 };
+
+// Processor time (user and system) in seconds of a process and its children
+// (nginx's workers), from /proc.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which may hold spaces, in parentheses.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    double seconds = (fields.value(11).toDouble() + fields.value(12).toDouble()) / sysconf(_SC_CLK_TCK);
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& child : children.readAll().simplified().split(' ')) {
+            if (!child.isEmpty())
+                seconds += cpuSeconds(child.toLongLong());
+        }
+    }
+    return seconds;
+}
 
 QString findTool(const QString& name)
 {
@@ -152,9 +175,10 @@ bool waitForTls(quint16 port, int timeoutMs)
     return false;
 }
 
-bool runWrk(const QString& wrk, const QString& lua, quint16 port, int connections, int seconds, Sample* sample,
-            QString* error)
+bool runWrk(const QString& wrk, const QString& lua, quint16 port, qint64 serverPid, int connections, int seconds,
+            Sample* sample, QString* error)
 {
+    const double cpuBefore = cpuSeconds(serverPid);
     QProcess process;
     const QStringList arguments{
         QStringLiteral("-t1"),
@@ -185,6 +209,7 @@ bool runWrk(const QString& wrk, const QString& lua, quint16 port, int connection
     sample->rps = run.value("requests").toDouble() / run.value("seconds").toDouble();
     sample->p50Ms = run.value("p50us").toDouble() / 1000;
     sample->p99Ms = run.value("p99us").toDouble() / 1000;
+    sample->cpuUs = (cpuSeconds(serverPid) - cpuBefore) * 1e6 / run.value("requests").toDouble();
     return true;
 }
 
@@ -195,13 +220,17 @@ double round2(double value)
 
 QJsonObject summary(const QVector<Sample>& samples)
 {
-    QVector<double> rps, p50, p99;
+    QVector<double> rps, p50, p99, cpu;
     for (const Sample& s : samples) {
         rps.append(s.rps);
         p50.append(s.p50Ms);
         p99.append(s.p99Ms);
+        cpu.append(s.cpuUs);
     }
-    return QJsonObject{{"rps", qRound(median(rps))}, {"p50Ms", round2(median(p50))}, {"p99Ms", round2(median(p99))}};
+    return QJsonObject{{"rps", qRound(median(rps))},
+                       {"p50Ms", round2(median(p50))},
+                       {"p99Ms", round2(median(p99))},
+                       {"cpuUsPerRequest", qRound(median(cpu) * 10) / 10.0}};
 }
 
 } // namespace
@@ -273,13 +302,13 @@ int main(int argc, char* argv[])
         for (int run = 0; run < runs; ++run) {
             Sample sample;
             QString error;
-            if (!runWrk(wrk, lua, BenchProgram::port, connections, seconds, &sample, &error)) {
+            if (!runWrk(wrk, lua, BenchProgram::port, program.pid(), connections, seconds, &sample, &error)) {
                 std::fprintf(stderr, "bench_http: quorva-link, %d connections: %s\n", connections, qPrintable(error));
                 stopNginx();
                 return 1;
             }
             ours.append(sample);
-            if (!runWrk(wrk, lua, nginxPort, connections, seconds, &sample, &error)) {
+            if (!runWrk(wrk, lua, nginxPort, server.processId(), connections, seconds, &sample, &error)) {
                 std::fprintf(stderr, "bench_http: nginx, %d connections: %s\n", connections, qPrintable(error));
                 stopNginx();
                 return 1;
@@ -294,6 +323,8 @@ int main(int argc, char* argv[])
             {"nginx", b},
             {"rpsRatio", round2(a.value("rps").toDouble() / b.value("rps").toDouble())},
             {"p99Ratio", round2(a.value("p99Ms").toDouble() / qMax(0.001, b.value("p99Ms").toDouble()))},
+            {"cpuRatio",
+             round2(a.value("cpuUsPerRequest").toDouble() / qMax(0.001, b.value("cpuUsPerRequest").toDouble()))},
         });
     }
     stopNginx();
