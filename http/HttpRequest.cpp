@@ -98,7 +98,21 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray* line)
     // Never read past what the limit leaves; at the limit one more byte is
     // enough to trip it, so an endless line cannot grow memory.
     const qint64 left = qMax<qint64>(1, m_maxSize - m_currentSize);
-    const QByteArray chunk = socket->readLine(left + 1);
+    // Read in small pieces: QIODevice::readLine(maxSize) allocates maxSize bytes
+    // up front, megabytes for every header line, and the mapping and unmapping
+    // of that much memory was most of the server's time.
+    QByteArray chunk;
+    char piece[1024];
+    qint64 wanted = left;
+    while (wanted > 0) {
+        const qint64 read = socket->readLine(piece, qMin<qint64>(sizeof piece, wanted + 1));
+        if (read <= 0)
+            break;
+        chunk.append(piece, int(read));
+        wanted -= read;
+        if (piece[read - 1] == '\n')
+            break;
+    }
     m_lineBuffer.append(chunk);
     m_currentSize += chunk.size();
     if (!m_lineBuffer.contains('\r') && !m_lineBuffer.contains('\n'))

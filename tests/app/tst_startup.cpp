@@ -30,39 +30,22 @@ private slots:
 
     void languageChoice_data()
     {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("language");
-        QTest::addColumn<QString>("file");
-        QTest::newRow("portugal") << "pt_PT"
-                                  << "pt"
-                                  << "/app/printclient_pt";
-        QTest::newRow("brazil") << "pt_BR"
-                                << "pt"
-                                << "/app/printclient_pt";
-        QTest::newRow("mexico") << "es_MX"
-                                << "es"
-                                << "/app/printclient_es";
-        QTest::newRow("english") << "en_GB"
-                                 << "en"
-                                 << "/app/printclient_en";
-        QTest::newRow("german reads english") << "de_DE"
-                                              << "de"
-                                              << "/app/printclient_en";
-        QTest::newRow("posix locale") << "C"
-                                      << "C"
-                                      << "/app/printclient_en";
-        QTest::newRow("no country") << "es"
-                                    << "es"
-                                    << "/app/printclient_es";
+        // locale, language, translation file under /app
+        QTest::addColumn<QStringList>("row");
+        QTest::newRow("portugal") << QStringList{"pt_PT", "pt", "/app/printclient_pt"};
+        QTest::newRow("brazil") << QStringList{"pt_BR", "pt", "/app/printclient_pt"};
+        QTest::newRow("mexico") << QStringList{"es_MX", "es", "/app/printclient_es"};
+        QTest::newRow("no country") << QStringList{"es", "es", "/app/printclient_es"};
+        QTest::newRow("english") << QStringList{"en_GB", "en", "/app/printclient_en"};
+        QTest::newRow("german reads english") << QStringList{"de_DE", "de", "/app/printclient_en"};
+        QTest::newRow("posix locale") << QStringList{"C", "C", "/app/printclient_en"};
     }
 
     void languageChoice()
     {
-        QFETCH(QString, locale);
-        QFETCH(QString, language);
-        QFETCH(QString, file);
-        QCOMPARE(LanguageChoice::languageOf(locale), language);
-        QCOMPARE(LanguageChoice::translationFile(QStringLiteral("/app"), locale), file);
+        QFETCH(QStringList, row);
+        QCOMPARE(LanguageChoice::languageOf(row.at(0)), row.at(1));
+        QCOMPARE(LanguageChoice::translationFile(QStringLiteral("/app"), row.at(0)), row.at(2));
     }
 
     void stampAge_data()

@@ -58,18 +58,12 @@ private slots:
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no suffix") << "Ab3dE9gH"
-                                   << "Ab3dE9gHv4.0";
-        QTest::newRow("current suffix") << "Ab3dE9gHv4.0"
-                                        << "Ab3dE9gHv4.0";
-        QTest::newRow("later suffix") << "Ab3dE9gHv5.1"
-                                      << "Ab3dE9gHv5.1";
-        QTest::newRow("suffix not at the end") << "v4.0Ab3d"
-                                               << "v4.0Ab3dv4.0";
-        QTest::newRow("upper-case V") << "Ab3dV4.0"
-                                      << "Ab3dV4.0v4.0";
-        QTest::newRow("two-digit minor") << "Ab3dv4.01"
-                                         << "Ab3dv4.01v4.0";
+        QTest::newRow("no suffix") << QString("Ab3dE9gH") << QString("Ab3dE9gHv4.0");
+        QTest::newRow("current suffix") << QString("Ab3dE9gHv4.0") << QString("Ab3dE9gHv4.0");
+        QTest::newRow("later suffix") << QString("Ab3dE9gHv5.1") << QString("Ab3dE9gHv5.1");
+        QTest::newRow("suffix not at the end") << QString("v4.0Ab3d") << QString("v4.0Ab3dv4.0");
+        QTest::newRow("upper-case V") << QString("Ab3dV4.0") << QString("Ab3dV4.0v4.0");
+        QTest::newRow("two-digit minor") << QString("Ab3dv4.01") << QString("Ab3dv4.01v4.0");
     }
 
     void storedKeyKeepsOrGainsSuffix()
@@ -82,21 +76,6 @@ private slots:
         QCOMPARE(client.securityKey(), expected);
         QCOMPARE(storedKey(), expected);
         QVERIFY(!client.firstStartup());
-    }
-
-    void showWindowRequestIsConsumed()
-    {
-        resetStore();
-        PrintClient client;
-        client.init();
-        QSignalSpy shown(&client, &PrintClient::showWindow);
-        {
-            QSettings settings;
-            settings.setValue("showWindow", true);
-            settings.sync();
-        }
-        QVERIFY(shown.wait(5000));
-        QCOMPARE(QSettings().value("showWindow").toBool(), false);
     }
 };
 

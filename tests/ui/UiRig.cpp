@@ -7,11 +7,8 @@
 #include "printing/Printer.h"
 #include "terminals/Tpa.h"
 
-#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
-#include <QImage>
-#include <QLocale>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -30,7 +27,6 @@ void UiRig::setUpProcess()
         qWarning("UiRig: no translation for %s in %s", qPrintable(QLocale::system().name()), qPrintable(dir));
     QCoreApplication::installTranslator(&translator);
     qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
-    // Printers and terminals come from discovery only.
     qmlRegisterUncreatableType<Printer>("Printer", 1, 0, "Printer", QStringLiteral("made by discovery"));
     qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa", QStringLiteral("made by discovery"));
     Resources::init();
@@ -41,25 +37,24 @@ QString UiRig::language()
     return LanguageChoice::languageOf(QLocale::system().name());
 }
 
-UiRig::UiRig(const Options& options)
+UiRig::UiRig(bool debugMode, const std::function<void(PrintClient*)>& beforeLoad)
+    : m_client(new PrintClient())
+    , m_engine(new QQmlApplicationEngine())
 {
-    m_client = new PrintClient();
-    if (options.debugMode)
+    if (debugMode)
         m_client->setProperty("isDebugMode", true);
     m_client->init();
-    if (options.beforeLoad)
-        options.beforeLoad(m_client);
+    if (beforeLoad)
+        beforeLoad(m_client);
 
     const QString version = m_client->property("version").toString();
     const QSize size = WindowGeometry::forPrimaryScreen();
-    m_engine = new QQmlApplicationEngine();
     QQmlContext* context = m_engine->rootContext();
     context->setContextProperty(QStringLiteral("printClient"), m_client);
     context->setContextProperty(QStringLiteral("RELEASENAME"), version);
     context->setContextProperty(QStringLiteral("NEWRELEASE"), version);
     context->setContextProperty(QStringLiteral("RELEASEDATE"),
-                                QDate::currentDate().toString(QStringLiteral("dd MMM yyyy")) +
-                                    QStringLiteral(" 17:35:43"));
+                                QDate::currentDate().toString(QStringLiteral("dd MMM yyyy 17:35:43")));
     context->setContextProperty(QStringLiteral("OSDATA"), QSysInfo::prettyProductName() + QSysInfo::kernelVersion());
     context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), size.width());
     context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), size.height());
@@ -71,40 +66,40 @@ UiRig::UiRig(const Options& options)
 UiRig::~UiRig()
 {
     delete m_engine;
-    // Its timers keep running; with its signals blocked it neither rescans nor
-    // talks to anybody.
+    // Its timers keep running; blocked, it neither rescans nor disturbs the next rig.
     m_client->blockSignals(true);
-}
-
-static QQuickItem* findItem(QQuickItem* root, const QString& name)
-{
-    if (!root)
-        return nullptr;
-    const auto children = root->childItems();
-    for (QQuickItem* child : children) {
-        if (child->objectName() == name)
-            return child;
-    }
-    for (QQuickItem* child : children) {
-        if (QQuickItem* found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
 }
 
 QObject* UiRig::object(const QString& name, QQuickItem* under) const
 {
     if (!m_window)
         return nullptr;
-    QQuickItem* root = under ? under : m_window->contentItem();
-    if (QQuickItem* found = findItem(root, name))
-        return found;
+    // Breadth first, so a name under `under` finds the nearest item of that name;
+    // then the non-visual objects (tray icon, menu entries).
+    QList<QQuickItem*> level{under ? under : m_window->contentItem()};
+    while (!level.isEmpty()) {
+        QList<QQuickItem*> next;
+        for (QQuickItem* item : qAsConst(level)) {
+            for (QQuickItem* child : item->childItems()) {
+                if (child->objectName() == name)
+                    return child;
+                next << child;
+            }
+        }
+        level = next;
+    }
     return under ? under->findChild<QObject*>(name) : m_window->findChild<QObject*>(name);
 }
 
 QQuickItem* UiRig::item(const QString& name, QQuickItem* under) const
 {
     return qobject_cast<QQuickItem*>(object(name, under));
+}
+
+bool UiRig::shown(const QString& name, QQuickItem* under) const
+{
+    QQuickItem* found = item(name, under);
+    return found && found->isVisible();
 }
 
 QString UiRig::state() const
@@ -117,8 +112,6 @@ void UiRig::setState(const QString& state)
 {
     // Assigned in the documents' own context, as a click does, so the start-up
     // binding of the state goes; a write from C++ would leave it in place.
-    if (!m_window)
-        return;
     QQmlExpression assignment(m_engine->contextForObject(m_window), m_window,
                               QStringLiteral("myStateGroup.state = \"%1\"").arg(state));
     assignment.evaluate();
@@ -138,19 +131,17 @@ bool UiRig::click(QQuickItem* item)
 {
     if (!item || !item->isVisible() || !m_window)
         return false;
-    const QPoint centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre);
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
     return true;
 }
 
 bool UiRig::screenshot(const QString& name)
 {
-    if (!m_window || !showWindow())
+    if (!showWindow())
         return false;
-    // Let animations (overlay, switches) settle before the picture.
-    QTest::qWait(500);
-    const QString dir =
-        qEnvironmentVariable("QLK_BUILD_DIR", QDir::currentPath()) + QStringLiteral("/screenshots/") + language();
+    QTest::qWait(500); // animations (overlay, switches) settle
+    const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QDir::currentPath()) + "/screenshots/" + language();
     QDir().mkpath(dir);
     const QImage image = m_window->grabWindow();
     return !image.isNull() && image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
