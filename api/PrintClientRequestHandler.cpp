@@ -13,7 +13,6 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QLocale>
-#include <QMutexLocker>
 
 namespace {
 
@@ -59,7 +58,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
 {
     // Held until return, also when an endpoint throws: the printers, terminals and
     // notifications are used by one request at a time.
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
 
     QJsonObject result;
     const QString origin = RequestFields::text(request.header("Origin"));

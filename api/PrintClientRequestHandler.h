@@ -4,8 +4,9 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QMutex>
 #include <QString>
+
+#include <mutex>
 
 class PrintClient;
 struct RequestFields;
@@ -54,5 +55,6 @@ private:
     void handleSendTpaReprintLastReceipt(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
 
     PrintClient* m_printClient = nullptr;
-    QMutex m_lock;
+    // A standard mutex, so that the thread sanitizer sees the serialisation.
+    std::mutex m_lock;
 };

@@ -1,5 +1,6 @@
 #include "api/PrinterEndpoints.h"
 
+#include "app/SafeJson.h"
 #include "core/PrintClient.h"
 #include "printing/PrintJob.h"
 #include "printing/Printer.h"
@@ -82,7 +83,7 @@ void PrinterEndpoints::sendJob(QJsonObject& result, const QString& printer, cons
 
 void PrinterEndpoints::sendJobText(QJsonObject& result, const QString& printer, const QString& job) const
 {
-    const QJsonDocument document = QJsonDocument::fromJson(job.toUtf8());
+    const QJsonDocument document = SafeJson::parse(job.toUtf8());
     if (!document.isArray()) {
         result.insert(QStringLiteral("status"), false);
         result.insert(QStringLiteral("error"), QStringLiteral("Job with incorrect format"));

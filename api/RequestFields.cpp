@@ -1,5 +1,6 @@
 #include "api/RequestFields.h"
 
+#include "app/SafeJson.h"
 #include "http/HttpRequest.h"
 
 #include <QJsonDocument>
@@ -63,7 +64,8 @@ RequestFields RequestFields::extract(const HttpRequest& request)
 
     fields.jsonMode = true;
     const QByteArray body = request.body();
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    // A repeated key counts as malformed: Qt's parser would leak it.
+    const QJsonDocument document = SafeJson::parse(body);
     if (document.isNull() && !body.isEmpty()) {
         fields.invalidJson = true;
         return fields;

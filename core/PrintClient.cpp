@@ -26,9 +26,11 @@ namespace {
 
 const QString keySuffix = QStringLiteral("v4.0");
 
+} // namespace
+
 // 8 characters from [A-Za-z0-9] drawn from the system's cryptographic source:
 // about 48 bits, out of reach of a web page or a LAN peer guessing keys.
-QString newSecurityKey()
+QString PrintClient::newSecurityKey()
 {
     static const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
     QString key;
@@ -36,8 +38,6 @@ QString newSecurityKey()
         key.append(alphabet.at(static_cast<int>(QRandomGenerator::system()->bounded(alphabet.size()))));
     return key + keySuffix;
 }
-
-} // namespace
 
 PrintClient::PrintClient(QObject* parent)
     : QObject(parent)

@@ -62,6 +62,8 @@ public:
     static constexpr int notificationLifetimeSeconds = 1200;
 
     explicit PrintClient(QObject* parent = nullptr);
+    // A fresh key for a first start.
+    static QString newSecurityKey();
     ~PrintClient() override;
 
     // Version texts, timers, settings, discovery and server, first liveness

@@ -48,6 +48,9 @@ HttpConnectionHandler::~HttpConnectionHandler()
 {
     quit();
     wait();
+    // wait() already orders the thread's last steps before these; the mutex
+    // only makes that order visible to the thread sanitizer.
+    std::lock_guard<std::mutex> stopped(m_stopMutex);
     delete m_currentRequest;
     qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
 }
@@ -72,6 +75,7 @@ void HttpConnectionHandler::run()
     } catch (...) {
         qCritical("HttpConnectionHandler (%p): an uncatched exception occured in the thread", static_cast<void*>(this));
     }
+    std::lock_guard<std::mutex> stopped(m_stopMutex);
     m_socket->close();
     delete m_socket;
     m_socket = nullptr;

@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 
 class HttpRequest;
 class HttpRequestHandler;
@@ -59,4 +60,5 @@ private:
     bool m_reading = false;
     bool m_disconnectedWhileReading = false;
     bool m_closing = false;
+    std::mutex m_stopMutex;
 };

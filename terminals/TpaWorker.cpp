@@ -9,6 +9,8 @@
 namespace {
 // Serial timeouts tolerated per message before the transaction is given up.
 constexpr int MaxWriteRetries = 3;
+// Far above the longest message either family sends (receipts included).
+constexpr int MaxFrameBytes = 64 * 1024;
 } // namespace
 
 TpaWorker::TpaWorker(const SerialPortDescription& port, const TpaTimings& timings, QObject* parent)
@@ -253,7 +255,12 @@ void TpaWorker::readyRead()
         return;
     QSemaphore& semaphore = receiveSemaphore();
     semaphore.acquire();
-    const QByteArray bytes = m_serialPort->readAll();
+    receive(m_serialPort->readAll());
+    semaphore.release();
+}
+
+void TpaWorker::receive(const QByteArray& bytes)
+{
     for (const char byte : bytes) {
         if (m_awaitingCheckByte) {
             char check = ETX;
@@ -285,6 +292,12 @@ void TpaWorker::readyRead()
             m_receiveBuffer.append(byte);
         }
         // Bytes outside a frame (the terminal's own ACK and NAK, noise) are ignored.
+        if (m_inFrame && m_receiveBuffer.size() > MaxFrameBytes) {
+            // A frame that never ends (noise, a broken device) would grow
+            // without limit: drop it and ask for it again.
+            writeRaw(QByteArray(1, NAK));
+            m_receiveBuffer.clear();
+            m_inFrame = false;
+        }
     }
-    semaphore.release();
 }

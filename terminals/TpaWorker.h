@@ -57,6 +57,9 @@ protected:
     // One per worker class: serialises the byte readers of all its instances.
     virtual QSemaphore& receiveSemaphore() const = 0;
 
+    // The receive state machine: frames, check bytes, ACK and NAK; readyRead
+    // feeds it what the port has.
+    void receive(const QByteArray& bytes);
     void writeFrame(const QByteArray& message);
     void sendCommand(const QByteArray& message);
     void restartTransactionTimer();

@@ -154,7 +154,7 @@ private slots:
 
     void multipart()
     {
-        const QByteArray file("line one\r\n\r\n--not the boundary\r\n\x00\xff end", 44);
+        const QByteArray file("line one\r\n\r\n--not the boundary\r\n\x00\xff end", 38);
         const QByteArray body = "--XyZ\r\nContent-Disposition: form-data; name=\"title\"\r\n\r\nHello\r\nworld\r\n"
                                 "--XyZ\r\nContent-Disposition: form-data; name=\"upload\"; filename=\"a.bin\"\r\n"
                                 "Content-Type: application/octet-stream\r\n\r\n" +

@@ -1,7 +1,6 @@
 #include "CapturePrinter.h"
 
 #include <QElapsedTimer>
-#include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -18,6 +17,7 @@ CapturePrinter::CapturePrinter(const QString& queuePrefix)
     QMetaObject::invokeMethod(
         m_context,
         [this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_server = new QTcpServer;
             if (!m_server->listen(QHostAddress::LocalHost)) {
                 m_error = QStringLiteral("capture listener: %1").arg(m_server->errorString());
@@ -40,6 +40,9 @@ CapturePrinter::CapturePrinter(const QString& queuePrefix)
             });
         },
         Qt::BlockingQueuedConnection);
+    {
+        std::lock_guard<std::mutex> handover(m_mutex);
+    }
     if (!m_error.isEmpty())
         return;
     m_queue = std::make_unique<CupsQueue>(CupsQueue::uniqueName(queuePrefix),
@@ -78,7 +81,7 @@ QString CapturePrinter::errorString() const
 
 QList<QByteArray> CapturePrinter::jobs() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_jobs;
 }
 
@@ -96,6 +99,6 @@ bool CapturePrinter::waitForJobs(int count, int timeoutMs) const
 
 void CapturePrinter::record(const QByteArray& job)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_jobs.append(job);
 }

@@ -4,11 +4,11 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 
 #include <memory>
+#include <mutex>
 
 class QObject;
 class QTcpServer;
@@ -52,6 +52,8 @@ private:
     quint16 m_port = 0;
     QString m_error;
     std::unique_ptr<CupsQueue> m_queue;
-    mutable QMutex m_mutex;
+    // Standard, so that the thread sanitizer sees it; it also orders the
+    // listener set-up on m_thread before the constructor reads its port.
+    mutable std::mutex m_mutex;
     QList<QByteArray> m_jobs;
 };

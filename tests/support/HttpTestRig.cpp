@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <mutex>
 #include <stdexcept>
 
 void HttpTestHandler::service(HttpRequest& request, HttpResponseWriter& response)
@@ -71,7 +72,19 @@ HttpTestServer::~HttpTestServer()
 void HttpTestServer::run(const std::function<void()>& function)
 {
     // Blocking: the caller needs the result, and the server thread never waits for the caller.
-    QMetaObject::invokeMethod(m_context, function, Qt::BlockingQueuedConnection);
+    // The standard mutex around both sides shows the thread sanitizer the
+    // ordering that Qt's (to it invisible) semaphore gives.
+    {
+        std::lock_guard<std::mutex> handover(m_handover);
+    }
+    QMetaObject::invokeMethod(
+        m_context,
+        [this, &function]() {
+            std::lock_guard<std::mutex> handover(m_handover);
+            function();
+        },
+        Qt::BlockingQueuedConnection);
+    std::lock_guard<std::mutex> handover(m_handover);
 }
 
 quint16 HttpTestServer::port()
@@ -271,7 +284,8 @@ QByteArray HttpSocketPair::receive(int minimum, int timeoutMs)
 }
 
 namespace {
-QMutex g_logMutex;
+// A standard mutex: the thread sanitizer sees it (Qt's own is invisible to it under contention).
+std::mutex g_logMutex;
 QStringList g_logLines;
 QtMessageHandler g_previousHandler = nullptr;
 bool g_echoLog = false;
@@ -292,7 +306,7 @@ HttpLogCapture::~HttpLogCapture()
 void HttpLogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     {
-        QMutexLocker locker(&g_logMutex);
+        std::lock_guard<std::mutex> locker(g_logMutex);
         g_logLines.append(message);
     }
     if ((g_echoLog || type == QtFatalMsg) && g_previousHandler)
@@ -301,7 +315,7 @@ void HttpLogCapture::handler(QtMsgType type, const QMessageLogContext& context, 
 
 QStringList HttpLogCapture::lines() const
 {
-    QMutexLocker locker(&g_logMutex);
+    std::lock_guard<std::mutex> locker(g_logMutex);
     return g_logLines;
 }
 
@@ -317,6 +331,6 @@ bool HttpLogCapture::waitFor(const QString& text, int occurrences, int timeoutMs
 
 void HttpLogCapture::clear()
 {
-    QMutexLocker locker(&g_logMutex);
+    std::lock_guard<std::mutex> locker(g_logMutex);
     g_logLines.clear();
 }

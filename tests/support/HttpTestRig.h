@@ -15,6 +15,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class HttpListener;
 class QSettings;
@@ -57,6 +58,7 @@ private:
     QTemporaryDir m_dir;
     QThread m_thread;
     QObject* m_context = nullptr;
+    std::mutex m_handover;
     QSettings* m_settings = nullptr;
     HttpTestHandler* m_ownHandler = nullptr;
     HttpListener* m_listener = nullptr;

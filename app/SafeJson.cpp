@@ -1,0 +1,71 @@
+#include "app/SafeJson.h"
+
+#include <QJsonArray>
+#include <QSet>
+#include <QString>
+#include <QVector>
+
+namespace {
+
+struct Level
+{
+    bool object = false;
+    bool expectingKey = false;
+    QSet<QString> keys;
+};
+
+// A key as the parser compares it: unescaped.
+QString keyText(const QByteArray& token)
+{
+    if (!token.contains('\\'))
+        return QString::fromUtf8(token.constData() + 1, token.size() - 2);
+    // An array of one string holds no object, so this parse cannot leak.
+    return QJsonDocument::fromJson('[' + token + ']').array().at(0).toString();
+}
+
+} // namespace
+
+int SafeJson::repeatedKeyOffset(const QByteArray& json)
+{
+    QVector<Level> levels;
+    const int size = json.size();
+    for (int at = 0; at < size; ++at) {
+        const char c = json.at(at);
+        if (c == '"') {
+            int end = at + 1;
+            while (end < size && json.at(end) != '"')
+                end += json.at(end) == '\\' ? 2 : 1;
+            if (end >= size)
+                return -1; // unterminated: the parser refuses it anyway
+            if (!levels.isEmpty() && levels.last().object && levels.last().expectingKey) {
+                Level& level = levels.last();
+                level.expectingKey = false;
+                const QString key = keyText(json.mid(at, end - at + 1));
+                if (level.keys.contains(key))
+                    return at;
+                level.keys.insert(key);
+            }
+            at = end;
+        } else if (c == '{' || c == '[') {
+            levels.append(Level{c == '{', c == '{', {}});
+        } else if ((c == '}' || c == ']') && !levels.isEmpty()) {
+            levels.removeLast();
+        } else if (c == ',' && !levels.isEmpty() && levels.last().object) {
+            levels.last().expectingKey = true;
+        }
+    }
+    return -1;
+}
+
+QJsonDocument SafeJson::parse(const QByteArray& json, QJsonParseError* error)
+{
+    const int repeated = repeatedKeyOffset(json);
+    if (repeated >= 0) {
+        if (error) {
+            error->offset = repeated;
+            error->error = QJsonParseError::IllegalValue;
+        }
+        return QJsonDocument();
+    }
+    return QJsonDocument::fromJson(json, error);
+}

@@ -1,0 +1,129 @@
+// Raw bytes to the local web API: parsed by HttpRequest as a connection does,
+// answered by PrintClientRequestHandler into a real socket, and the answer
+// read back. Every answer must be one HTTP response; every path but the
+// status page must answer with a JSON envelope carrying "status".
+#include "api/PrintClientRequestHandler.h"
+#include "core/PrintClient.h"
+#include "http/HttpRequest.h"
+#include "http/HttpResponseWriter.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+QSettings* g_limits = nullptr;
+PrintClientRequestHandler* g_handler = nullptr;
+QTcpSocket* g_socket = nullptr;
+int g_peer = -1;
+
+QByteArray drainPeer()
+{
+    QByteArray answer;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = read(g_peer, buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        answer.append(buffer, int(count));
+    }
+    return answer;
+}
+
+void check(const QByteArray& path, const QByteArray& answer)
+{
+    if (answer.isEmpty())
+        return; // a handler may leave the answer to the connection (nothing written)
+    if (!answer.startsWith("HTTP/1.1 "))
+        __builtin_trap();
+    const int headEnd = answer.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        __builtin_trap();
+    if (path == "/" || !answer.contains("Content-Length:"))
+        return;
+    const QByteArray body = answer.mid(headEnd + 4);
+    if (body.isEmpty())
+        return; // the preflight
+    if (!QJsonDocument::fromJson(body).object().contains(QStringLiteral("status")))
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    // Never destroyed: libFuzzer leaves through exit(), after Qt's own globals are gone.
+    static QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QGuiApplication(*argc, *argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorva"));
+    QCoreApplication::setApplicationName(QStringLiteral("QuorvaLink"));
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+
+    auto* client = new PrintClient;
+    client->setSecurityKey(QStringLiteral("Ab3dEf9hv4.0"));
+    g_handler = new PrintClientRequestHandler;
+    g_handler->setPrintClient(client);
+
+    // Small limits so that short inputs reach them.
+    g_limits = new QSettings(home.filePath(QStringLiteral("limits.ini")), QSettings::IniFormat);
+    g_limits->setValue(QStringLiteral("maxRequestSize"), 4096);
+    g_limits->setValue(QStringLiteral("maxMultiPartSize"), 4096);
+
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
+        abort();
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    g_peer = fds[1];
+    g_socket = new QTcpSocket;
+    g_socket->setSocketDescriptor(fds[0]);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+    // Pipelined requests one after another, as long as they complete.
+    while (device.bytesAvailable() > 0) {
+        HttpRequest request(g_limits);
+        const qint64 before = device.pos();
+        while (request.status() != HttpRequest::Complete && request.status() != HttpRequest::Aborted &&
+               device.bytesAvailable() > 0) {
+            const qint64 at = device.pos();
+            const HttpRequest::RequestStatus status = request.status();
+            request.readFromSocket(&device);
+            if (device.pos() == at && request.status() == status)
+                __builtin_trap(); // a parser that neither reads nor moves on would hang a connection
+        }
+        if (request.status() != HttpRequest::Complete)
+            break;
+        {
+            HttpResponseWriter response(g_socket, 1000);
+            g_handler->service(request, response);
+            if (!response.hasSentLastPart())
+                response.write(QByteArray(), true);
+        }
+        g_socket->flush();
+        check(request.path(), drainPeer());
+        if (device.pos() == before)
+            break;
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    return 0;
+}

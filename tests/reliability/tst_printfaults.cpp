@@ -1,0 +1,279 @@
+// Printing when things go wrong around it: a printer switched off between
+// jobs, the print scheduler stopped and started again while jobs keep coming,
+// and the program itself killed in the middle of a job. Runs on a CUPS
+// scheduler of its own, so the machine's scheduler is never touched.
+
+#include "support/ApiServer.h"
+#include "support/CapturePrinter.h"
+#include "support/HttpTestRig.h"
+#include "support/PrivateScheduler.h"
+#include "support/ProgramRunner.h"
+#include "support/TestMain.h"
+
+#include "core/PrintClient.h"
+#include "printing/PrintJob.h"
+#include "printing/Printer.h"
+
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QTcpServer>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QJsonArray receipt(const QString& tag, int lines = 10)
+{
+    QJsonArray job;
+    for (int line = 0; line < lines; ++line)
+        job.append(QJsonObject{{"op", "text"}, {"data", QStringLiteral("%1 line %2 Olá\n").arg(tag).arg(line)}});
+    job.append(QJsonObject{{"op", "cut"}, {"data", "feed"}});
+    return job;
+}
+
+QByteArray rendered(const QJsonArray& job)
+{
+    PrintJob printJob(job, QStringLiteral("unused"), false);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    printJob.render(&buffer);
+    return buffer.data();
+}
+
+QByteArray sendJobRequest(const QByteArray& auth, const QString& printer, const QJsonArray& job)
+{
+    const QByteArray json =
+        QJsonDocument(QJsonObject{{"printer", printer}, {"job", job}}).toJson(QJsonDocument::Compact);
+    return "POST /sendJob HTTP/1.1\r\nHost: localhost\r\n" + auth +
+           "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(json.size()) + "\r\n\r\n" + json;
+}
+
+} // namespace
+
+class TestPrintFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void printerDisabledBetweenJobs();
+    void schedulerRestartUnderLoad();
+    void killedDuringJob();
+
+private:
+    std::shared_ptr<Printer> printer(ApiServer& server, const QString& name) const;
+
+    std::unique_ptr<PrivateScheduler> m_scheduler;
+};
+
+void TestPrintFaults::initTestCase()
+{
+    const QString problem = PrivateScheduler::problem();
+    if (!problem.isEmpty()) {
+        if (qgetenv("CI") == "true")
+            QFAIL(qPrintable(problem));
+        QSKIP(qPrintable(problem));
+    }
+    m_scheduler = std::make_unique<PrivateScheduler>();
+    QVERIFY2(m_scheduler->start(), qPrintable(m_scheduler->errorString()));
+}
+
+void TestPrintFaults::cleanupTestCase()
+{
+    m_scheduler.reset();
+}
+
+std::shared_ptr<Printer> TestPrintFaults::printer(ApiServer& server, const QString& name) const
+{
+    for (const auto& candidate : server.printClient().printerList()) {
+        if (candidate->name() == name)
+            return candidate;
+    }
+    return nullptr;
+}
+
+void TestPrintFaults::printerDisabledBetweenJobs()
+{
+    CapturePrinter capture(QStringLiteral("qlk-disabled"));
+    QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
+    ApiServer server;
+    QVERIFY2(server.isValid(), qPrintable(server.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(printer(server, capture.queueName()), 15000);
+    printer(server, capture.queueName())->setAvailable(true);
+
+    const auto send = [&](const QString& tag) {
+        QJsonObject body{{"printer", capture.queueName()}, {"job", receipt(tag)}};
+        return server.client().postJson("/sendJob", body, server.bearer()).json();
+    };
+    const QJsonObject printed{{"status", true}, {"data", "Job completed successfully"}};
+    QCOMPARE(send("first"), printed);
+    QVERIFY(capture.queue().disable());
+    QCOMPARE(send("while disabled"), (QJsonObject{{"status", false}, {"error", "Printer offline or in error state"}}));
+    QVERIFY(capture.queue().enable());
+    QCOMPARE(send("after"), printed);
+
+    // The refused job is not held to come out later: exactly the two others.
+    QVERIFY(capture.waitForJobs(2));
+    QTest::qWait(1000);
+    QCOMPARE(capture.jobs(), (QList<QByteArray>{rendered(receipt("first")), rendered(receipt("after"))}));
+}
+
+void TestPrintFaults::schedulerRestartUnderLoad()
+{
+    CapturePrinter capture(QStringLiteral("qlk-restart"));
+    QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
+    ApiServer server;
+    QVERIFY2(server.isValid(), qPrintable(server.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(printer(server, capture.queueName()), 15000);
+    printer(server, capture.queueName())->setAvailable(true);
+
+    // Four clients print and ask for status while the scheduler goes away and comes back.
+    constexpr int Clients = 4;
+    const quint16 port = server.port();
+    const QByteArray auth = "Authorization: Bearer " + server.keyBytes() + "\r\n";
+    const QString queue = capture.queueName();
+    std::atomic<bool> stop{false};
+    std::atomic<int> transportErrors{0};
+    QMutex mutex;
+    QStringList printedTags;
+    QStringList refusedTags;
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int c = 0; c < Clients; ++c) {
+        threads.emplace_back(QThread::create([&, c]() {
+            HttpTestClient client(true);
+            if (!client.connectTo(port)) {
+                ++transportErrors;
+                return;
+            }
+            for (int i = 0; !stop; ++i) {
+                const QString tag = QStringLiteral("c%1 j%2").arg(c).arg(i);
+                const bool job = i % 2 == 0;
+                if (!client.send(job ? sendJobRequest(auth, queue, receipt(tag))
+                                     : HttpTestClient::get("/getStatus", auth))) {
+                    ++transportErrors;
+                    return;
+                }
+                const HttpTestResponse response = client.readResponse(60000);
+                const QJsonObject envelope = QJsonDocument::fromJson(response.body).object();
+                if (!response.complete || response.status != 200 || !envelope.contains("status")) {
+                    ++transportErrors;
+                    return;
+                }
+                if (job) {
+                    QMutexLocker locker(&mutex);
+                    (envelope.value("status").toBool() ? printedTags : refusedTags) << tag;
+                }
+            }
+        }));
+        threads.back()->start();
+    }
+    const auto printedCount = [&]() {
+        QMutexLocker locker(&mutex);
+        return printedTags.size();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(printedCount() >= 8, 60000);
+    m_scheduler->stop();
+    QTest::qWait(1500);
+    QVERIFY2(m_scheduler->start(), qPrintable(m_scheduler->errorString()));
+    const int beforeRestart = printedCount();
+    // Printing resumes once the program sees the printer again.
+    QTRY_VERIFY_WITH_TIMEOUT(printedCount() >= beforeRestart + 8, 60000);
+    stop = true;
+    QVERIFY(QTest::qWaitFor(
+        [&]() {
+            for (auto& thread : threads) {
+                if (!thread->isFinished())
+                    return false;
+            }
+            return true;
+        },
+        120000));
+    QCOMPARE(transportErrors.load(), 0);
+
+    // Every job answered as printed arrives whole, once; nothing arrives
+    // that was not sent, and nothing twice.
+    QVERIFY(capture.waitForJobs(printedTags.size(), 120000));
+    QTest::qWait(2000);
+    QHash<QByteArray, QString> byBytes;
+    for (const QString& tag : printedTags + refusedTags)
+        byBytes.insert(rendered(receipt(tag)), tag);
+    QSet<QString> seen;
+    for (const QByteArray& job : capture.jobs()) {
+        QVERIFY2(byBytes.contains(job), "a job arrived cut or mixed");
+        QVERIFY2(!seen.contains(byBytes.value(job)), qPrintable("printed twice: " + byBytes.value(job)));
+        seen.insert(byBytes.value(job));
+    }
+    for (const QString& tag : qAsConst(printedTags))
+        QVERIFY2(seen.contains(tag), qPrintable("answered as printed, never arrived: " + tag));
+    qInfo("scheduler restart: %d jobs printed and checked, %d refused while it was away, 0 transport errors",
+          int(printedTags.size()), int(refusedTags.size()));
+}
+
+void TestPrintFaults::killedDuringJob()
+{
+    QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
+    {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::Any, 5080)) {
+            if (qgetenv("CI") == "true")
+                QFAIL("port 5080 is taken");
+            QSKIP("port 5080 is taken by another program");
+        }
+    }
+    CapturePrinter capture(QStringLiteral("qlk-killed"));
+    QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
+    QTemporaryDir home;
+    ProgramRunner program(home.path());
+    const QString key = QStringLiteral("Kx7pQ2mZv4.0");
+    const QString printerKey = Printer::settingsKey(capture.queueName());
+    {
+        QSettings settings(program.settingsFile(), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("securityKey"), key);
+        settings.setValue(QStringLiteral("licenseAccepted"), true);
+        settings.setValue(QStringLiteral("serverActive"), true);
+        settings.setValue(printerKey, true);
+    }
+    const QByteArray auth = "Authorization: Bearer " + key.toUtf8() + "\r\n";
+    const auto serving = [&]() {
+        HttpTestClient client(true);
+        if (!client.connectTo(5080) || !client.send(HttpTestClient::get("/getPrinters", auth)))
+            return false;
+        const HttpTestResponse response = client.readResponse(5000);
+        return response.status == 200 && response.body.contains(capture.queueName().toUtf8());
+    };
+
+    program.start();
+    QVERIFY(QTest::qWaitFor(serving, 30000));
+    // A long job; the program is killed while it is being sent.
+    const QJsonArray big = receipt(QStringLiteral("killed"), 4000);
+    HttpTestClient client(true);
+    QVERIFY(client.connectTo(5080));
+    QVERIFY(client.send(sendJobRequest(auth, capture.queueName(), big)));
+    QTest::qWait(50);
+    program.process().kill();
+    QVERIFY(program.process().waitForFinished(10000));
+
+    // Started again (after the single-instance stamp of the killed one has aged).
+    QTest::qWait(6000);
+    program.start();
+    QVERIFY(QTest::qWaitFor(serving, 30000));
+    program.stop(10000);
+    QSettings settings(program.settingsFile(), QSettings::IniFormat);
+    QCOMPARE(settings.value(QStringLiteral("securityKey")).toString(), key);
+    QCOMPARE(settings.value(printerKey).toBool(), true);
+    QCOMPARE(settings.value(QStringLiteral("licenseAccepted")).toBool(), true);
+
+    // The interrupted job arrived whole or not at all.
+    QTest::qWait(2000);
+    const QByteArray whole = rendered(big);
+    for (const QByteArray& job : capture.jobs())
+        QCOMPARE(job.size(), whole.size());
+}
+
+QLK_TEST_MAIN_CORE(TestPrintFaults)
+#include "tst_printfaults.moc"

@@ -1,0 +1,132 @@
+#include "support/PrivateScheduler.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QThread>
+
+#include <grp.h>
+#include <unistd.h>
+
+PrivateScheduler::PrivateScheduler()
+{
+    m_dir.setAutoRemove(true);
+}
+
+PrivateScheduler::~PrivateScheduler()
+{
+    stop();
+}
+
+QString PrivateScheduler::problem()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("cupsd"), {"/usr/sbin", "/sbin"}).isEmpty())
+        return QStringLiteral("cupsd is not installed (Debian package cups-daemon)");
+    if (geteuid() != 0)
+        return QStringLiteral("a private CUPS scheduler needs root");
+    return {};
+}
+
+QString PrivateScheduler::server() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+bool PrivateScheduler::writeConfiguration()
+{
+    if (m_port == 0) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost)) {
+            m_error = QStringLiteral("no free loopback port");
+            return false;
+        }
+        m_port = probe.serverPort();
+    }
+    const QString root = m_dir.path();
+    for (const char* sub : {"spool", "tmp", "cache", "state", "log"})
+        QDir(root).mkpath(QString::fromLatin1(sub));
+    QFile files(root + QStringLiteral("/cups-files.conf"));
+    QFile daemon(root + QStringLiteral("/cupsd.conf"));
+    if (!files.open(QIODevice::WriteOnly) || !daemon.open(QIODevice::WriteOnly)) {
+        m_error = QStringLiteral("cannot write the scheduler's configuration");
+        return false;
+    }
+    files.write(QStringLiteral("ServerRoot %1\nRequestRoot %1/spool\nTempDir %1/tmp\nCacheDir %1/cache\n"
+                               "StateDir %1/state\nErrorLog %1/log/error_log\nAccessLog %1/log/access_log\n"
+                               "PageLog %1/log/page_log\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\n"
+                               "User lp\nGroup lp\nSystemGroup root\n")
+                    .arg(root)
+                    .toUtf8());
+    // Loopback only, and no authentication: the queues are the test's own.
+    daemon.write(QStringLiteral("Listen 127.0.0.1:%1\nLogLevel warn\nWebInterface No\nBrowsing No\n"
+                                "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                                "<Policy default>\n  <Limit All>\n    Order allow,deny\n    Allow all\n  </Limit>\n"
+                                "</Policy>\n")
+                     .arg(m_port)
+                     .toUtf8());
+    files.close();
+    daemon.close();
+    // The backends run as lp and write into the spool and temporary folders.
+    const group* lp = getgrnam("lp");
+    QStringList entries = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    entries << QString(); // the folder itself
+    for (const QString& path : qAsConst(entries)) {
+        const QByteArray file = QFile::encodeName(path.isEmpty() ? root : root + QLatin1Char('/') + path);
+        if (lp && chown(file.constData(), 0, lp->gr_gid) != 0)
+            qWarning("PrivateScheduler: cannot hand %s to lp", file.constData());
+        QFile::setPermissions(QString::fromLocal8Bit(file), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                                                QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                                                QFileDevice::ReadOther | QFileDevice::ExeOther);
+    }
+    return true;
+}
+
+bool PrivateScheduler::start()
+{
+    if (isRunning())
+        return true;
+    if (!m_dir.isValid() || !writeConfiguration())
+        return false;
+    const QString root = m_dir.path();
+    m_cupsd.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_cupsd.start(QStringLiteral("cupsd"), {QStringLiteral("-f"), QStringLiteral("-c"), root + "/cupsd.conf",
+                                            QStringLiteral("-s"), root + "/cups-files.conf"});
+    if (!m_cupsd.waitForStarted(10000)) {
+        m_error = QStringLiteral("cupsd does not start: ") + m_cupsd.errorString();
+        return false;
+    }
+    qputenv("CUPS_SERVER", server().toUtf8());
+    // Ready when it answers, as scripts/test waits for the machine's scheduler.
+    const QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired()) {
+        QProcess lpstat;
+        lpstat.start(QStringLiteral("lpstat"), {QStringLiteral("-h"), server(), QStringLiteral("-r")});
+        if (lpstat.waitForFinished(5000) && lpstat.readAll().contains("is running"))
+            return true;
+        if (m_cupsd.state() == QProcess::NotRunning)
+            break;
+        QThread::msleep(100);
+    }
+    m_error = QStringLiteral("the private scheduler does not answer at ") + server();
+    stop();
+    return false;
+}
+
+void PrivateScheduler::stop()
+{
+    if (m_cupsd.state() == QProcess::NotRunning)
+        return;
+    m_cupsd.terminate();
+    if (!m_cupsd.waitForFinished(15000)) {
+        m_cupsd.kill();
+        m_cupsd.waitForFinished(5000);
+    }
+}
+
+bool PrivateScheduler::isRunning() const
+{
+    return m_cupsd.state() == QProcess::Running;
+}
