@@ -12,7 +12,6 @@ class TestHttpRequest : public QObject
 {
     Q_OBJECT
 
-private:
     // Feeds the bytes over a loopback socket, in pieces of at most pieceSize.
     std::unique_ptr<HttpRequest> parse(const QByteArray& raw, int pieceSize = 0, const QSettings* settings = nullptr)
     {
@@ -29,27 +28,33 @@ private:
     }
 
     template <typename Map>
-    static QByteArrayList flatten(const Map& map)
+    static QByteArray flatten(const Map& map)
     {
         QByteArrayList list;
         for (auto it = map.cbegin(); it != map.cend(); ++it)
             list << it.key() + '=' + it.value();
-        return list;
+        return list.join(' ');
     }
 
-    // Everything parsed, on one line: method, path, raw path, [body], then the
-    // parameters (by name, most recent value first), headers and cookies.
-    static QByteArray describe(const HttpRequest& r)
+    // Temporary files are unnamed on Linux: count the open ones in their folder.
+    int openTempFiles() const
     {
-        return r.method() + ' ' + r.path() + ' ' + r.rawPath() + " [" + r.body() + "] " +
-               flatten(r.parameterMap()).join(' ') + " | " + flatten(r.headerMap()).join(' ') + " | " +
-               flatten(r.cookieMap()).join(' ');
+        int count = 0;
+        for (const QString& fd : QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System))
+            count += QFile::symLinkTarget("/proc/self/fd/" + fd).startsWith(m_tmp.path());
+        return count;
     }
 
     HttpSocketPair m_pair;
+    QTemporaryDir m_tmp;
 
 private slots:
-    void initTestCase() { QVERIFY(m_pair.open()); }
+    void initTestCase()
+    {
+        QVERIFY(m_pair.open());
+        // Spool and upload files go here, where the test can count them.
+        qputenv("TMPDIR", m_tmp.path().toLocal8Bit());
+    }
     // Whatever a test left unread must not leak into the next one.
     void cleanup() { m_pair.server()->readAll(); }
 
@@ -65,12 +70,12 @@ private slots:
             << QByteArray("POST /f /f [a=2&b=3] a=2 a=1 b=3 | content-length=7 "
                           "content-type=application/x-www-form-urlencoded | ");
         QTest::newRow("json body is no form")
-            << QByteArray(
-                   "POST /j HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: 9\r\n\r\n{\"a\":\"b\"}")
-            << QByteArray("POST /j /j [{\"a\":\"b\"}]  | content-length=9 content-type=application/json | ");
+            << QByteArray("POST /j HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}")
+            << QByteArray("POST /j /j [{}]  | content-length=2 content-type=application/json | ");
         QTest::newRow("header case, continuation, blank lines first")
             << QByteArray("\r\n\r\nGET / HTTP/1.0\r\nX-A: one\r\n  two\r\nHOST:  h \r\n\r\n")
             << QByteArray("GET / / []  | host=h x-a=one two x-a=one | ");
+        // An escape needs two hex digits; what it decodes to is not decoded again.
         QTest::newRow("plus and bad escapes")
             << QByteArray("GET /p?q=a+b%zz%4&r=%2541&s=%-1%+f&t=%%41&u=a% HTTP/1.1\r\n\r\n")
             << QByteArray("GET /p /p [] q=a b%zz%4 r=%41 s=%-1% f t=%A u=a% |  | ");
@@ -82,25 +87,16 @@ private slots:
     void parses()
     {
         QFETCH(QByteArray, raw);
-        // Whole, and byte by byte (a CR and its LF in different packets): the
-        // result must not depend on how the bytes arrive.
+        // Whole, and byte by byte (a CR and its LF in different packets, a body
+        // that comes in pieces): the result must not depend on how bytes arrive.
         for (const int pieceSize : {0, 1}) {
-            const std::unique_ptr<HttpRequest> request = parse(raw, pieceSize);
-            QVERIFY(request);
-            QCOMPARE(request->status(), HttpRequest::Complete);
-            QTEST(describe(*request), "parsed");
-            QCOMPARE(request->peerAddress(), QHostAddress(QHostAddress::LocalHost));
+            const std::unique_ptr<HttpRequest> r = parse(raw, pieceSize);
+            QVERIFY(r);
+            QCOMPARE(r->status(), HttpRequest::Complete);
+            QTEST(r->method() + ' ' + r->path() + ' ' + r->rawPath() + " [" + r->body() + "] " +
+                      flatten(r->parameterMap()) + " | " + flatten(r->headerMap()) + " | " + flatten(r->cookieMap()),
+                  "parsed");
         }
-    }
-
-    void lookups()
-    {
-        const std::unique_ptr<HttpRequest> request =
-            parse("POST /f?a=1 HTTP/1.1\r\nX-A: 1\r\nx-a: 2\r\nContent-Length: 3\r\n\r\na=2");
-        QCOMPARE(request->header("X-a"), QByteArray("2"));
-        QCOMPARE(request->headers("X-A"), (QByteArrayList{"2", "1"}));
-        QCOMPARE(request->parameters("a"), (QByteArrayList{"2", "1"}));
-        QCOMPARE(request->parameter("A"), QByteArray());
     }
 
     void aborts_data()
@@ -108,7 +104,6 @@ private slots:
         QTest::addColumn<QByteArray>("raw");
         QTest::addColumn<int>("maxMultiPartSize"); // 0: the defaults
         QTest::addColumn<QString>("warning");      // empty: the request completes
-
         const QByteArray head = "POST / HTTP/1.1\r\nContent-Length: ";
         // With the default limit of 16000: the request line, headers and body count together.
         const auto sized = [&head](int total) {
@@ -121,7 +116,6 @@ private slots:
         const QString firstLine = "HttpRequest: received broken HTTP request, invalid first line";
         QTest::newRow("exactly at the limit") << sized(16000) << 0 << QString();
         QTest::newRow("one byte past") << sized(16001) << 0 << tooLarge;
-        QTest::newRow("declared length, no body yet") << QByteArray(head + "16000\r\n\r\n") << 0 << tooLarge;
         QTest::newRow("headers past the limit")
             << QByteArray("GET / HTTP/1.1\r\n" + QByteArray(500, 'h') + ": " + QByteArray(15600, 'v') + "\r\n\r\n") << 0
             << tooMany;
@@ -142,8 +136,7 @@ private slots:
         QFETCH(QByteArray, raw);
         QFETCH(int, maxMultiPartSize);
         QFETCH(QString, warning);
-        QTemporaryDir dir;
-        QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+        QSettings settings(TestMain::configHome().filePath("s.ini"), QSettings::IniFormat);
         settings.setValue("maxMultiPartSize", maxMultiPartSize);
         if (!warning.isEmpty())
             QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
@@ -152,33 +145,32 @@ private slots:
         QCOMPARE(request->status(), warning.isEmpty() ? HttpRequest::Complete : HttpRequest::Aborted);
     }
 
+    // A field, a file sent twice under one name (the second wins), a part of
+    // another disposition, and a file part cut off by the end of the body:
+    // nothing of them outlives the request on disk.
     void multipart()
     {
         const QByteArray file("line one\r\n\r\n--not the boundary\r\n\x00\xff end", 38);
-        const QByteArray body = "--XyZ\r\nContent-Disposition: form-data; name=\"title\"\r\n\r\nHello\r\nworld\r\n"
-                                "--XyZ\r\nContent-Disposition: form-data; name=\"upload\"; filename=\"a.bin\"\r\n"
-                                "Content-Type: application/octet-stream\r\n\r\n" +
-                                file +
-                                "\r\n--XyZ\r\nContent-Disposition: attachment; name=\"other\"\r\n\r\ndropped\r\n"
-                                "--XyZ--\r\n";
+        const QByteArray part = "--XyZ\r\nContent-Disposition: form-data; name=";
+        const QByteArray body =
+            part + "\"title\"\r\n\r\nHello\r\nworld\r\n" + part + "\"upload\"; filename=\"a.bin\"\r\n\r\nfirst\r\n" +
+            part + "\"upload\"; filename=\"b.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n" + file +
+            "\r\n--XyZ\r\nContent-Disposition: attachment; name=\"other\"\r\n\r\ndropped\r\n" + part +
+            "\"cut\"; filename=\"c.bin\"\r\n\r\nno end";
         const QByteArray raw = "POST /up?q=1 HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=\"XyZ\"\r\n"
                                "Content-Length: " +
                                QByteArray::number(body.size()) + "\r\n\r\n" + body;
-        QString spoolPath;
         {
             const std::unique_ptr<HttpRequest> request = parse(raw, 61);
             QCOMPARE(request->status(), HttpRequest::Complete);
             QCOMPARE(request->body(), QByteArray());
-            QCOMPARE(flatten(request->parameterMap()), (QByteArrayList{"q=1", "title=Hello\r\nworld", "upload=a.bin"}));
-            QTemporaryFile* uploaded = request->uploadedFile("upload");
-            QVERIFY(uploaded);
-            QCOMPARE(uploaded->readAll(), file);
-            // The accessor rewinds every time.
+            QCOMPARE(flatten(request->parameterMap()),
+                     QByteArray("q=1 title=Hello\r\nworld upload=b.bin upload=a.bin"));
             QCOMPARE(request->uploadedFile("upload")->readAll(), file);
-            spoolPath = uploaded->fileName();
-            QVERIFY(QFile::exists(spoolPath));
+            QVERIFY(!request->uploadedFile("cut"));
+            QCOMPARE(openTempFiles(), 2); // the spool file and one upload
         }
-        QVERIFY(!QFile::exists(spoolPath));
+        QCOMPARE(openTempFiles(), 0);
     }
 };
 

@@ -10,20 +10,14 @@
 
 #include <QRandomGenerator>
 
-#include <memory>
-
 using Outcome = TerminalSimulator::Outcome;
 
 namespace {
-
 const QString Caller = QStringLiteral("pos-faults");
+const QByteArray Stx(1, TerminalSimulator::STX);
+const QByteArray Etx(1, TerminalSimulator::ETX);
 
-std::unique_ptr<Tpa> makeTpa(int type, const QString& path, const TpaTimings& timings)
-{
-    const quint16 vendor = type == 2 ? 0x0403 : 0x0B00;
-    return std::make_unique<Tpa>(SerialPortDescription::simulated(path, vendor, 0x0060), type, nullptr, timings);
-}
-
+// The last status of the transaction once it has ended.
 QString finish(Tpa& tpa)
 {
     if (!QTest::qWaitFor([&]() { return !tpa.isInTransaction(); }, 15000))
@@ -32,18 +26,17 @@ QString finish(Tpa& tpa)
     return statuses.isEmpty() ? QString() : statuses.last();
 }
 
+// No STX and no ETX: nothing that could open or close a frame.
 QByteArray noise(int size)
 {
-    // No STX and no ETX: nothing that could open or close a frame.
     QByteArray bytes(size, '\0');
     for (char& byte : bytes) {
         do
             byte = char(QRandomGenerator::global()->bounded(256));
-        while (byte == TerminalSimulator::STX || byte == TerminalSimulator::ETX);
+        while (byte == Stx[0] || byte == Etx[0]);
     }
     return bytes;
 }
-
 } // namespace
 
 class TestTerminalFaults : public QObject
@@ -51,71 +44,66 @@ class TestTerminalFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void survivesHostileBytes_data();
-    void survivesHostileBytes();
+    void survivesHostileBytes_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("approved");
+        QTest::newRow("Ingenico") << 1 << QStringLiteral("P1510000001250");
+        QTest::newRow("Newnote") << 2 << QStringLiteral("C00000APROVADOQLK0000100001250");
+    }
+
+    void survivesHostileBytes()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, approved);
+        TpaTimings timings = TerminalTest::timings();
+        timings.transaction = 60000; // the loss of the port, not the timer, must end the last transaction
+        timings.idlePoll = 300;      // the interval of the attempts to open the port again
+        PtyLink link;
+        TerminalSimulator sim(type);
+        sim.setStepInterval(20);
+        sim.setOutcomes({Outcome::Approve, Outcome::Approve, Outcome::Silence});
+        QVERIFY(sim.open());
+        QVERIFY(link.pointTo(sim.portPath()));
+        const quint16 vendor = type == 2 ? 0x0403 : 0x0B00;
+        Tpa tpa(SerialPortDescription::simulated(link.path(), vendor, 0x0060), type, nullptr, timings);
+        QVERIFY(TerminalTest::waitForMessage(sim, TerminalSimulator::statusRequest(type)));
+
+        // Noise, then a frame of 1 MiB that never ends, then one of 256 KiB that
+        // does: the worker drops what it cannot use, asks again (NAK) and keeps
+        // its memory bounded.
+        sim.writeRaw(noise(64 * 1024));
+        const int naksBefore = sim.naksReceived();
+        sim.writeRaw(Stx + QByteArray(1024 * 1024, 'A'));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.naksReceived() > naksBefore, 15000);
+        sim.writeRaw(Stx + QByteArray(256 * 1024, 'B') + Etx + 'x' + noise(1024));
+
+        // Then the terminal behaves: a purchase runs to its result.
+        tpa.sendPurchase(Caller, QStringLiteral("12.50"));
+        QCOMPARE(finish(tpa), approved);
+        // Split frames with noise between them (the simulator's Garbage outcome) work as well.
+        sim.setOutcomes({Outcome::Garbage, Outcome::Silence});
+        tpa.sendPurchase(Caller, QStringLiteral("12.50"));
+        QCOMPARE(finish(tpa), approved);
+
+        // The device vanishes mid-transaction: the caller hears of it, the Tpa is free again.
+        tpa.sendPurchase(Caller, QStringLiteral("3.00"));
+        const int before = sim.messages().size();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.messages().size() > before, 10000); // the command is on the line
+        sim.closeMaster();
+        link.unlink();
+        QCOMPARE(finish(tpa), TpaStatus::Timeout);
+
+        // And when it is back, it serves again.
+        TerminalSimulator again(type);
+        again.setStepInterval(20);
+        QVERIFY(again.open());
+        QVERIFY(link.pointTo(again.portPath()));
+        QVERIFY(TerminalTest::waitForMessage(again, TerminalSimulator::statusRequest(type), 1, 15000));
+        tpa.sendPurchase(Caller, QStringLiteral("12.50"));
+        QCOMPARE(finish(tpa), approved);
+    }
 };
-
-void TestTerminalFaults::survivesHostileBytes_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("approved");
-    QTest::newRow("Ingenico") << 1 << QStringLiteral("P1510000001250");
-    QTest::newRow("Newnote") << 2 << QStringLiteral("C00000APROVADOQLK0000100001250");
-}
-
-void TestTerminalFaults::survivesHostileBytes()
-{
-    QFETCH(int, type);
-    QFETCH(QString, approved);
-    TpaTimings timings = TerminalTest::timings();
-    timings.transaction = 60000; // the loss of the port, not the timer, must end the last transaction
-    timings.idlePoll = 300;      // the interval of the attempts to open the port again
-    PtyLink link;
-    TerminalSimulator sim(type);
-    sim.setStepInterval(20);
-    sim.setOutcomes({Outcome::Approve, Outcome::Approve, Outcome::Silence});
-    QVERIFY(sim.open());
-    QVERIFY(link.pointTo(sim.portPath()));
-    auto tpa = makeTpa(type, link.path(), timings);
-    QVERIFY(TerminalTest::waitForMessage(sim, TerminalSimulator::statusRequest(type)));
-
-    // Noise, then a frame of 1 MiB that never ends, then one of 256 KiB that
-    // does: the worker drops what it cannot use, asks again (NAK) and keeps
-    // its memory bounded.
-    sim.writeRaw(noise(64 * 1024));
-    const int naksBefore = sim.naksReceived();
-    sim.writeRaw(QByteArray(1, TerminalSimulator::STX) + QByteArray(1024 * 1024, 'A'));
-    QTRY_VERIFY_WITH_TIMEOUT(sim.naksReceived() > naksBefore, 15000);
-    sim.writeRaw(QByteArray(1, TerminalSimulator::STX) + QByteArray(256 * 1024, 'B') +
-                 QByteArray(1, TerminalSimulator::ETX) + QByteArray(1, 'x'));
-    sim.writeRaw(noise(1024));
-
-    // Then the terminal behaves: a purchase runs to its result.
-    tpa->sendPurchase(Caller, QStringLiteral("12.50"));
-    QCOMPARE(finish(*tpa), approved);
-
-    // Split frames with noise between them (the simulator's Garbage outcome) work as well.
-    sim.setOutcomes({Outcome::Garbage, Outcome::Silence});
-    tpa->sendPurchase(Caller, QStringLiteral("12.50"));
-    QCOMPARE(finish(*tpa), approved);
-
-    // The device vanishes mid-transaction: the caller hears of it, the Tpa is free again.
-    tpa->sendPurchase(Caller, QStringLiteral("3.00"));
-    const int before = sim.messages().size();
-    QTRY_VERIFY_WITH_TIMEOUT(sim.messages().size() > before, 10000); // the command is on the line
-    sim.closeMaster();
-    link.unlink();
-    QCOMPARE(finish(*tpa), TpaStatus::Timeout);
-
-    // And when it is back, it serves again.
-    TerminalSimulator again(type);
-    again.setStepInterval(20);
-    QVERIFY(again.open());
-    QVERIFY(link.pointTo(again.portPath()));
-    QVERIFY(TerminalTest::waitForMessage(again, TerminalSimulator::statusRequest(type), 1, 15000));
-    tpa->sendPurchase(Caller, QStringLiteral("12.50"));
-    QCOMPARE(finish(*tpa), approved);
-}
 
 QLK_TEST_MAIN_CORE(TestTerminalFaults)
 #include "tst_terminalfaults.moc"

@@ -2,9 +2,7 @@
 
 #include "http/HttpRequestHandler.h"
 
-#include <QByteArray>
 #include <QMap>
-#include <QMutex>
 #include <QSslSocket>
 #include <QStringList>
 #include <QTcpServer>
@@ -20,31 +18,25 @@
 class HttpListener;
 class QSettings;
 
-// Rigs of the HTTP server tests: a scripted request handler, a listener on a
-// thread of its own (so that tests may use blocking client sockets), a client
-// that reads HTTP responses, and a capture of the server's log lines.
-
-// Answers by path: /echo (method, path and parameters), /nothing (writes
-// nothing), /big?parts=N (N chunks of 64 KiB), /throw (throws), /size (the body
-// length), anything else the method and path.
+// Answers by path: /nothing (writes nothing), /throw (throws), /big?parts=N
+// (N chunks of 64 KiB), /size (the body length), anything else the method,
+// path and parameters.
 class HttpTestHandler : public HttpRequestHandler
 {
     Q_OBJECT
 public:
-    using HttpRequestHandler::HttpRequestHandler;
     void service(HttpRequest& request, HttpResponseWriter& response) override;
     std::atomic<int> served{0};
 };
 
-// The listener, its handler and its settings (a temporary INI file, group
-// "listener") live on a server thread.
+// A listener on a thread of its own (so that tests may use blocking clients),
+// with its settings in a temporary INI file, group "listener".
 class HttpTestServer
 {
 public:
     // Serves with the given handler (not owned), or with an HttpTestHandler.
     explicit HttpTestServer(const QVariantMap& settings, HttpRequestHandler* handler = nullptr);
     ~HttpTestServer();
-
     // Runs a function on the server thread and waits for it.
     void run(const std::function<void()>& function);
     quint16 port();
@@ -53,6 +45,8 @@ public:
     QSettings* settings() const { return m_settings; }
     HttpTestHandler* handler() const { return m_ownHandler; }
     QString directory() const { return m_dir.path(); }
+    // The build's TLS files, for settings.
+    static QVariantMap tls();
 
 private:
     QTemporaryDir m_dir;
@@ -73,8 +67,8 @@ struct HttpTestResponse
     QByteArray body;
 };
 
-// A blocking client, plain or TLS. TLS clients trust the build's certificate
-// unless told otherwise.
+// A blocking client, plain or TLS; TLS clients trust the build's certificate
+// unless given other authorities.
 class HttpTestClient
 {
 public:
@@ -84,14 +78,12 @@ public:
     HttpTestResponse readResponse(int timeoutMs = 10000);
     // Everything the server sends until it closes the connection.
     QByteArray readUntilClosed(int timeoutMs = 10000);
-    bool waitForClosed(int timeoutMs = 10000);
     QSslSocket& socket() { return m_socket; }
 
-    // Connects and asks until an answer other than the pool's 503 comes: a
-    // handler frees itself a moment after its last peer has gone.
+    // Asks until an answer other than the pool's 503 comes: a handler frees
+    // itself a moment after its last peer has gone.
     static std::unique_ptr<HttpTestClient> askUntilServed(quint16 port, bool tls, const QByteArray& request,
                                                           HttpTestResponse* response, int timeoutMs = 10000);
-
     static QList<QSslCertificate> buildCertificate();
     static QByteArray get(const QByteArray& path, const QByteArray& extraHeaders = QByteArray());
 
@@ -111,9 +103,8 @@ public:
     QTcpSocket* server() { return m_server; }
     // Sends bytes and waits until all of them are readable on the server side.
     bool deliver(const QByteArray& data);
-    // What reaches the client: at least minimum bytes, plus whatever follows
-    // within a short quiet period.
-    QByteArray receive(int minimum, int timeoutMs = 10000);
+    // At least minimum bytes, plus whatever follows within a short quiet period.
+    QByteArray receive(int minimum);
 
 private:
     QTcpServer m_listener;
@@ -128,11 +119,10 @@ public:
     HttpLogCapture();
     ~HttpLogCapture();
     QStringList lines() const;
-    int count(const QString& text) const;
-    bool waitFor(const QString& text, int occurrences = 1, int timeoutMs = 10000) const;
+    int count(const QString& text) const { return lines().filter(text).size(); }
+    bool waitFor(const QString& text, int timeoutMs = 10000) const;
     void clear();
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
     QtMessageHandler m_previous;
 };
