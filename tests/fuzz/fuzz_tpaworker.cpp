@@ -1,26 +1,22 @@
-// Feeds arbitrary bytes to the receive state machine of both terminal
-// families, in pieces as a serial port delivers them. The first byte picks the
-// family and the piece size. No port is open, so nothing is written back; the
-// frames that pass their check byte reach the family's message handling.
+// Feeds arbitrary bytes to the receive state machine of a terminal family (the
+// first byte picks Ingenico or Newnote and the piece size), as a serial port
+// delivers them. No port is open, so nothing is written back; frames that pass
+// their check byte reach the family's message handling.
 #include "terminals/TpaWorkerIngenico.h"
 #include "terminals/TpaWorkerNewnote.h"
 
-#include <cstddef>
-#include <cstdint>
-
-namespace {
-
 template <typename Family>
-class Fed : public Family
+struct Fed : Family
 {
-public:
     Fed()
         : Family(SerialPortDescription())
     {}
-    void feed(const QByteArray& bytes) { this->receive(bytes); }
+    void feed(const QByteArray& bytes, int piece)
+    {
+        for (int at = 0; at < bytes.size(); at += piece)
+            this->receive(bytes.mid(at, piece));
+    }
 };
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -28,13 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const int piece = 1 + (data[0] >> 1) % 32;
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), int(size - 1));
-    Fed<TpaWorkerIngenico> ingenico;
-    Fed<TpaWorkerNewnote> newnote;
-    for (int at = 0; at < bytes.size(); at += piece) {
-        if (data[0] & 1)
-            newnote.feed(bytes.mid(at, piece));
-        else
-            ingenico.feed(bytes.mid(at, piece));
-    }
+    if (data[0] & 1)
+        Fed<TpaWorkerNewnote>().feed(bytes, piece);
+    else
+        Fed<TpaWorkerIngenico>().feed(bytes, piece);
     return 0;
 }

@@ -4,8 +4,6 @@
 
 #include <QMap>
 #include <QSslSocket>
-#include <QStringList>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QVariantMap>
@@ -18,9 +16,8 @@
 class HttpListener;
 class QSettings;
 
-// Answers by path: /nothing (writes nothing), /throw (throws), /big?parts=N
-// (N chunks of 64 KiB), /size (the body length), anything else the method,
-// path and parameters.
+// Answers by path: /throw (throws), /big?parts=N (N chunks of 64 KiB),
+// anything else the method, path and parameters.
 class HttpTestHandler : public HttpRequestHandler
 {
     Q_OBJECT
@@ -30,7 +27,7 @@ public:
 };
 
 // A listener on a thread of its own (so that tests may use blocking clients),
-// with its settings in a temporary INI file, group "listener".
+// its settings in a temporary INI file, group "listener".
 class HttpTestServer
 {
 public:
@@ -44,14 +41,12 @@ public:
     HttpListener* listener() const { return m_listener; }
     QSettings* settings() const { return m_settings; }
     HttpTestHandler* handler() const { return m_ownHandler; }
-    QString directory() const { return m_dir.path(); }
-    // The build's TLS files, for settings.
-    static QVariantMap tls();
+    static QVariantMap tls(); // the build's TLS files
 
 private:
     QTemporaryDir m_dir;
     QThread m_thread;
-    QObject* m_context = nullptr;
+    QObject m_context;
     std::mutex m_handover;
     QSettings* m_settings = nullptr;
     HttpTestHandler* m_ownHandler = nullptr;
@@ -67,12 +62,11 @@ struct HttpTestResponse
     QByteArray body;
 };
 
-// A blocking client, plain or TLS; TLS clients trust the build's certificate
-// unless given other authorities.
+// A blocking client, plain or TLS; TLS clients trust the build's certificate.
 class HttpTestClient
 {
 public:
-    explicit HttpTestClient(bool tls, const QList<QSslCertificate>& caCertificates = buildCertificate());
+    explicit HttpTestClient(bool tls);
     bool connectTo(quint16 port, const QString& host = QStringLiteral("127.0.0.1"));
     bool send(const QByteArray& data);
     HttpTestResponse readResponse(int timeoutMs = 10000);
@@ -84,7 +78,6 @@ public:
     // itself a moment after its last peer has gone.
     static std::unique_ptr<HttpTestClient> askUntilServed(quint16 port, bool tls, const QByteArray& request,
                                                           HttpTestResponse* response, int timeoutMs = 10000);
-    static QList<QSslCertificate> buildCertificate();
     static QByteArray get(const QByteArray& path, const QByteArray& extraHeaders = QByteArray());
 
 private:
@@ -93,26 +86,7 @@ private:
     QByteArray m_buffer;
 };
 
-// A connected loopback pair: the test writes on client(), the code under test
-// reads and writes server().
-class HttpSocketPair
-{
-public:
-    bool open();
-    QTcpSocket& client() { return m_client; }
-    QTcpSocket* server() { return m_server; }
-    // Sends bytes and waits until all of them are readable on the server side.
-    bool deliver(const QByteArray& data);
-    // At least minimum bytes, plus whatever follows within a short quiet period.
-    QByteArray receive(int minimum);
-
-private:
-    QTcpServer m_listener;
-    QTcpSocket m_client;
-    QTcpSocket* m_server = nullptr;
-};
-
-// Collects every log line of the process; safe from any thread.
+// Collects every log line of the process, from any thread.
 class HttpLogCapture
 {
 public:
@@ -120,8 +94,7 @@ public:
     ~HttpLogCapture();
     QStringList lines() const;
     int count(const QString& text) const { return lines().filter(text).size(); }
-    bool waitFor(const QString& text, int timeoutMs = 10000) const;
-    void clear();
+    bool waitFor(const QString& text) const;
 
 private:
     QtMessageHandler m_previous;
