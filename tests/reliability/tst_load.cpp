@@ -15,19 +15,12 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
 
-#include <algorithm>
-#include <atomic>
-#include <vector>
-
 namespace {
-constexpr int Clients = 19;
-constexpr int JobEvery = 50; // every JobEvery-th request of a client is a print job
 
 qint64 residentKiB()
 {
@@ -42,12 +35,13 @@ qint64 residentKiB()
 QJsonArray receipt(int client, int number)
 {
     const QString tag = QStringLiteral("client %1 receipt %2").arg(client).arg(number);
-    QJsonArray job{QJsonObject{{"op", "text"}, {"data", tag + QLatin1Char('\n')}}};
+    QJsonArray job{QJsonObject{{"op", "text"}, {"data", tag + '\n'}}};
     for (int line = 0; line < 20; ++line)
         job.append(QJsonObject{{"op", "text"}, {"data", QStringLiteral("%1 line %2 Olá ção\n").arg(tag).arg(line)}});
     job.append(QJsonObject{{"op", "cut"}, {"data", "feed"}});
     return job;
 }
+
 } // namespace
 
 class TestLoad : public QObject
@@ -65,22 +59,23 @@ private slots:
         QVERIFY2(printer.isValid(), qPrintable(printer.errorString()));
         ApiServer server;
         QVERIFY2(server.isValid(), qPrintable(server.errorString()));
-        const QString printerName = printer.queueName();
-        const auto target = [&]() -> std::shared_ptr<Printer> {
+        const QString name = printer.queueName();
+        const auto target = [&]() {
             for (const auto& candidate : server.printClient().printerList()) {
-                if (candidate->name() == printerName)
+                if (candidate->name() == name)
                     return candidate;
             }
-            return nullptr;
+            return std::shared_ptr<Printer>();
         };
         QTRY_VERIFY_WITH_TIMEOUT(target(), 15000);
         target()->setAvailable(true);
 
+        constexpr int Clients = 19;
         // The thread sanitizer run asks for fewer (it is ten times slower).
         const int requests =
             qEnvironmentVariableIsSet("QLK_LOAD_REQUESTS") ? qEnvironmentVariableIntValue("QLK_LOAD_REQUESTS") : 500;
-        const quint16 port = server.port();
         const QByteArray auth = "Authorization: Bearer " + server.keyBytes() + "\r\n";
+        const quint16 port = server.port();
         std::atomic<int> progress{0};
         std::vector<int> jobs(Clients, 0);
         std::vector<QString> errors(Clients);
@@ -90,31 +85,29 @@ private slots:
                 HttpTestClient client(true);
                 if (!client.connectTo(port))
                     errors[c] = QStringLiteral("client %1: no connection").arg(c);
+                // In turn status, printers and terminal status; every 50th request a job.
                 for (int i = 0; i < requests && errors[c].isEmpty(); ++i, ++progress) {
                     QByteArray request =
                         HttpTestClient::get("/getTpaStatus?tpa_port=ttyNone&terminal_tpa_id=load", auth);
                     QByteArray expected;
-                    if (i % JobEvery == JobEvery - 1) {
+                    if (i % 50 == 49) {
                         const QByteArray json =
-                            QJsonDocument(QJsonObject{{"printer", printerName}, {"job", receipt(c, jobs[c])}})
-                                .toJson(QJsonDocument::Compact);
-                        request =
-                            "POST /sendJob HTTP/1.1\r\nHost: localhost\r\n" + auth +
-                            "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(json.size()) +
-                            "\r\n\r\n" + json;
+                            QJsonDocument(QJsonObject{{"printer", name}, {"job", receipt(c, jobs[c])}}).toJson();
+                        request = "POST /sendJob HTTP/1.1\r\n" + auth + "Content-Type: application/json\r\n" +
+                                  "Content-Length: " + QByteArray::number(json.size()) + "\r\n\r\n" + json;
                         expected = "Job completed successfully";
                     } else if (i % 3 == 0) {
                         request = HttpTestClient::get("/getStatus", auth);
                     } else if (i % 3 == 1) {
                         request = HttpTestClient::get("/getPrinters", auth);
-                        expected = printerName.toUtf8();
+                        expected = name.toUtf8();
                     }
                     const HttpTestResponse response =
                         client.send(request) ? client.readResponse(60000) : HttpTestResponse();
-                    if (!response.complete || response.status != 200 || !response.body.contains("\"status\"") ||
+                    // After a failure the connection's state is unknown: this client stops.
+                    if (response.status != 200 || !response.body.contains("\"status\"") ||
                         !response.body.contains(expected))
-                        // The connection's state is unknown now: this client stops.
-                        errors[c] = QStringLiteral("client %1 request %2: %3")
+                        errors[c] = QString("client %1 request %2: %3")
                                         .arg(c)
                                         .arg(i)
                                         .arg(QString::fromUtf8(response.raw.left(200)));
@@ -123,7 +116,6 @@ private slots:
                 }
             }));
         }
-
         QElapsedTimer clock;
         clock.start();
         for (auto& thread : threads)
@@ -161,9 +153,7 @@ private slots:
         QList<QByteArray> received = printer.jobs();
         std::sort(received.begin(), received.end());
         std::sort(expected.begin(), expected.end());
-        QCOMPARE(received.size(), expected.size());
         QVERIFY(received == expected);
-
         qInfo("load: %d clients, %d requests served in %lld ms (%.0f/s), 0 errors, %d jobs checked byte for byte; "
               "resident %lld KiB warm, %lld KiB at the end",
               Clients, total, elapsed, total * 1000.0 / qMax<qint64>(1, elapsed), int(expected.size()), warm, end);

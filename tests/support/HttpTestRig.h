@@ -1,29 +1,47 @@
 #pragma once
 
+#include "http/HttpConnectionHandlerPool.h"
+#include "http/HttpListener.h"
+#include "http/HttpRequest.h"
 #include "http/HttpRequestHandler.h"
+#include "http/HttpResponseWriter.h"
 
-#include <QMap>
+#include <QDeadlineTimer>
+#include <QSettings>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QVariantMap>
+#include <QtTest>
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
-class HttpListener;
-class QSettings;
-
-// Answers by path: /throw (throws), /big?parts=N (N chunks of 64 KiB),
-// anything else the method, path and parameters.
+// Answers /throw by throwing, /big?parts=N with N chunks of 64 KiB, anything
+// else with the method, path and parameters.
 class HttpTestHandler : public HttpRequestHandler
 {
-    Q_OBJECT
 public:
-    void service(HttpRequest& request, HttpResponseWriter& response) override;
     std::atomic<int> served{0};
+    void service(HttpRequest& request, HttpResponseWriter& response) override
+    {
+        ++served;
+        if (request.path() == "/throw")
+            throw std::runtime_error("scripted failure");
+        if (request.path() == "/big") {
+            for (int i = request.parameter("parts").toInt(); i > 0; --i)
+                response.write(QByteArray(65536, 'x'));
+            return response.write(QByteArray(), true);
+        }
+        QByteArray body = request.method() + ' ' + request.path();
+        const QMultiMap<QByteArray, QByteArray> parameters = request.parameterMap();
+        for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
+            body += ' ' + it.key() + '=' + it.value();
+        response.setHeader("Content-Type", "text/plain");
+        response.write(body, true);
+    }
 };
 
 // A listener on a thread of its own (so that tests may use blocking clients),
@@ -32,18 +50,68 @@ class HttpTestServer
 {
 public:
     // Serves with the given handler (not owned), or with an HttpTestHandler.
-    explicit HttpTestServer(const QVariantMap& settings, HttpRequestHandler* handler = nullptr);
-    ~HttpTestServer();
-    // Runs a function on the server thread and waits for it.
-    void run(const std::function<void()>& function);
-    quint16 port();
-    int poolSize();
-    HttpListener* listener() const { return m_listener; }
-    QSettings* settings() const { return m_settings; }
+    explicit HttpTestServer(const QVariantMap& settings, HttpRequestHandler* handler = nullptr)
+    {
+        m_thread.start();
+        m_context.moveToThread(&m_thread);
+        run([&]() {
+            m_settings = new QSettings(m_dir.filePath(QStringLiteral("server.ini")), QSettings::IniFormat);
+            m_settings->beginGroup(QStringLiteral("listener"));
+            for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+                m_settings->setValue(it.key(), it.value());
+            m_ownHandler = handler ? nullptr : new HttpTestHandler;
+            m_listener = new HttpListener(m_settings, handler ? handler : m_ownHandler);
+        });
+    }
+    ~HttpTestServer()
+    {
+        run([this]() {
+            delete m_listener;
+            delete m_ownHandler;
+            delete m_settings;
+            m_context.moveToThread(QCoreApplication::instance()->thread());
+        });
+        m_thread.quit();
+        m_thread.wait();
+    }
+    // Runs a function on the server thread and waits for it. The standard mutex
+    // on both sides shows the thread sanitizer the order that Qt's semaphore
+    // (invisible to it) gives.
+    void run(const std::function<void()>& function)
+    {
+        std::lock_guard<std::mutex>{m_handover};
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this, &function]() {
+                std::lock_guard<std::mutex> handover(m_handover);
+                function();
+            },
+            Qt::BlockingQueuedConnection);
+        std::lock_guard<std::mutex> handover(m_handover);
+    }
+    quint16 port()
+    {
+        return ask([this]() { return int(m_listener->serverPort()); });
+    }
+    int poolSize()
+    {
+        return ask([this]() { return m_listener->pool() ? m_listener->pool()->size() : -1; });
+    }
     HttpTestHandler* handler() const { return m_ownHandler; }
-    static QVariantMap tls(); // the build's TLS files
+    static QVariantMap tls() // the build's TLS files
+    {
+        const QString ssl = qEnvironmentVariable("QLK_BUILD_DIR") + QStringLiteral("/ssl/");
+        return {{"sslKeyFile", ssl + "qlk.key"}, {"sslCertFile", ssl + "qlk.cert"}};
+    }
 
 private:
+    int ask(const std::function<int()>& question)
+    {
+        int answer = 0;
+        run([&]() { answer = question(); });
+        return answer;
+    }
+
     QTemporaryDir m_dir;
     QThread m_thread;
     QObject m_context;
@@ -66,36 +134,159 @@ struct HttpTestResponse
 class HttpTestClient
 {
 public:
-    explicit HttpTestClient(bool tls);
-    bool connectTo(quint16 port, const QString& host = QStringLiteral("127.0.0.1"));
-    bool send(const QByteArray& data);
-    HttpTestResponse readResponse(int timeoutMs = 10000);
-    // Everything the server sends until it closes the connection.
-    QByteArray readUntilClosed(int timeoutMs = 10000);
+    explicit HttpTestClient(bool tls)
+        : m_tls(tls)
+    {
+        QSslConfiguration configuration = m_socket.sslConfiguration();
+        configuration.setCaCertificates(
+            QSslCertificate::fromPath(qEnvironmentVariable("QLK_BUILD_DIR") + "/ssl/qlk.cert"));
+        m_socket.setSslConfiguration(configuration);
+    }
     QSslSocket& socket() { return m_socket; }
+    bool connectTo(quint16 port, const QString& host = QStringLiteral("127.0.0.1"))
+    {
+        if (!m_tls) {
+            m_socket.connectToHost(host, port);
+            return m_socket.waitForConnected(10000);
+        }
+        m_socket.connectToHostEncrypted(host, port);
+        return m_socket.waitForEncrypted(10000);
+    }
+    bool send(const QByteArray& data)
+    {
+        return m_socket.write(data) == data.size() && (m_socket.waitForBytesWritten(10000) || !m_socket.bytesToWrite());
+    }
+    HttpTestResponse readResponse(int timeoutMs = 10000)
+    {
+        HttpTestResponse response;
+        for (const QDeadlineTimer deadline(timeoutMs);; m_socket.waitForReadyRead(remaining(deadline))) {
+            // Bytes stay readable after the peer has closed.
+            const bool closed = m_socket.state() == QAbstractSocket::UnconnectedState;
+            m_buffer += m_socket.readAll();
+            const int end = parse(m_buffer, closed, &response);
+            if (end >= 0) {
+                response.complete = true;
+                response.raw = m_buffer.left(end);
+                m_buffer.remove(0, end);
+                return response;
+            }
+            if (closed || deadline.hasExpired())
+                return HttpTestResponse();
+        }
+    }
+    // Everything the server sends until it closes the connection.
+    QByteArray readUntilClosed(int timeoutMs = 10000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (m_socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired()) {
+            m_socket.waitForReadyRead(remaining(deadline));
+            m_buffer += m_socket.readAll();
+        }
+        const QByteArray data = m_buffer + m_socket.readAll();
+        m_buffer.clear();
+        return m_socket.state() == QAbstractSocket::UnconnectedState ? data : "still connected: " + data;
+    }
 
+    static QByteArray get(const QByteArray& path, const QByteArray& extraHeaders = QByteArray())
+    {
+        return "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n";
+    }
     // Asks until an answer other than the pool's 503 comes: a handler frees
     // itself a moment after its last peer has gone.
     static std::unique_ptr<HttpTestClient> askUntilServed(quint16 port, bool tls, const QByteArray& request,
-                                                          HttpTestResponse* response, int timeoutMs = 10000);
-    static QByteArray get(const QByteArray& path, const QByteArray& extraHeaders = QByteArray());
+                                                          HttpTestResponse* response, int timeoutMs = 10000)
+    {
+        for (const QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QTest::qWait(50)) {
+            auto client = std::make_unique<HttpTestClient>(tls);
+            // A refused TLS client fails its handshake: the refusal is plain text.
+            if (client->connectTo(port) && client->send(request)) {
+                *response = client->readResponse(remaining(deadline));
+                if (response->complete && response->status != 503)
+                    return client;
+            }
+        }
+        return nullptr;
+    }
 
 private:
+    static int remaining(const QDeadlineTimer& deadline) { return int(qMax<qint64>(1, deadline.remainingTime())); }
+
+    // End of the response at the start of data, or -1 while it is incomplete. A
+    // response without length or chunks ends when the connection closes.
+    static int parse(const QByteArray& data, bool closed, HttpTestResponse* response)
+    {
+        const int headEnd = data.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return -1;
+        *response = HttpTestResponse();
+        const QList<QByteArray> lines = data.left(headEnd).split('\n');
+        response->status = lines.value(0).split(' ').value(1).toInt();
+        for (const QByteArray& line : lines.mid(1))
+            response->headers.insert(line.left(line.indexOf(':')).toLower(), line.mid(line.indexOf(':') + 1).trimmed());
+        int at = headEnd + 4;
+        if (response->headers.contains("content-length")) {
+            const int end = at + response->headers.value("content-length").toInt();
+            response->body = data.mid(at, end - at);
+            return data.size() >= end ? end : -1;
+        }
+        if (response->headers.value("transfer-encoding") != "chunked") {
+            response->body = data.mid(at);
+            return closed ? data.size() : -1;
+        }
+        if (data.indexOf("\r\n0\r\n\r\n", at - 2) < 0)
+            return -1; // not even the last chunk yet: spares parsing a long body again and again
+        for (int size = 1; size > 0;) {
+            const int lineEnd = data.indexOf("\r\n", at);
+            bool ok = false;
+            size = data.mid(at, lineEnd - at).toInt(&ok, 16);
+            if (lineEnd < 0 || !ok || data.size() < lineEnd + size + 4)
+                return -1;
+            response->body += data.mid(lineEnd + 2, size);
+            at = lineEnd + size + 4;
+        }
+        return at;
+    }
+
     bool m_tls;
     QSslSocket m_socket;
     QByteArray m_buffer;
 };
 
-// Collects every log line of the process, from any thread.
+// Collects every log line of the process, from any thread. A standard mutex:
+// the thread sanitizer sees it (Qt's own is invisible to it under contention).
 class HttpLogCapture
 {
 public:
-    HttpLogCapture();
-    ~HttpLogCapture();
-    QStringList lines() const;
+    HttpLogCapture()
+    {
+        s_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            {
+                std::lock_guard<std::mutex> locker(s_mutex);
+                s_lines.append(text);
+            }
+            if (s_previous && (type == QtFatalMsg || qEnvironmentVariableIsSet("QLK_HTTP_TEST_LOG")))
+                s_previous(type, context, text);
+        });
+    }
+    ~HttpLogCapture()
+    {
+        qInstallMessageHandler(s_previous);
+        std::lock_guard<std::mutex> locker(s_mutex);
+        s_lines.clear();
+    }
+    QStringList lines() const
+    {
+        std::lock_guard<std::mutex> locker(s_mutex);
+        return s_lines;
+    }
     int count(const QString& text) const { return lines().filter(text).size(); }
-    bool waitFor(const QString& text) const;
+    bool waitFor(const QString& text) const
+    {
+        return QTest::qWaitFor([&]() { return count(text) > 0; }, 10000);
+    }
 
 private:
-    QtMessageHandler m_previous;
+    inline static std::mutex s_mutex;
+    inline static QStringList s_lines;
+    inline static QtMessageHandler s_previous = nullptr;
 };

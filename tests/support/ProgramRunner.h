@@ -3,33 +3,30 @@
 #include <QDir>
 #include <QProcess>
 
-// Starts the real quorva-link program (path from QLK_PROGRAM) on settings of
-// its own, headless.
+// Starts the real quorva-link program (path from QLK_PROGRAM) headless, on
+// settings of its own.
 class ProgramRunner
 {
 public:
     explicit ProgramRunner(const QString& configHome)
         : m_configHome(configHome)
     {
-        m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-        m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
     ~ProgramRunner() { stop(1000); }
-
-    QProcessEnvironment& environment() { return m_environment; }
-    QProcess& process() { return m_process; }
     static QString programPath() { return qEnvironmentVariable("QLK_PROGRAM"); }
+    QProcess& process() { return m_process; }
     // The settings file the program reads (QSettings native format on Linux).
     QString settingsFile() const { return QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.conf")); }
-
-    void start(const QStringList& arguments = {})
+    void start()
     {
-        m_process.setProcessEnvironment(m_environment);
-        m_process.start(programPath(), arguments);
+        m_process.start(programPath(), QStringList());
         m_process.waitForStarted(5000);
     }
-
     // Ends the program if it still runs; returns whether it had to be killed.
     bool stop(int graceMs = 3000)
     {
@@ -45,6 +42,5 @@ public:
 
 private:
     QString m_configHome;
-    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     QProcess m_process;
 };
