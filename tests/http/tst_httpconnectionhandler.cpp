@@ -44,8 +44,10 @@ private slots:
         QFETCH(bool, tls);
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, expected);
-        HttpLogCapture log;
         const bool closes = expected.contains("Connection: close");
+        if (request.contains("/throw"))
+            QTest::ignoreMessage(QtCriticalMsg,
+                                 QRegularExpression("An uncatched exception occured in the request handler"));
         HttpTestServer server(settings(tls, {{"maxRequestSize", 1000}, {"readTimeout", 5000}}));
         HttpTestClient client(tls);
         QVERIFY(client.connectTo(server.port()));
@@ -56,8 +58,6 @@ private slots:
             QCOMPARE(client.readUntilClosed(), QByteArray());
         else
             QCOMPARE(client.readResponse().body, QByteArray("GET /again n=2"));
-        if (request.contains("/throw"))
-            QCOMPARE(log.count("An uncatched exception occured in the request handler"), 1);
     }
 
     // After a client that misbehaves, the only thread serves others, and
@@ -76,19 +76,23 @@ private slots:
     {
         QFETCH(bool, tls);
         QFETCH(QString, client);
-        HttpLogCapture log;
         HttpTestServer server(settings(tls, {{"maxThreads", 1}, {"readTimeout", 500}}));
         HttpTestClient bad(tls && client != "plain");
         QVERIFY(bad.connectTo(server.port()));
         // Events that run while the test waits must not drain the socket on its behalf.
         bad.socket().setReadBufferSize(4096);
-        if (client == "silent") {
-            QCOMPARE(bad.readUntilClosed(), QByteArray());
-            QVERIFY(log.count("read timeout occured") >= 1);
-        } else {
+        if (client == "silent")
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("read timeout occured"));
+        else if (client == "never reads")
+            QTest::ignoreMessage(QtWarningMsg, "HttpResponseWriter: peer takes no data, connection aborted");
+        if (client != "silent")
             QVERIFY(bad.send(HttpTestClient::get("/big?parts=2000")));
-            QVERIFY(log.waitFor(client == "plain" ? "): disconnected" : "received request"));
-        }
+        if (client == "silent")
+            QCOMPARE(bad.readUntilClosed(), QByteArray());
+        else if (client == "plain") // the server drops it, with a TLS alert at most
+            QVERIFY(!bad.readUntilClosed().startsWith("still connected"));
+        else
+            QTRY_COMPARE(server.handler()->served.load(), 1);
         if (client == "leaves")
             bad.socket().abort();
         for (int round = 0; round < 2; ++round) {
@@ -100,21 +104,18 @@ private slots:
             QCOMPARE(next->readUntilClosed(), QByteArray());
         }
         QCOMPARE(server.poolSize(), 1);
-        if (client == "never reads")
-            QVERIFY(log.count("HttpResponseWriter: peer takes no data, connection aborted") >= 1);
     }
 
     // The next request arrives while a long answer waits for the peer (TLS
     // signals readyRead again inside that wait): it is served after, once.
     void requestDuringService()
     {
-        HttpLogCapture log;
         HttpTestServer server(settings(true, {{"readTimeout", 5000}}));
         HttpTestClient client(true);
         QVERIFY(client.connectTo(server.port()));
         client.socket().setReadBufferSize(4096);
         QVERIFY(client.send(HttpTestClient::get("/big?parts=128")));
-        QVERIFY(log.waitFor("received request"));
+        QTRY_COMPARE(server.handler()->served.load(), 1);
         QVERIFY(client.send(HttpTestClient::get("/echo")));
         client.socket().setReadBufferSize(0);
         QCOMPARE(client.readResponse(30000).body.size(), 128 * 65536);
@@ -124,14 +125,13 @@ private slots:
 
     void unadoptableDescriptor()
     {
-        HttpLogCapture log;
         HttpTestHandler service;
         HttpConnectionHandler handler(nullptr, &service);
         handler.markBusy();
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot initialize socket"));
         QMetaObject::invokeMethod(
             &handler, [&handler]() { handler.handleConnection(-1); }, Qt::QueuedConnection);
         QTRY_VERIFY(!handler.isBusy()); // free again, not lost to the pool
-        QCOMPARE(log.count("cannot initialize socket"), 1);
     }
 };
 

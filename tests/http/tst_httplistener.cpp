@@ -11,7 +11,7 @@ private slots:
     // Idle handlers above minThreads go, one per tick; a busy one never does.
     void cleanupTicks()
     {
-        HttpLogCapture log;
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("Removed connection handler .*, pool size is now 1$"));
         HttpTestServer server({{"minThreads", 1}, {"maxThreads", 10}, {"cleanupInterval", 100}});
         std::vector<std::unique_ptr<HttpTestClient>> clients(3);
         for (auto& client : clients) {
@@ -26,7 +26,6 @@ private slots:
         QCOMPARE(clients.front()->readResponse().body, QByteArray("GET /still"));
         clients.clear();
         QTRY_COMPARE_WITH_TIMEOUT(server.poolSize(), 1, 10000);
-        QVERIFY(log.lines().filter("Removed connection handler").last().endsWith("pool size is now 1"));
     }
 };
 

@@ -21,7 +21,6 @@ class TestServerFaults : public QObject
 private slots:
     void silentConnections()
     {
-        HttpLogCapture log;
         HttpTestServer server(settings(20));
         // 20 connections that never start TLS take every thread of the pool.
         std::vector<std::unique_ptr<QTcpSocket>> silent(20);
@@ -33,11 +32,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(server.poolSize(), 20, 10000);
         // The next client is refused at once with the fixed text (plain, also
         // on a TLS server), not left waiting.
+        QTest::ignoreMessage(QtDebugMsg, "HttpListener: Too many incoming connections");
         HttpTestClient refused(false);
         QVERIFY(refused.connectTo(server.port()));
         QCOMPARE(refused.readUntilClosed(),
                  QByteArray("HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n"));
-        QCOMPARE(log.count("HttpListener: Too many incoming connections"), 1);
         // Once readTimeout has closed the silent ones, a real client is served.
         HttpTestResponse response;
         QVERIFY(HttpTestClient::askUntilServed(server.port(), true, HttpTestClient::get("/after"), &response,
