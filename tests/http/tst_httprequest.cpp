@@ -39,20 +39,13 @@ class TestHttpRequest : public QObject
         return list.join(' ');
     }
 
-    // Temporary files are unnamed on Linux: count the open ones in their folder.
-    int openTempFiles() const
+    // Temporary files are unnamed on Linux: count what the process holds open.
+    static int openFiles()
     {
-        const QStringList fds = QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System);
-        return int(std::count_if(fds.begin(), fds.end(), [this](const QString& fd) {
-            return QFile::symLinkTarget("/proc/self/fd/" + fd).startsWith(m_tmp.path());
-        }));
+        return int(QDir("/proc/self/fd", "", QDir::NoSort, QDir::AllEntries | QDir::System).count());
     }
 
-    QTemporaryDir m_tmp;
-
 private slots:
-    void initTestCase() { qputenv("TMPDIR", m_tmp.path().toLocal8Bit()); }
-
     void parses_data()
     {
         QTest::addColumn<QByteArray>("raw");
@@ -138,6 +131,7 @@ private slots:
         const QByteArray raw = "POST /up?q=1 HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=\"XyZ\"\r\n"
                                "Content-Length: " +
                                QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        const int before = openFiles();
         {
             const std::unique_ptr<HttpRequest> request = parse(raw, 61);
             QCOMPARE(request->status(), HttpRequest::Complete);
@@ -145,9 +139,9 @@ private slots:
                      QByteArray("q=1 title=Hello\r\nworld upload=b.bin upload=a.bin"));
             QCOMPARE(request->uploadedFile("upload")->readAll(), file);
             QVERIFY(!request->uploadedFile("cut"));
-            QCOMPARE(openTempFiles(), 2); // the spool file and one upload
+            QCOMPARE(openFiles(), before + 2); // the spool file and one upload
         }
-        QCOMPARE(openTempFiles(), 0);
+        QCOMPARE(openFiles(), before);
         // The spool file has a limit of its own, checked as the bytes come.
         QSettings settings(TestMain::configHome().filePath("s.ini"), QSettings::IniFormat);
         settings.setValue("maxMultiPartSize", body.size());

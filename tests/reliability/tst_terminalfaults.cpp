@@ -58,7 +58,6 @@ private slots:
         QFETCH(QString, approved);
         TpaTimings timings = TerminalTest::timings();
         timings.transaction = 60000; // the loss of the port, not the timer, must end the last transaction
-        timings.idlePoll = 300;      // the interval of the attempts to open the port again
         PtyLink link;
         TerminalSimulator sim(type);
         sim.setStepInterval(20);
