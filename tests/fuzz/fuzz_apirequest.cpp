@@ -63,14 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     while (device.bytesAvailable() > 0) {
         HttpRequest request(g_limits);
         const qint64 start = device.pos();
+        // (A parser that neither reads nor moves on is fuzz_httprequest's to find.)
         while (request.status() != HttpRequest::Complete && request.status() != HttpRequest::Aborted &&
-               device.bytesAvailable() > 0) {
-            const qint64 at = device.pos();
-            const HttpRequest::RequestStatus status = request.status();
+               device.bytesAvailable() > 0)
             request.readFromSocket(&device);
-            if (device.pos() == at && request.status() == status)
-                __builtin_trap(); // a parser that neither reads nor moves on would hang a connection
-        }
         if (request.status() != HttpRequest::Complete)
             break;
         {
