@@ -58,6 +58,7 @@ private slots:
         QFETCH(QString, approved);
         TpaTimings timings = TerminalTest::timings();
         timings.transaction = 60000; // the loss of the port, not the timer, must end the last transaction
+        timings.idlePoll = 300;      // status polls resume the exchange after the hostile bytes
         PtyLink link;
         TerminalSimulator sim(type);
         sim.setStepInterval(20);
