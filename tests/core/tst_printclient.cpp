@@ -1,4 +1,8 @@
+#include "app/Resources.h"
+#include "core/Notification.h"
 #include "core/PrintClient.h"
+#include "http/HttpListener.h"
+#include "support/ApiClient.h"
 #include "support/TestMain.h"
 
 #include <QRegularExpression>
@@ -6,20 +10,13 @@
 
 namespace {
 
-// A fresh store without the terms accepted: no server is built.
-void resetStore(const QVariant& storedKey = QVariant())
+void resetStore(bool accepted, const QVariant& storedKey = QVariant())
 {
     QSettings settings;
     settings.clear();
-    settings.setValue("licenseAccepted", false);
+    settings.setValue("licenseAccepted", accepted);
     if (storedKey.isValid())
         settings.setValue("securityKey", storedKey);
-    settings.sync();
-}
-
-QString storedKey()
-{
-    return QSettings().value("securityKey").toString();
 }
 
 } // namespace
@@ -29,53 +26,90 @@ class TestPrintClient : public QObject
     Q_OBJECT
 
 private slots:
-    void firstStartGeneratesAKeyThatLaterStartsKeep()
+    void initTestCase() { Resources::init(); }
+
+    void firstStartKeyIsKept()
     {
-        resetStore();
+        resetStore(false);
         QString first;
         {
             PrintClient client;
             client.init();
             first = client.securityKey();
             QVERIFY2(QRegularExpression("^[A-Za-z0-9]{8}v4\\.0$").match(first).hasMatch(), qPrintable(first));
-            QCOMPARE(storedKey(), first);
             QVERIFY(client.firstStartup());
         }
-        {
-            PrintClient client;
-            client.init();
-            QCOMPARE(client.securityKey(), first);
-            QVERIFY(!client.firstStartup());
-        }
-        // Another first start draws another key.
-        resetStore();
         PrintClient client;
         client.init();
-        QVERIFY(client.securityKey() != first);
+        QCOMPARE(client.securityKey(), first);
+        QVERIFY(!client.firstStartup());
     }
 
-    void storedKeyKeepsOrGainsSuffix_data()
+    void storedKeySuffix_data()
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no suffix") << QString("Ab3dE9gH") << QString("Ab3dE9gHv4.0");
-        QTest::newRow("current suffix") << QString("Ab3dE9gHv4.0") << QString("Ab3dE9gHv4.0");
-        QTest::newRow("later suffix") << QString("Ab3dE9gHv5.1") << QString("Ab3dE9gHv5.1");
-        QTest::newRow("suffix not at the end") << QString("v4.0Ab3d") << QString("v4.0Ab3dv4.0");
-        QTest::newRow("upper-case V") << QString("Ab3dV4.0") << QString("Ab3dV4.0v4.0");
-        QTest::newRow("two-digit minor") << QString("Ab3dv4.01") << QString("Ab3dv4.01v4.0");
+        QTest::newRow("no suffix") << "Ab3dE9gH"
+                                   << "Ab3dE9gHv4.0";
+        QTest::newRow("current suffix") << "Ab3dE9gHv4.0"
+                                        << "Ab3dE9gHv4.0";
+        QTest::newRow("later suffix") << "Ab3dE9gHv5.1"
+                                      << "Ab3dE9gHv5.1";
+        QTest::newRow("suffix not at the end") << "v4.0Ab3d"
+                                               << "v4.0Ab3dv4.0";
     }
 
-    void storedKeyKeepsOrGainsSuffix()
+    void storedKeySuffix()
     {
         QFETCH(QString, stored);
         QFETCH(QString, expected);
-        resetStore(stored);
+        resetStore(false, stored);
         PrintClient client;
         client.init();
         QCOMPARE(client.securityKey(), expected);
-        QCOMPARE(storedKey(), expected);
-        QVERIFY(!client.firstStartup());
+        QCOMPARE(QSettings().value("securityKey").toString(), expected);
+    }
+
+    // Accepting the terms again builds no second server; switching keeps the one there is.
+    void oneServer()
+    {
+        resetStore(true);
+        PrintClient client;
+        client.setListenerPort(0);
+        client.init();
+        HttpListener* listener = client.listener();
+        QVERIFY(listener && listener->isListening());
+        client.setLicenseAccepted(true);
+        QCOMPARE(client.listener(), listener);
+
+        client.setServerActive(false);
+        QVERIFY(!listener->isListening());
+        QCOMPARE(client.message(), QString("Serviço de impressão desligado"));
+        QCOMPARE(QSettings().value("serverActive").toBool(), false);
+        client.setServerActive(true);
+        QCOMPARE(client.message(), QString("Serviço de impressão ligado"));
+        QCOMPARE(ApiClient(listener->serverPort()).get("/").status, 200);
+    }
+
+    // Records expire by the sender's date; an unparsable one counts as 1970.
+    void notificationExpiry()
+    {
+        PrintClient client;
+        const auto ago = [](int seconds) {
+            return QDateTime::currentDateTime().addSecs(-seconds).toString(Notification::dateFormat);
+        };
+        for (const auto& [title, date] : QList<QPair<QString, QString>>{
+                 {"old", ago(1300)}, {"recent", ago(1100)}, {"unparsable", "10:00"}, {"undated", QString()}}) {
+            QJsonObject json{{"title", title}, {"subtitle", "s"}};
+            if (!date.isNull())
+                json.insert("date", date);
+            client.addNotification(Notification::fromJson(json));
+        }
+        QVERIFY(QMetaObject::invokeMethod(&client, "checkNotificationDelete"));
+        QStringList titles;
+        for (const auto& notification : client.notifications())
+            titles << notification->title();
+        QCOMPARE(titles, QStringList({"recent", "undated"}));
     }
 };
 

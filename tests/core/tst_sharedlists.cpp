@@ -79,6 +79,12 @@ private slots:
             connection.join();
         QVERIFY(delivered);
         QVERIFY(!tooMany);
+
+        // Deferred deletion needs the records on a thread that keeps its event loop.
+        std::thread([&client] {
+            client.addNotification(Notification::fromJson({{"title", "t"}, {"subtitle", "s"}}));
+        }).join();
+        QCOMPARE(client.notifications().last()->thread(), client.thread());
     }
 };
 

@@ -8,15 +8,9 @@
 
 class PrintClient;
 
-// The local web API as the program runs it: a real PrintClient on the test's
-// isolated settings, terms accepted, which discovers printers and serial ports
-// and builds its HTTPS server with the request handler, only on a free port
-// instead of 5080. Simulated terminals must be in QUORVA_LINK_SIMULATED_PORTS
-// before the server is made (or call printClient().updateTpas() afterwards).
-//
-//     ApiServer server;
-//     QVERIFY2(server.isValid(), qPrintable(server.errorString()));
-//     ApiReply reply = server.client().get("/getStatus", server.bearer());
+// The local web API as the program runs it (a real PrintClient on the test's
+// settings, terms accepted), only on a free port. Simulated terminals must be
+// in QUORVA_LINK_SIMULATED_PORTS before it is made.
 class ApiServer
 {
 public:
@@ -33,7 +27,6 @@ public:
     ApiClient client() const { return ApiClient(m_port); }
     QString key() const;
     QByteArray keyBytes() const { return key().toUtf8(); }
-    // "Authorization: Bearer KEY"
     ApiHeaders bearer() const { return {{"Authorization", "Bearer " + keyBytes()}}; }
 
     static QString defaultKey() { return QStringLiteral("Ab3dEf9hv4.0"); }
