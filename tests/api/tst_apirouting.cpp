@@ -1,6 +1,5 @@
-// The checks every request passes before an endpoint runs (CORS, the
-// preflight, "Invalid Json", the key in its carriers, the route table) and the
-// notification endpoints, end to end over HTTPS.
+// What every request passes before an endpoint runs, and the notification
+// endpoints, end to end over HTTPS.
 #include "support/ApiServer.h"
 #include "support/HttpTestRig.h"
 #include "support/TestMain.h"
@@ -40,10 +39,7 @@ private slots:
         QVERIFY2(m_server->isValid(), qPrintable(m_server->errorString()));
     }
 
-    void cleanupTestCase() { m_server.reset(); }
-
-    // Each row: the request, then the status, the exact body (null: not
-    // compared) and headers the answer must carry (an empty value: must not).
+    // A request; its status, exact body (null: not compared), headers (empty: absent)
     void requests_data()
     {
         QTest::addColumn<QByteArray>("method");

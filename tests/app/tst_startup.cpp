@@ -19,7 +19,7 @@ class TestStartup : public QObject
     static void stampKicked(const ProgramRunner& program, qint64 age)
     {
         QSettings(program.settingsFile(), QSettings::IniFormat)
-            .setValue(QStringLiteral("kicked"), QString::number(SingleInstance::localNowSeconds() - age));
+            .setValue("kicked", QString::number(SingleInstance::localNowSeconds() - age));
     }
 
 private slots:
@@ -43,25 +43,19 @@ private slots:
     void languageChoice_data()
     {
         QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("file");
         QTest::newRow("brazil") << "pt_BR"
-                                << "pt"
                                 << "/app/printclient_pt";
         QTest::newRow("no country") << "es"
-                                    << "es"
                                     << "/app/printclient_es";
         QTest::newRow("german reads english") << "de_DE"
-                                              << "de"
                                               << "/app/printclient_en";
     }
 
     void languageChoice()
     {
         QFETCH(QString, locale);
-        QFETCH(QString, language);
         QFETCH(QString, file);
-        QCOMPARE(LanguageChoice::languageOf(locale), language);
         QCOMPARE(LanguageChoice::translationFile(QStringLiteral("/app"), locale), file);
     }
 
@@ -76,16 +70,15 @@ private slots:
         stampKicked(second, 1);
         second.start();
         QVERIFY(second.process().waitForFinished(5000));
-        QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.process().exitCode(), 0);
-        QVERIFY(value(second, QStringLiteral("showWindow")).toBool());
+        QVERIFY(value(second, "showWindow").toBool());
 
         ProgramRunner first(home.path());
         stampKicked(first, 3600);
         first.start();
         QTRY_VERIFY_WITH_TIMEOUT(
             qAbs(value(first, QStringLiteral("kicked")).toLongLong() - SingleInstance::localNowSeconds()) <= 2, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!value(first, QStringLiteral("showWindow")).toBool(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!value(first, "showWindow").toBool(), 5000);
         QCOMPARE(first.process().state(), QProcess::Running);
     }
 };

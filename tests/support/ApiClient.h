@@ -9,10 +9,10 @@
 // One HTTP answer as the client saw it on the wire.
 struct ApiReply
 {
-    int status = 0;
+    int status = 0;                       // 0: no complete answer
     QMap<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
-    QString error; // why no answer came, when status is 0
+    QString error;
 
     QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
     QJsonObject json() const; // empty when the body is not a JSON object
@@ -20,15 +20,14 @@ struct ApiReply
 
 using ApiHeaders = QList<QPair<QByteArray, QByteArray>>;
 
-// An HTTPS client for the API tests, one request per connection, trusting the
-// build's certificate; a server on the caller's thread keeps serving meanwhile.
+// HTTPS to the API on loopback, one request per connection; a server on the
+// caller's thread keeps serving meanwhile.
 class ApiClient
 {
 public:
     explicit ApiClient(quint16 port)
         : m_port(port)
     {}
-
     ApiReply request(const QByteArray& method, const QByteArray& target, const ApiHeaders& headers = {},
                      const QByteArray& body = QByteArray()) const;
     ApiReply get(const QByteArray& target, const ApiHeaders& headers = {}) const

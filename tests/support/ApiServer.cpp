@@ -20,11 +20,8 @@ ApiServer::ApiServer(const QString& key)
     m_printClient = std::make_unique<PrintClient>();
     m_printClient->setListenerPort(0);
     m_printClient->init();
-    const HttpListener* listener = m_printClient->listener();
-    if (!listener || !listener->isListening())
-        m_error = QStringLiteral("the program's server does not listen");
-    else
-        m_port = listener->serverPort();
+    if (m_printClient->listener() && m_printClient->listener()->isListening())
+        m_port = m_printClient->listener()->serverPort();
 }
 
 ApiServer::~ApiServer()
