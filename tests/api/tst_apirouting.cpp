@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(reply.body, accepted ? envelope("data", "Notification received", true)
                                       : envelope("data", "Error receiving notification", false));
         const QJsonArray list = m_server->client()
-                                    .get("/getStatus?with_notifications=1", m_server->bearer())
+                                    .request("GET", "/getStatus?with_notifications=1", m_server->bearer())
                                     .json()
                                     .value(QStringLiteral("notifications"))
                                     .toArray();

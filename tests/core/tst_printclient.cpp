@@ -3,10 +3,12 @@
 #include "core/PrintClient.h"
 #include "http/HttpListener.h"
 #include "support/ApiClient.h"
+#include "support/ImageServer.h"
 #include "support/TestMain.h"
 
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTimer>
 
 namespace {
 
@@ -26,7 +28,12 @@ class TestPrintClient : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { Resources::init(); }
+    void initTestCase()
+    {
+        Resources::init();
+        QVERIFY(m_versionService.start());
+        qputenv("QUORVA_LINK_VERSION_URL", m_versionService.url(QStringLiteral("/hasNewVersion")).toUtf8());
+    }
 
     // A first start draws a key; stored keys are kept, with the suffix added
     // when they lack it; either way later starts read the same key.
@@ -84,7 +91,7 @@ private slots:
         QCOMPARE(QSettings().value("serverActive").toBool(), false);
         client.setServerActive(true);
         QCOMPARE(client.message(), QString("Serviço de impressão ligado"));
-        QCOMPARE(ApiClient(listener->serverPort()).get("/").status, 200);
+        QCOMPARE(ApiClient(listener->serverPort()).request("GET", "/").status, 200);
     }
 
     // Records expire by the sender's date; an unparsable one counts as 1970.
@@ -107,6 +114,52 @@ private slots:
             titles << notification->title();
         QCOMPARE(titles, QStringList({"recent", "undated"}));
     }
+
+    void versionCheck_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // null: none ever comes
+        QTest::addColumn<bool>("before");
+        QTest::addColumn<bool>("after");
+        QTest::newRow("new version") << QByteArray(R"({"hasNewVersion": true, "other": 1})") << false << true;
+        QTest::newRow("member as a string") << QByteArray(R"({"hasNewVersion": "true"})") << true << false;
+        QTest::newRow("not JSON") << QByteArray("<html>true</html>") << true << false;
+        QTest::newRow("no answer") << QByteArray() << true << true;
+    }
+
+    void versionCheck()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, before);
+        QFETCH(bool, after);
+        if (answer.isNull())
+            m_versionService.silence(QStringLiteral("/hasNewVersion"));
+        else
+            m_versionService.serve(QStringLiteral("/hasNewVersion"), answer);
+        resetStore(false);
+
+        PrintClient client;
+        client.setVersionCheckTimeout(1000);
+        client.setProperty("hasUpdate", before);
+        QSignalSpy updates(&client, &PrintClient::hasUpdateChanged);
+        client.init();
+        // The hourly re-check is armed once a check has ended, answered or not.
+        const auto nextCheckArmed = [&client] {
+            for (const QTimer* timer : client.findChildren<QTimer*>()) {
+                if (timer->interval() == 3600000)
+                    return timer->isActive();
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(nextCheckArmed(), 20000);
+        QCOMPARE(updates.count(), before == after ? 0 : 1);
+        QCOMPARE(client.hasUpdate(), after);
+        QCOMPARE(client.message(), after && !before
+                                       ? QString("Existe uma nova versão do Quorva Link. Clique aqui para actualizar.")
+                                       : QString());
+    }
+
+private:
+    ImageServer m_versionService;
 };
 
 QLK_TEST_MAIN_CORE(TestPrintClient)

@@ -44,11 +44,5 @@ ApiReply ApiClient::request(const QByteArray& method, const QByteArray& target, 
 
 ApiReply ApiClient::postJson(const QByteArray& target, const QJsonObject& body, const ApiHeaders& headers) const
 {
-    return request("POST", target, headers + ApiHeaders{{"Content-Type", "application/json"}},
-                   QJsonDocument(body).toJson(QJsonDocument::Compact));
-}
-
-ApiReply ApiClient::postForm(const QByteArray& target, const QByteArray& body, const ApiHeaders& headers) const
-{
-    return request("POST", target, headers + ApiHeaders{{"Content-Type", "application/x-www-form-urlencoded"}}, body);
+    return postJson(target, QJsonDocument(body).toJson(QJsonDocument::Compact), headers);
 }

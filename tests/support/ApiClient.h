@@ -34,8 +34,11 @@ public:
     {
         return request("GET", target, headers);
     }
+    ApiReply postJson(const QByteArray& target, const QByteArray& body, const ApiHeaders& headers = {}) const
+    {
+        return request("POST", target, headers + ApiHeaders{{"Content-Type", "application/json"}}, body);
+    }
     ApiReply postJson(const QByteArray& target, const QJsonObject& body, const ApiHeaders& headers = {}) const;
-    ApiReply postForm(const QByteArray& target, const QByteArray& body, const ApiHeaders& headers = {}) const;
 
 private:
     quint16 m_port;
