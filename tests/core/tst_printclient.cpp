@@ -42,14 +42,10 @@ private slots:
         QTest::addColumn<QString>("stored"); // null: first start
         QTest::addColumn<QString>("expected");
         QTest::newRow("first start") << QString() << QString();
-        QTest::newRow("no suffix") << "Ab3dE9gH"
-                                   << "Ab3dE9gHv4.0";
-        QTest::newRow("current suffix") << "Ab3dE9gHv4.0"
-                                        << "Ab3dE9gHv4.0";
-        QTest::newRow("later suffix") << "Ab3dE9gHv5.1"
-                                      << "Ab3dE9gHv5.1";
-        QTest::newRow("suffix not at the end") << "v4.0Ab3d"
-                                               << "v4.0Ab3dv4.0";
+        QTest::newRow("no suffix") << QString("Ab3dE9gH") << QString("Ab3dE9gHv4.0");
+        QTest::newRow("current suffix") << QString("Ab3dE9gHv4.0") << QString("Ab3dE9gHv4.0");
+        QTest::newRow("later suffix") << QString("Ab3dE9gHv5.1") << QString("Ab3dE9gHv5.1");
+        QTest::newRow("suffix not at the end") << QString("v4.0Ab3d") << QString("v4.0Ab3dv4.0");
     }
 
     void securityKey()

@@ -58,13 +58,9 @@ private slots:
     // races; a plain build catches use of deleted entries by crashing.
     void listsUsedOnOtherThreadsWhileRefreshed()
     {
-        const auto port = [](const char* name, quint16 vendor) {
-            return SerialPortDescription::simulated(QStringLiteral("/nonexistent/") + name, vendor, 0x0060);
-        };
-        const QList<QList<SerialPortDescription>> tpaResults{
-            {port("a", 0x0B00), port("b", 0x0403)}, {port("b", 0x0403)}, {port("c", 0x0B00)}, {}};
-        const QList<QList<int>> printerResults{{0, 1}, {1}, {}};
-
+        const QList<SerialPortDescription> ports{SerialPortDescription::simulated("/nonexistent/a", 0x0B00, 0x0060),
+                                                 SerialPortDescription::simulated("/nonexistent/b", 0x0403, 0x6001),
+                                                 SerialPortDescription::simulated("/nonexistent/c", 0x0B00, 0x0060)};
         PrintClient client;
         std::atomic<bool> stop{false};
         std::atomic<int> served{0};
@@ -95,9 +91,8 @@ private slots:
         QElapsedTimer running;
         running.start();
         for (int pass = 0; running.elapsed() < 1500 || served < 1000; ++pass) {
-            deliver(client, printerResults.at(pass % 3));
-            QMetaObject::invokeMethod(&client, "onGetTpas",
-                                      Q_ARG(QList<SerialPortDescription>, tpaResults.at(pass % 4)));
+            deliver(client, QList<int>{0, 1, 2}.mid(pass % 4));
+            QMetaObject::invokeMethod(&client, "onGetTpas", Q_ARG(QList<SerialPortDescription>, ports.mid(pass % 3)));
             QMetaObject::invokeMethod(&client, "checkNotificationDelete");
             if (pass % 10 == 0)
                 client.setNotifications(client.uiNotifications().mid(5));
