@@ -10,6 +10,8 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 void resetStore(bool accepted, const QVariant& storedKey = QVariant())
@@ -140,11 +142,9 @@ private slots:
         client.init();
         // The hourly re-check is armed once a check has ended, answered or not.
         const auto nextCheckArmed = [&client] {
-            for (const QTimer* timer : client.findChildren<QTimer*>()) {
-                if (timer->interval() == 3600000)
-                    return timer->isActive();
-            }
-            return false;
+            const auto timers = client.findChildren<QTimer*>();
+            return std::any_of(timers.begin(), timers.end(),
+                               [](auto* t) { return t->interval() == 3600000 && t->isActive(); });
         };
         QTRY_VERIFY_WITH_TIMEOUT(nextCheckArmed(), 20000);
         QCOMPARE(updates.count(), before == after ? 0 : 1);

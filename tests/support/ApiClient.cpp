@@ -21,8 +21,7 @@ ApiReply ApiClient::request(const QByteArray& method, const QByteArray& target, 
         wire += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     wire += "\r\n" + body;
 
-    // The blocking client runs on a thread of its own while this thread's event
-    // loop keeps a server that lives here accepting.
+    // The blocking client talks on a thread of its own; a server here keeps serving.
     ApiReply reply;
     QEventLoop loop;
     std::thread exchange([&] {

@@ -6,9 +6,8 @@
 
 class PrintClient;
 
-// The local web API as the program runs it (a real PrintClient on the test's
-// settings, terms accepted), on a free port. Simulated terminals must be in
-// QUORVA_LINK_SIMULATED_PORTS before it is made.
+// The program's local web API (a real PrintClient, terms accepted) on a free port.
+// Simulated terminals must be in QUORVA_LINK_SIMULATED_PORTS before it is made.
 class ApiServer
 {
 public:
