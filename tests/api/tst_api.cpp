@@ -114,6 +114,7 @@ private slots:
         row("status page needs no key", "GET", "/?securityKey=nope", {}, none, 200, QByteArray(),
             {{"Content-Type", "text/html; charset=UTF-8"}});
 
+        // Every route is reached, whatever the method, with or without a final slash.
         int i = 0;
         for (const QByteArray& route :
              QByteArray("/getPrinters /getPrinterStatus /sendJob /setNotificationOrder /getStatus /getTpas "
