@@ -315,6 +315,18 @@ private slots:
             QVERIFY2(!message.startsWith("C00"), message.constData());
     }
 
+    // A terminal that takes no more bytes: the timeout is a failure, its text under "data".
+    void timedOutStatus()
+    {
+        const QString timeout = QStringLiteral("QLK1001|M99|Operation Timeout");
+        const QString port = m_ingenico.portPath();
+        QVERIFY(m_ingenico.setPortOutputSuspended(true));
+        QTRY_COMPARE_WITH_TIMEOUT(terminal(port)->lastStatus(), timeout, 30000);
+        QJsonObject expected = answer(false, timeout, true);
+        expected.insert(QStringLiteral("data"), expected.take(QStringLiteral("error")));
+        QCOMPARE(call("/getTpaStatus", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}}), expected);
+    }
+
 private:
     // Parameter mode (fields as text, the key among them) unless json is set.
     QJsonObject call(const QByteArray& path, const QJsonObject& fields, bool json = false) const
