@@ -1,3 +1,5 @@
+// Images in jobs: rasterising, decoding, and downloads that must never stop a job.
+
 #include "printing/ESCImageManager.h"
 #include "printing/ImageLoader.h"
 #include "printing/PngDecoder.h"
@@ -11,9 +13,7 @@
 #include <QThread>
 #include <memory>
 
-using RenderSupport::filled;
-using RenderSupport::hex;
-using RenderSupport::pngBase64;
+using namespace RenderSupport;
 
 namespace {
 
@@ -38,9 +38,11 @@ QByteArray framed(const QByteArray& stripes)
     return hex("1B 40") + hex(header) + stripes + hex("1B 40 | 1B 74 00 6F 6B");
 }
 
-QByteArray png(const QImage& image)
+QByteArray raster(const QImage& image, bool highDensity = true)
 {
-    return QByteArray::fromBase64(pngBase64(image).toLatin1());
+    ESCImageManager manager;
+    manager.setImage(image, image.width(), image.height(), highDensity, 0, false);
+    return manager.render();
 }
 
 } // namespace
@@ -50,209 +52,191 @@ class TestImageRendering : public QObject
     Q_OBJECT
 
 private slots:
-    void goldenImages_data();
-    void goldenImages();
-    void ditherAgainstReference_data();
-    void ditherAgainstReference();
-    void base64_data();
-    void base64();
-    void pngFastPath_data();
-    void pngFastPath();
-    void sources_data();
-    void sources();
-    void downloadOverHttp();
-    void downloadOnAnotherThread();
+    void goldenImages_data()
+    {
+        QTest::addColumn<QJsonArray>("operations");
+        QTest::addColumn<bool>("compatibility");
+        QTest::addColumn<QByteArray>("bytes");
+
+        const QStringList white3{pngBase64(filled(3, 3, white))};
+        const QByteArray whiteStripe = hex("1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 64 00");
+        // Odd width: RGB565 rows are padded; each row must still be read from its own start.
+        QTest::newRow("3x2 black, serpentine") << imageJob({pngBase64(filled(3, 2, black))}) << false
+                                               << framed(hex("1B 2A 21 03 00 | 40 00 00 C0 00 00 C0 00 00 | 1B 64 00"));
+        QTest::newRow("transparent is white")
+            << imageJob({pngBase64(filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32))}) << false
+            << framed(whiteStripe);
+        QTest::newRow("tall image, two stripes")
+            << imageJob({pngBase64(filled(1, 25, white))}) << false
+            << framed(hex("1B 2A 21 01 00 00 00 00 1B 64 00 | 1B 2A 21 01 00 00 00 00 1B 64 00"));
+        QTest::newRow("low density 8x8 is 4x2") << imageJob({pngBase64(filled(8, 8, white))}, {{"lowDensity", true}})
+                                                << false << framed(hex("1B 2A 00 04 00 00 00 00 00 1B 64 00"));
+        QTest::newRow("undecodable data") << imageJob({"bm90IGFuIGltYWdl"}) << false << framed({});
+        QTest::newRow("compatibility")
+            << imageJob(white3) << true
+            << hex("1D 50 CB CB | 1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 4A 18 | 1B 74 00 6F 6B");
+        QTest::newRow("page mode") << imageJob(white3, {{"imagePrintMode", 1}}) << false
+                                   << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 03 00 03 00") + hex(header) + whiteStripe +
+                                          hex("0C | 1B 40 | 1B 74 00 6F 6B");
+    }
+
+    void goldenImages()
+    {
+        QFETCH(QJsonArray, operations);
+        QFETCH(bool, compatibility);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
+    }
+
+    // Golden bytes from a plain transcription of the rasterising rules (written apart from
+    // this code, in Python) for a 7 x 30 colour pattern: odd width, both scan directions,
+    // several stripes, and a last stripe that is only partly filled.
+    void ditherAgainstReference_data()
+    {
+        QTest::addColumn<bool>("highDensity");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("24-dot")
+            << true
+            << hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 75 54 00 ED 55 54 15 40 03 50 03 FE 01 FE ED FB "
+                   "F5 10 0A 08 80 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 B8 00 00 D4 00 00 28 00 00 "
+                   "80 00 00 0C 00 00 1B 64 00");
+        QTest::newRow("8-dot")
+            << false
+            << hex("1D 50 00 00 1B 33 00 1B 2A 00 07 00 75 ED 15 50 01 FB 0A 1B 64 00 1B 2A 00 07 00 54 "
+                   "55 40 03 FE F5 08 1B 64 00 1B 2A 00 07 00 00 54 03 FE ED 10 80 1B 64 00 1B 2A 00 07 "
+                   "00 00 A4 B8 D4 28 80 0C 1B 64 00");
+    }
+
+    void ditherAgainstReference()
+    {
+        QFETCH(bool, highDensity);
+        QFETCH(QByteArray, bytes);
+        QImage pattern(7, 30, QImage::Format_RGB32);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 7; ++x)
+                pattern.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * 53 + y * 7) % 256, (x * 19 + y * 29) % 256));
+        for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888, QImage::Format_ARGB32})
+            QCOMPARE(raster(pattern.convertToFormat(format), highDensity).toHex(' '), bytes.toHex(' '));
+    }
+
+    // Palette and 1-bit images cannot be painted on: with transparency they must still
+    // print their dark pixels, exactly as the same picture in 32 bits does.
+    void transparentPaletteImages()
+    {
+        for (QImage::Format format : {QImage::Format_Indexed8, QImage::Format_Mono}) {
+            QImage image(5, 4, format);
+            image.setColorTable({qRgba(0, 0, 0, 0), black});
+            image.fill(0);
+            image.setPixel(1, 1, 1);
+            image.setPixel(3, 2, 1);
+            const QByteArray bytes = raster(image);
+            QCOMPARE(bytes.toHex(' '), raster(image.convertToFormat(QImage::Format_ARGB32)).toHex(' '));
+            QVERIFY(bytes != raster(filled(5, 4, white)));
+        }
+    }
+
+    void pngFastPath_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("handled");
+        // Smooth parts and noisy parts, so that the writer picks every row filter.
+        const auto noise = [](int w, int h, QImage::Format format) {
+            QImage image(w, h, QImage::Format_ARGB32);
+            QRandomGenerator random(w * h);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    image.setPixel(x, y,
+                                   (x + y) % 7 < 3 ? random.generate() : qRgba(x * 3, y * 5, x + y, 255 - x % 256));
+            return png(image.convertToFormat(format));
+        };
+        QTest::newRow("grey") << noise(61, 40, QImage::Format_Grayscale8) << true;
+        QTest::newRow("RGB") << noise(77, 33, QImage::Format_RGB32) << true;
+        QTest::newRow("RGBA, wide") << noise(1500, 3, QImage::Format_ARGB32) << true;
+        QTest::newRow("palette") << noise(20, 20, QImage::Format_Indexed8) << false;
+        QByteArray corrupt = noise(30, 30, QImage::Format_RGB32);
+        corrupt[corrupt.size() / 2] = char(corrupt[corrupt.size() / 2] ^ 0x55);
+        QTest::newRow("bad checksum") << corrupt << false;
+    }
+
+    // The fast path must give exactly what Qt's own decoder gives, or leave the image to it.
+    void pngFastPath()
+    {
+        if (!PngDecoder::available())
+            QSKIP("built without libdeflate");
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, handled);
+        QImage fast;
+        QCOMPARE(PngDecoder::decode(bytes, &fast), handled);
+        if (handled) {
+            const QImage reference = QImage::fromData(bytes, "PNG");
+            QCOMPARE(fast.format(), reference.format());
+            QVERIFY(fast == reference);
+        }
+    }
+
+    void sources_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("log");
+        QTest::newRow("Base64 PNG") << pngBase64(filled(5, 3, black)) << QSize(5, 3) << QString();
+        QTest::newRow("not PNG") << QString::fromLatin1(QByteArray("GIF89a...").toBase64()) << QSize() << QString();
+        QTest::newRow("not http") << "httpfile:///etc/passwd" << QSize()
+                                  << "ImageLoader: not an http(s) address, image skipped: \"httpfile:///etc/passwd\"";
+        // 32 megapixels announced in the header: refused before any pixel is decoded.
+        QImage huge(8000, 4000, QImage::Format_Mono);
+        huge.fill(0);
+        QTest::newRow("too many pixels") << pngBase64(huge) << QSize()
+                                         << "ImageLoader: image of 8000 x 4000 is too large, skipped";
+    }
+
+    void sources()
+    {
+        QFETCH(QString, source);
+        QFETCH(QSize, size);
+        QFETCH(QString, log);
+        if (!log.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(log));
+        const QImage image = ImageLoader::load(source, 5000);
+        QCOMPARE(image.isNull() ? QSize() : image.size(), size);
+    }
+
+    void downloadOverHttp()
+    {
+        ImageServer server;
+        QVERIFY(server.start());
+        const QImage picture = filled(4, 1, black);
+        server.serve(QStringLiteral("/black.png"), png(picture));
+        server.serve(QStringLiteral("/huge.png"), png(picture), 200, ImageLoader::maxDownloadBytes + 1);
+        server.serve(QStringLiteral("/error.png"), png(picture), 500);
+        server.serve(QStringLiteral("/silent.png"), {}, 0);
+        QStringList images;
+        for (const char* path : {"/black.png", "/huge.png", "/error.png", "/missing.png", "/silent.png"})
+            images << server.url(QLatin1String(path));
+        PrintJob printJob(imageJob(images), QStringLiteral("memory"), false);
+        printJob.setImageTimeout(3000);
+        // The body counts, not the status: an error page that is a picture prints; "not found" text does not.
+        const QByteArray printed = raster(picture) + hex("1B 40");
+        const QByteArray skipped = hex(header) + hex("1B 40");
+        QCOMPARE(RenderSupport::render(printJob).toHex(' '),
+                 (hex("1B 40") + printed + skipped + printed + skipped + skipped + hex("1B 74 00 6F 6B")).toHex(' '));
+    }
+
+    // Jobs run on connection threads that are blocked in the request, not in an event loop of their own.
+    void downloadOnAnotherThread()
+    {
+        ImageServer server;
+        QVERIFY(server.start());
+        server.serve(QStringLiteral("/black.png"), png(filled(5, 3, black)));
+        const QString address = server.url(QStringLiteral("/black.png"));
+        QSize size;
+        std::unique_ptr<QThread> thread(QThread::create([&] { size = ImageLoader::load(address, 20000).size(); }));
+        QSignalSpy finished(thread.get(), &QThread::finished);
+        thread->start();
+        QVERIFY(finished.wait(30000)); // the server answers from this thread meanwhile
+        QCOMPARE(size, QSize(5, 3));
+    }
 };
-
-void TestImageRendering::goldenImages_data()
-{
-    QTest::addColumn<QJsonArray>("operations");
-    QTest::addColumn<bool>("compatibility");
-    QTest::addColumn<QByteArray>("bytes");
-
-    const QStringList white3{pngBase64(filled(3, 3, white))};
-    const QByteArray whiteStripe = hex("1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 64 00");
-    const QImage clear = filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32);
-    // Odd width: RGB565 rows are padded; each row must still be read from its own start.
-    QTest::newRow("3x2 black, serpentine") << imageJob({pngBase64(filled(3, 2, black))}) << false
-                                           << framed(hex("1B 2A 21 03 00 | 40 00 00 C0 00 00 C0 00 00 | 1B 64 00"));
-    QTest::newRow("transparent is white") << imageJob({pngBase64(clear)}) << false << framed(whiteStripe);
-    QTest::newRow("palette with transparency")
-        << imageJob({pngBase64(clear.convertToFormat(QImage::Format_Indexed8))}) << false << framed(whiteStripe);
-    QTest::newRow("tall image, two stripes")
-        << imageJob({pngBase64(filled(1, 25, white))}) << false
-        << framed(hex("1B 2A 21 01 00 00 00 00 1B 64 00 | 1B 2A 21 01 00 00 00 00 1B 64 00"));
-    QTest::newRow("low density 8x8 is 4x2") << imageJob({pngBase64(filled(8, 8, white))}, {{"lowDensity", true}})
-                                            << false << framed(hex("1B 2A 00 04 00 00 00 00 00 1B 64 00"));
-    QTest::newRow("undecodable data") << imageJob({"bm90IGFuIGltYWdl"}) << false << framed({});
-    QTest::newRow("compatibility")
-        << imageJob(white3) << true
-        << hex("1D 50 CB CB | 1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 4A 18 | 1B 74 00 6F 6B");
-    QTest::newRow("page mode") << imageJob(white3, {{"imagePrintMode", 1}}) << false
-                               << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 03 00 03 00") + hex(header) + whiteStripe +
-                                      hex("0C | 1B 40 | 1B 74 00 6F 6B");
-}
-
-void TestImageRendering::goldenImages()
-{
-    QFETCH(QJsonArray, operations);
-    QFETCH(bool, compatibility);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(RenderSupport::render(operations, compatibility).toHex(' '), bytes.toHex(' '));
-}
-
-// Golden bytes from a plain transcription of the rasterising rules (written apart from
-// this code, in Python) for a 7 x 30 colour pattern: odd width, both scan directions,
-// several stripes, and a last stripe that is only partly filled.
-void TestImageRendering::ditherAgainstReference_data()
-{
-    QTest::addColumn<bool>("highDensity");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("24-dot")
-        << true
-        << hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 75 54 00 ED 55 54 15 40 03 50 03 FE 01 FE ED FB "
-               "F5 10 0A 08 80 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 B8 00 00 D4 00 00 28 00 00 "
-               "80 00 00 0C 00 00 1B 64 00");
-    QTest::newRow("8-dot") << false
-                           << hex("1D 50 00 00 1B 33 00 1B 2A 00 07 00 75 ED 15 50 01 FB 0A 1B 64 00 1B 2A 00 07 00 54 "
-                                  "55 40 03 FE F5 08 1B 64 00 1B 2A 00 07 00 00 54 03 FE ED 10 80 1B 64 00 1B 2A 00 07 "
-                                  "00 00 A4 B8 D4 28 80 0C 1B 64 00");
-}
-
-void TestImageRendering::ditherAgainstReference()
-{
-    QFETCH(bool, highDensity);
-    QFETCH(QByteArray, bytes);
-    QImage pattern(7, 30, QImage::Format_RGB32);
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 7; ++x)
-            pattern.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * 53 + y * 7) % 256, (x * 19 + y * 29) % 256));
-    for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888, QImage::Format_ARGB32}) {
-        ESCImageManager manager;
-        manager.setImage(pattern.convertToFormat(format), 7, 30, highDensity, 0, false);
-        QCOMPARE(manager.render().toHex(' '), bytes.toHex(' '));
-    }
-}
-
-void TestImageRendering::base64_data()
-{
-    QTest::addColumn<QString>("data");
-    QTest::newRow("data URL") << "data:image/png;base64,SGVsbG8sIHByaW50ZXIh";
-    QTest::newRow("line breaks and spaces") << "SGVs\r\nbG8s IHBy\taW50ZXIh";
-    QTest::newRow("url-safe and foreign characters") << QStringLiteral("SG-_Vs\u00E9bG8\u20AC");
-    QTest::newRow("only the first comma") << "a,SGk,=";
-}
-
-// Must decode exactly as Qt's own lenient decoder does.
-void TestImageRendering::base64()
-{
-    QFETCH(QString, data);
-    const int comma = data.indexOf(QLatin1Char(','));
-    QCOMPARE(ImageLoader::base64Payload(data), QByteArray::fromBase64(data.mid(comma + 1).toUtf8()));
-}
-
-void TestImageRendering::pngFastPath_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("handled");
-    // Smooth parts and noisy parts, so that the writer picks every row filter.
-    const auto noise = [](int w, int h, QImage::Format format) {
-        QImage image(w, h, QImage::Format_ARGB32);
-        QRandomGenerator random(w * h);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                image.setPixel(x, y, (x + y) % 7 < 3 ? random.generate() : qRgba(x * 3, y * 5, x + y, 255 - x % 256));
-        return png(image.convertToFormat(format));
-    };
-    QTest::newRow("grey") << noise(61, 40, QImage::Format_Grayscale8) << true;
-    QTest::newRow("RGB") << noise(77, 33, QImage::Format_RGB32) << true;
-    QTest::newRow("RGBA, wide") << noise(1500, 3, QImage::Format_ARGB32) << true;
-    QTest::newRow("one pixel") << noise(1, 1, QImage::Format_RGB32) << true;
-    QTest::newRow("palette") << noise(20, 20, QImage::Format_Indexed8) << false;
-    QTest::newRow("16-bit") << noise(8, 8, QImage::Format_RGBA64) << false;
-    QByteArray corrupt = noise(30, 30, QImage::Format_RGB32);
-    corrupt[corrupt.size() / 2] = char(corrupt[corrupt.size() / 2] ^ 0x55);
-    QTest::newRow("bad checksum") << corrupt << false;
-    QTest::newRow("truncated") << corrupt.left(200) << false;
-}
-
-// The fast path must give exactly what Qt's own decoder gives, or leave the image to it.
-void TestImageRendering::pngFastPath()
-{
-    if (!PngDecoder::available())
-        QSKIP("built without libdeflate");
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, handled);
-    QImage fast;
-    QCOMPARE(PngDecoder::decode(bytes, &fast), handled);
-    if (handled) {
-        const QImage reference = QImage::fromData(bytes, "PNG");
-        QCOMPARE(fast.format(), reference.format());
-        QVERIFY(fast == reference);
-    }
-}
-
-void TestImageRendering::sources_data()
-{
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QSize>("size");
-    const QString png = pngBase64(filled(5, 3, black));
-    QTest::newRow("bare Base64") << png << QSize(5, 3);
-    QTest::newRow("data URL") << QStringLiteral("data:image/png;base64,") + png << QSize(5, 3);
-    QTest::newRow("not PNG") << QString::fromLatin1(QByteArray("GIF89a...").toBase64()) << QSize();
-    QTest::newRow("not http") << QStringLiteral("httpfile:///etc/passwd") << QSize();
-    QTest::newRow("unreachable") << QStringLiteral("http://127.0.0.1:1/x.png") << QSize();
-    // 32 megapixels announced in the header: refused before any pixel is decoded.
-    QImage huge(8000, 4000, QImage::Format_Mono);
-    huge.fill(0);
-    QTest::newRow("too many pixels") << pngBase64(huge) << QSize();
-}
-
-void TestImageRendering::sources()
-{
-    QFETCH(QString, source);
-    QFETCH(QSize, size);
-    const QImage image = ImageLoader::load(source, 5000);
-    QCOMPARE(image.isNull() ? QSize() : image.size(), size);
-}
-
-void TestImageRendering::downloadOverHttp()
-{
-    ImageServer server;
-    QVERIFY(server.start());
-    const QImage picture = filled(4, 1, black);
-    server.serve(QStringLiteral("/black.png"), png(picture));
-    server.serve(QStringLiteral("/huge.png"), png(picture), 200, ImageLoader::maxDownloadBytes + 1);
-    server.serve(QStringLiteral("/error.png"), png(picture), 500);
-    server.silence(QStringLiteral("/silent.png"));
-    QStringList images;
-    for (const char* path : {"/black.png", "/huge.png", "/error.png", "/missing.png", "/silent.png"})
-        images << server.url(QLatin1String(path));
-    PrintJob printJob(imageJob(images), QStringLiteral("memory"), false);
-    printJob.setImageTimeout(5000);
-    // The body counts, not the status: an error page that is a picture prints; "not found" text does not.
-    ESCImageManager manager;
-    manager.setImage(picture, 4, 1, true, 0, false);
-    const QByteArray black = manager.render() + hex("1B 40");
-    const QByteArray none = hex(header) + hex("1B 40");
-    QCOMPARE(RenderSupport::render(printJob).toHex(' '),
-             (hex("1B 40") + black + none + black + none + none + hex("1B 74 00 6F 6B")).toHex(' '));
-}
-
-// Jobs run on connection threads that are blocked in the request, not in an event loop of their own.
-void TestImageRendering::downloadOnAnotherThread()
-{
-    ImageServer server;
-    QVERIFY(server.start());
-    server.serve(QStringLiteral("/black.png"), png(filled(5, 3, black)));
-    const QString address = server.url(QStringLiteral("/black.png"));
-    QSize size;
-    std::unique_ptr<QThread> thread(QThread::create([&] { size = ImageLoader::load(address, 20000).size(); }));
-    QSignalSpy finished(thread.get(), &QThread::finished);
-    thread->start();
-    QVERIFY(finished.wait(30000)); // the server answers from this thread meanwhile
-    QCOMPARE(size, QSize(5, 3));
-}
 
 QLK_TEST_MAIN_CORE(TestImageRendering)
 #include "tst_imagerendering.moc"

@@ -12,26 +12,15 @@ ImageServer::ImageServer()
     });
 }
 
-QString ImageServer::url(const QString& path) const
-{
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
-}
-
-void ImageServer::serve(const QString& path, const QByteArray& body, int status, qint64 declaredLength)
-{
-    m_routes.insert(path, Route{body, status, declaredLength});
-}
-
 void ImageServer::answer(QTcpSocket* socket)
 {
-    // Answer once the whole request head has arrived; image requests have no body.
+    // Once the whole request head is in; image requests have no body.
     const QByteArray head = socket->peek(socket->bytesAvailable());
     if (!head.contains("\r\n\r\n"))
         return;
     socket->readAll();
     const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
-    const QString path = requestLine.size() > 1 ? QString::fromLatin1(requestLine.at(1)) : QString();
-    const Route route = m_routes.value(path, Route{"not found", 404, -1});
+    const Route route = m_routes.value(QString::fromLatin1(requestLine.value(1)), Route{"not found", 404, -1});
     if (route.status == 0)
         return;
     const qint64 length = route.declaredLength >= 0 ? route.declaredLength : route.body.size();

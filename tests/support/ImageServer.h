@@ -1,17 +1,14 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QHostAddress>
 #include <QObject>
-#include <QString>
 #include <QTcpServer>
 
 class QTcpSocket;
 
-// A tiny HTTP/1.1 server on loopback for image downloads: serves fixed bodies by
-// path, 404 for anything else, and can hold a request without ever answering.
-// It lives on the test's thread; the downloader's local event loop drives it.
+// A tiny HTTP/1.1 server on loopback for image downloads: fixed bodies by path,
+// 404 for anything else. It lives on the test's thread; the downloader's local
+// event loop drives it.
 class ImageServer : public QObject
 {
     Q_OBJECT
@@ -19,21 +16,24 @@ class ImageServer : public QObject
 public:
     ImageServer();
     bool start() { return m_server.listen(QHostAddress::LocalHost, 0); }
-    QString url(const QString& path) const;
-
-    // declaredLength >= 0 sends that Content-Length instead of the body's own.
-    void serve(const QString& path, const QByteArray& body, int status = 200, qint64 declaredLength = -1);
-    // Requests for this path are read and then left without an answer.
-    void silence(const QString& path) { m_routes.insert(path, Route{{}, 0, -1}); }
+    QString url(const QString& path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
+    }
+    // status 0: the request is read and never answered. declaredLength >= 0 is
+    // sent as Content-Length instead of the body's own.
+    void serve(const QString& path, const QByteArray& body, int status = 200, qint64 declaredLength = -1)
+    {
+        m_routes.insert(path, Route{body, status, declaredLength});
+    }
 
 private:
     struct Route
     {
         QByteArray body;
-        int status = 200; // 0: never answer
-        qint64 declaredLength = -1;
+        int status;
+        qint64 declaredLength;
     };
-
     void answer(QTcpSocket* socket);
 
     QTcpServer m_server;

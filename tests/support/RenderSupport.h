@@ -3,34 +3,36 @@
 #include "printing/PrintJob.h"
 
 #include <QBuffer>
-#include <QByteArray>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QString>
 
-// Helpers for rendering tests: bytes written as hex text, jobs as JSON text,
-// images as Base64 PNG, and a job rendered into memory.
+// Rendering tests: bytes as hex text, jobs as JSON text, images as PNG, a job rendered into memory.
 namespace RenderSupport {
 
-// "1B 40 | 1B 61 01" -> bytes; spaces and '|' are only for reading.
+// "1B 40 | 1B 61 01" -> bytes; fromHex skips the spaces and bars, which are only for reading.
 inline QByteArray hex(const char* text)
 {
-    return QByteArray::fromHex(QByteArray(text).replace('|', ' ').replace(' ', ""));
+    return QByteArray::fromHex(text);
 }
 
 inline QJsonArray job(const char* json)
 {
-    return QJsonDocument::fromJson(QByteArray(json)).array();
+    return QJsonDocument::fromJson(json).array();
+}
+
+inline QByteArray png(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
 }
 
 inline QString pngBase64(const QImage& image)
 {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return QString::fromLatin1(png.toBase64());
+    return QString::fromLatin1(png(image).toBase64());
 }
 
 inline QImage filled(int w, int h, QRgb color, QImage::Format format = QImage::Format_RGB32)

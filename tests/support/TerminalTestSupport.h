@@ -1,20 +1,17 @@
 #pragma once
 
-// Helpers for the terminal tests: they drive the real protocol workers over
-// pseudo-terminals played by TerminalSimulator (link qlk_tpa_simulator).
+// Terminal tests drive the real protocol workers over pseudo-terminals played
+// by TerminalSimulator (link qlk_tpa_simulator).
 
 #include "TerminalSimulator.h"
 #include "terminals/TpaTimings.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace TerminalTest {
 
-// Intervals shrunk for tests. The idle poll is kept long so that any poll seen
-// within a test comes from the interval the test is about.
+// Shrunk for tests; the idle poll stays long, so a poll seen in a test comes
+// from the interval the test is about.
 inline TpaTimings timings()
 {
     TpaTimings t;
@@ -31,7 +28,7 @@ inline int count(const TerminalSimulator& sim, const QByteArray& message)
     return sim.messages().count(message);
 }
 
-// Waits until the simulator has received message (n times in all).
+// Until the simulator has received message n times in all.
 inline bool waitForMessage(const TerminalSimulator& sim, const QByteArray& message, int n = 1, int timeoutMs = 10000)
 {
     return QTest::qWaitFor([&]() { return count(sim, message) >= n; }, timeoutMs);

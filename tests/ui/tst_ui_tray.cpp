@@ -1,11 +1,7 @@
 #include "UiRig.h"
-#include "core/PrintClient.h"
 #include "support/TestMain.h"
 
-#include <QQmlApplicationEngine>
 #include <QQmlProperty>
-#include <QQuickItem>
-#include <QQuickWindow>
 #include <QSettings>
 #include <QSystemTrayIcon>
 
@@ -22,51 +18,38 @@ class TestUiTray : public QObject
     }
 
     // Service on or off as seen everywhere: client, tray icon and entry, start page, store.
-    static void expectService(UiRig& rig, bool on, bool stored = true)
+    static void expectService(UiRig& rig, bool on)
     {
-        QObject* tray = rig.object(QStringLiteral("trayIcon"));
-        QVERIFY(tray);
         QCOMPARE(rig.client()->property("serverActive").toBool(), on);
-        QCOMPARE(QQmlProperty(tray, QStringLiteral("icon.source"), rig.engine()).read().toString(),
+        QCOMPARE(QQmlProperty(rig.object(QStringLiteral("trayIcon")), QStringLiteral("icon.source"), rig.engine())
+                     .read()
+                     .toString(),
                  on ? QStringLiteral("qrc:/imgs/ic_systray_on.png") : QStringLiteral("qrc:/imgs/ic_systray_off.png"));
         QCOMPARE(rig.object(QStringLiteral("trayService"))->property("text").toString(),
                  on ? QStringLiteral("Desligar serviço") : QStringLiteral("Ligar serviço"));
         QCOMPARE(rig.item(QStringLiteral("serviceSwitch"))->property("checked").toBool(), on);
-        QCOMPARE(rig.item(QStringLiteral("serviceStateText"))->property("text").toString(),
-                 on ? QStringLiteral("Ativo") : QStringLiteral("Desativo"));
-        if (stored)
-            QCOMPARE(QSettings().value(QStringLiteral("serverActive")).toBool(), on);
+        QCOMPARE(QSettings().value(QStringLiteral("serverActive"), true).toBool(), on);
     }
 
 private slots:
-    void initTestCase()
+    void menuSwitchAndIconFollowEachOther()
     {
         UiRig::setUpProcess();
         // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
-    }
-
-    void menuSwitchAndIconFollowEachOther()
-    {
         UiRig rig;
         QObject* tray = rig.object(QStringLiteral("trayIcon"));
         QVERIFY(tray && tray->property("available").toBool() && tray->property("visible").toBool());
-        QCOMPARE(rig.object(QStringLiteral("trayOpen"))->property("text").toString(), QStringLiteral("Abrir"));
-        QCOMPARE(rig.object(QStringLiteral("trayQuit"))->property("text").toString(), QStringLiteral("Sair"));
-        expectService(rig, true, false);
-
+        expectService(rig, true);
         trigger(rig, "trayService");
         expectService(rig, false);
 
         QVERIFY(rig.showWindow());
         QVERIFY(rig.click(rig.item(QStringLiteral("switchArea"), rig.item(QStringLiteral("serviceSwitch")))));
         expectService(rig, true);
-
         // The switch keeps following the menu after the user has clicked it.
         trigger(rig, "trayService");
         expectService(rig, false);
-        trigger(rig, "trayService");
-        expectService(rig, true);
 
         // Open brings a closed window back where it was.
         rig.setState(QStringLiteral("config"));

@@ -1,0 +1,170 @@
+// Printing through a real CUPS scheduler to a capture printer behind a raw queue.
+
+#include "support/CapturePrinter.h"
+#include "support/CupsRefusingSpooler.h"
+#include "support/RenderSupport.h"
+#include "support/TestMain.h"
+
+#include "printing/NativeESCFakeSocket.h"
+#include "printing/PrintJob.h"
+#include "printing/Printer.h"
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+
+#include <cups/cups.h>
+
+#include <memory>
+
+namespace {
+
+const char readAvailableOption[] = "--read-available";
+
+// What a fresh start of the program finds for the printer: the switch as read
+// by another process from the settings on disk.
+QString availableAfterRestart(const QString& printerName)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QLatin1String(readAvailableOption), printerName});
+    return child.waitForFinished(30000) ? QString::fromLatin1(child.readAllStandardOutput()).trimmed() : "no answer";
+}
+
+// Text, a grey logo (dithered into a pattern) and a cut.
+QJsonArray receipt()
+{
+    QJsonArray job = RenderSupport::job(R"([{"op":"alignment","data":1},{"op":"style","data":{"emphasized":true}},
+        {"op":"text","data":"Quorva Link\n"},{"op":"image"},{"op":"text","data":"Balcão 1: total 12,50\n"},
+        {"op":"cut","data":"feed"}])");
+    const QImage logo = RenderSupport::filled(40, 24, qRgb(128, 128, 128));
+    job[3] = QJsonObject{{"op", "image"}, {"data", "data:image/png;base64," + RenderSupport::pngBase64(logo)}};
+    return job;
+}
+
+} // namespace
+
+class TestPrinting : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<CapturePrinter> m_printer;
+
+private slots:
+    void initTestCase()
+    {
+        QLK_REQUIRE_CUPS();
+        m_printer = std::make_unique<CapturePrinter>();
+        QVERIFY2(m_printer->isValid(), qPrintable(m_printer->errorString()));
+    }
+    void cleanup() { Spooler::setFactory({}); }
+
+    void receiptReachesPrinter()
+    {
+        const QByteArray expected = RenderSupport::render(receipt());
+        QVERIFY(expected.contains("\x1B\x2A"));                        // ESC *: bit image
+        QVERIFY(expected.endsWith(QByteArray("\x1D\x56\x42\x0A", 4))); // GS V B n: feed and partial cut
+        const int jobsBefore = m_printer->jobs().size();
+        QVERIFY(PrintJob(receipt(), m_printer->queueName(), false).print());
+        QVERIFY(m_printer->waitForJobs(jobsBefore + 1));
+        QCOMPARE(m_printer->jobs().mid(jobsBefore), QList<QByteArray>{expected});
+        const CupsQueue::Job job = m_printer->queue().jobs().last();
+        QCOMPARE(job.title, QStringLiteral("PRN COMMNAD"));
+        QCOMPARE(job.format, QStringLiteral(CUPS_FORMAT_RAW));
+        QTRY_COMPARE_WITH_TIMEOUT(m_printer->queue().jobState(job.id), int(IPP_JOB_COMPLETED), 30000);
+    }
+
+    void deviceDocument_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("writes");
+        QTest::addColumn<int>("starts"); // explicit startDocument calls
+        QByteArray everyByte(256, '\0');
+        for (int i = 0; i < everyByte.size(); ++i)
+            everyByte[i] = char(i);
+        // An empty chunk would end CUPS's document stream early; a second start must not orphan the first.
+        QTest::newRow("every byte value, an empty write, two starts")
+            << QList<QByteArray>{"\x1B@", QByteArray(), everyByte, "\x1D\x56\x42\x0A"} << 2;
+        QTest::newRow("the first write starts the document") << QList<QByteArray>{"\x1B@", "abc\n"} << 0;
+    }
+    void deviceDocument()
+    {
+        QFETCH(QList<QByteArray>, writes);
+        QFETCH(int, starts);
+        const int jobsBefore = m_printer->jobs().size();
+        const int queuedBefore = m_printer->queue().jobs().size();
+        {
+            NativeESCFakeSocket device;
+            QVERIFY(device.setPrinter(m_printer->queueName()));
+            for (int i = 0; i < starts; ++i)
+                QVERIFY(device.startDocument());
+            for (const QByteArray& bytes : writes)
+                QCOMPARE(device.write(bytes), qint64(bytes.size()));
+            device.endDocument();
+            QVERIFY(!device.failed());
+        }
+        QVERIFY(m_printer->waitForJobs(jobsBefore + 1));
+        QCOMPARE(m_printer->jobs().mid(jobsBefore), QList<QByteArray>{writes.join()});
+        QCOMPARE(m_printer->queue().jobs().size(), queuedBefore + 1);
+    }
+
+    // A write the spooler refuses part-way cancels the document: no half receipt, and the job says so.
+    void refusedWriteFailsJob()
+    {
+        QVERIFY(!NativeESCFakeSocket().setPrinter(m_printer->queueName() + "-not-installed"));
+        QList<int> jobIds;
+        Spooler::setFactory(CupsRefusingSpooler::factory(4, &jobIds));
+        const int jobsBefore = m_printer->jobs().size();
+        QVERIFY(!PrintJob(receipt(), m_printer->queueName(), false).print());
+        QCOMPARE(jobIds.size(), 1);
+        QCOMPARE(m_printer->queue().jobState(jobIds.first()), int(IPP_JOB_CANCELED));
+
+        // Jobs print in order: once the next receipt is in, nothing of the failed one came.
+        Spooler::setFactory({});
+        const QJsonArray next = RenderSupport::job(R"([{"op":"text","data":"next receipt\n"}])");
+        QVERIFY(PrintJob(next, m_printer->queueName(), false).print());
+        QVERIFY(m_printer->waitForJobs(jobsBefore + 1));
+        QCOMPARE(m_printer->jobs().mid(jobsBefore), QList<QByteArray>{RenderSupport::render(next)});
+    }
+
+    // The switch is stored under the Base64 SHA-1 of the Latin-1 name, whose slashes
+    // QSettings would read as groups; it must come back after a restart all the same.
+    void switchSurvivesRestart()
+    {
+        QCOMPARE(Printer::settingsId(QStringLiteral("Impressora Balc\u00E3o")), "yERC/pc+BHOXuKBaj89zI6za/I0=");
+        QCOMPARE(Printer::settingsId(QStringLiteral("Caixa \u20AC")), "lbhZoXRh4ZiqzDhdRWS00/gUuYc=");
+        QString name;
+        do
+            name = CupsQueue::uniqueName(QStringLiteral("qlk-printer"));
+        while (!Printer::settingsId(name).contains("//"));
+        CupsQueue queue(name, QStringLiteral("socket://127.0.0.1:9")); // port 9 (discard): never printed to
+        QVERIFY2(queue.isValid(), qPrintable(queue.errorString()));
+
+        Printer printer(QPrinterInfo::printerInfo(name));
+        QVERIFY(!printer.available()); // never seen before: off, and nothing stored
+        QVERIFY(!QSettings().contains(Printer::settingsKey(name)));
+        printer.setAvailable(true);
+        QCOMPARE(availableAfterRestart(name), QStringLiteral("true"));
+        printer.setAvailable(false);
+        QCOMPARE(availableAfterRestart(name), QStringLiteral("false"));
+    }
+};
+
+// Run as a child with --read-available NAME, the program starts afresh on the
+// parent's settings (same XDG_CONFIG_HOME) and prints the printer's switch.
+int main(int argc, char* argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], readAvailableOption) == 0) {
+        QCoreApplication app(argc, argv);
+        app.setOrganizationName(QStringLiteral("Quorva"));
+        app.setApplicationName(QStringLiteral("QuorvaLink"));
+        printf("%s\n",
+               Printer(QPrinterInfo::printerInfo(QString::fromLocal8Bit(argv[2]))).available() ? "true" : "false");
+        return 0;
+    }
+    TestMain::isolateSettings();
+    QApplication app(argc, argv);
+    TestPrinting tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_printing.moc"
