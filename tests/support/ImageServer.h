@@ -1,27 +1,30 @@
 #pragma once
 
 #include <QHash>
-#include <QObject>
 #include <QTcpServer>
+#include <QTcpSocket>
 
-class QTcpSocket;
-
-// A tiny HTTP/1.1 server on loopback for image downloads: fixed bodies by path,
-// 404 for anything else. It lives on the test's thread; the downloader's local
-// event loop drives it.
-class ImageServer : public QObject
+// A tiny HTTP/1.1 server on loopback for image downloads: fixed bodies by path, 404 for anything
+// else. It lives on the test's thread; the downloader's local event loop drives it.
+class ImageServer
 {
-    Q_OBJECT
-
 public:
-    ImageServer();
+    ImageServer()
+    {
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                socket->setParent(&m_server); // kept open until the server goes, answered or not
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+            }
+        });
+    }
     bool start() { return m_server.listen(QHostAddress::LocalHost, 0); }
     QString url(const QString& path) const
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
     }
-    // status 0: the request is read and never answered. declaredLength >= 0 is
-    // sent as Content-Length instead of the body's own.
+    // status 0: the request is read and never answered. declaredLength >= 0 is sent as
+    // Content-Length instead of the body's own.
     void serve(const QString& path, const QByteArray& body, int status = 200, qint64 declaredLength = -1)
     {
         m_routes.insert(path, Route{body, status, declaredLength});
@@ -34,7 +37,23 @@ private:
         int status;
         qint64 declaredLength;
     };
-    void answer(QTcpSocket* socket);
+
+    void answer(QTcpSocket* socket)
+    {
+        // Once the whole request head is in; image requests have no body.
+        const QByteArray head = socket->peek(socket->bytesAvailable());
+        if (!head.contains("\r\n\r\n"))
+            return;
+        socket->readAll();
+        const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
+        const Route route = m_routes.value(path, Route{"not found", 404, -1});
+        if (route.status == 0)
+            return;
+        const qint64 length = route.declaredLength >= 0 ? route.declaredLength : route.body.size();
+        socket->write("HTTP/1.1 " + QByteArray::number(route.status) + " X\r\nContent-Length: " +
+                      QByteArray::number(length) + "\r\nConnection: close\r\n\r\n" + route.body);
+        socket->disconnectFromHost();
+    }
 
     QTcpServer m_server;
     QHash<QString, Route> m_routes;

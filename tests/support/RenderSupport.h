@@ -7,10 +7,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-// Rendering tests: bytes as hex text, jobs as JSON text, images as PNG, a job rendered into memory.
+// Rendering tests: bytes as hex text ("1B 40 | 1B 61 01": fromHex skips the spaces and bars),
+// jobs as JSON text, images as PNG, a job rendered into memory.
 namespace RenderSupport {
 
-// "1B 40 | 1B 61 01" -> bytes; fromHex skips the spaces and bars, which are only for reading.
 inline QByteArray hex(const char* text)
 {
     return QByteArray::fromHex(text);
@@ -23,11 +23,10 @@ inline QJsonArray job(const char* json)
 
 inline QByteArray png(const QImage& image)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
+    QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    return bytes;
+    return buffer.data();
 }
 
 inline QString pngBase64(const QImage& image)

@@ -30,8 +30,7 @@ public:
     {
         static QTranslator translator;
         const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QCoreApplication::applicationDirPath());
-        if (!translator.load(LanguageChoice::translationFile(dir, QLocale::system().name())))
-            qWarning("UiRig: no translation for %s in %s", qPrintable(QLocale::system().name()), qPrintable(dir));
+        QVERIFY(translator.load(LanguageChoice::translationFile(dir, QLocale::system().name())));
         QCoreApplication::installTranslator(&translator);
         qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
         qmlRegisterUncreatableType<Printer>("Printer", 1, 0, "Printer", QStringLiteral("made by discovery"));
@@ -101,7 +100,7 @@ public:
         return found && found->isVisible();
     }
 
-    QString state() const { return object(QStringLiteral("myStateGroup"))->property("state").toString(); }
+    QString state() const { return object("myStateGroup")->property("state").toString(); }
     // Assigned in the documents' own context, as a click does, so the start-up
     // binding of the state goes; a write from C++ would leave it in place.
     void setState(const QString& state)
@@ -132,9 +131,7 @@ public:
             return false;
         QTest::qWait(500); // animations (overlay, switches) settle
         const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QDir::currentPath()) + "/screenshots/" + language();
-        QDir().mkpath(dir);
-        const QImage image = m_window->grabWindow();
-        return !image.isNull() && image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+        return QDir().mkpath(dir) && m_window->grabWindow().save(dir + '/' + name + ".png");
     }
 
 private:

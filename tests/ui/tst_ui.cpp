@@ -1,0 +1,228 @@
+#include "UiRig.h"
+#include "support/CupsQueue.h"
+#include "support/TestMain.h"
+
+#include <QHostAddress>
+#include <QQmlProperty>
+#include <QSettings>
+#include <QSystemTrayIcon>
+
+#include <algorithm>
+#include <memory>
+#include <pty.h>
+
+// The pages, the About overlay and the tray. Every function runs in Portuguese; the other
+// languages run `languages` only (see CMakeLists.txt), which saves the screenshots of each.
+class TestUi : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<CupsQueue> m_queue; // listed on the printers page; nobody prints to it
+
+    static bool textShown(QQuickItem* root, const QString& text)
+    {
+        const auto children = root->childItems();
+        return root->isVisible() && (root->property("text").toString() == text ||
+                                     std::any_of(children.begin(), children.end(),
+                                                 [&](QQuickItem* child) { return textShown(child, text); }));
+    }
+
+    static QQuickItem* openAbout(UiRig& rig, int addresses)
+    {
+        QList<QHostAddress> list;
+        for (int i = 1; i <= addresses; ++i)
+            list << QHostAddress(QStringLiteral("10.0.%1.1").arg(i));
+        QMetaObject::invokeMethod(rig.client(), "onGetIPAddresses", Q_ARG(QList<QHostAddress>, list));
+        QMetaObject::invokeMethod(rig.window(), "openAbout");
+        return rig.item(QStringLiteral("overlayAbout"));
+    }
+
+    // Service on or off as seen everywhere: client, tray icon and entry, start page, store.
+    static void expectService(UiRig& rig, bool on)
+    {
+        QCOMPARE(rig.client()->property("serverActive").toBool(), on);
+        QCOMPARE(QQmlProperty(rig.object("trayIcon"), "icon.source", rig.engine()).read().toString(),
+                 on ? QStringLiteral("qrc:/imgs/ic_systray_on.png") : QStringLiteral("qrc:/imgs/ic_systray_off.png"));
+        QCOMPARE(rig.object("trayService")->property("text").toString(), on ? "Desligar serviço" : "Ligar serviço");
+        QCOMPARE(rig.item("serviceSwitch")->property("checked").toBool(), on);
+        QCOMPARE(QSettings().value("serverActive", true).toBool(), on);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        UiRig::setUpProcess();
+        m_queue = std::make_unique<CupsQueue>(CupsQueue::uniqueName("Balcao_Recibos"), "socket://127.0.0.1:9");
+        // A simulated Ingenico terminal for the terminal page.
+        int master = -1, slave = -1; // open until the process ends
+        char path[128] = {};
+        if (openpty(&master, &slave, path, nullptr, nullptr) == 0)
+            qputenv("QUORVA_LINK_SIMULATED_PORTS", QByteArray(path) + "=0B00:0060");
+    }
+
+    // Runs first, on the still empty settings of this process; the second rig is a normal start.
+    void onlyTheFirstStartShowsTheWindow()
+    {
+        {
+            UiRig rig;
+            QVERIFY(rig.window()->isVisible());
+            QCOMPARE(rig.state(), QStringLiteral("allSet"));
+        }
+        UiRig rig;
+        QTest::qWait(200);
+        QVERIFY(!rig.window()->isVisible());
+    }
+
+    void languages()
+    {
+        static const struct
+        {
+            const char* state;
+            const char* file;    // the names the README shows
+            const char* text[3]; // pt, en, es
+        } pages[] = {
+            {"allSet",
+             "initial",
+             {"Configuração de dispositivos", "Devices configuration", "Configuración de dispositivos"}},
+            {"config",
+             "config",
+             {"Configuração de impressora", "Printer's configuration", "Configuración de impresoras"}},
+            {"terminals",
+             "terminals",
+             {"Configuração de terminais de pagamento automático (TPA)", "Mobile payment terminals configuration",
+              "Configuración de terminales de pago automático (TPA)"}},
+            {"logs", "logs", {"Consulte os logs", "View the logs", "Consultar los logs"}},
+            {"showLicense",
+             "license",
+             {"ACEITO OS TERMOS DE UTILIZAÇÃO DO QUORVA", "I ACCEPT QUORVA'S TERMS AND CONDITIONS",
+              "ACEPTO LAS CONDICIONES DE UTILIZACIÓN DE QUORVA"}},
+        };
+        const int column = QStringList{"pt", "en", "es"}.indexOf(UiRig::language());
+        QVERIFY2(column >= 0, qPrintable(UiRig::language()));
+        UiRig rig(true);
+        QStringList lines;
+        for (int i = 0; i < 40; ++i)
+            lines << QStringLiteral("[2026-12-06 09:%1:05.120]: \"PrintClient: printer list refreshed\"").arg(59 - i);
+        rig.client()->setProperty("debugMessages", lines);
+        rig.client()->setProperty("compatibilityMode", false);
+        QVERIFY(rig.showWindow());
+        // Spanish-speaking markets have no payment terminals.
+        QCOMPARE(rig.shown("terminalCard"), UiRig::language() != QLatin1String("es"));
+        for (const auto& page : pages) {
+            rig.setState(page.state);
+            const QString text = QString::fromUtf8(page.text[column]);
+            QVERIFY2(textShown(rig.window()->contentItem(), text), qPrintable(text));
+            if (qstrcmp(page.state, "config") == 0 && m_queue->isValid())
+                QTRY_VERIFY_WITH_TIMEOUT(textShown(rig.window()->contentItem(), m_queue->name()), 15000);
+            QVERIFY(rig.screenshot(page.file));
+        }
+        // The Accept button grows to its label (the Spanish one is the longest).
+        QQuickItem* accept = rig.item("acceptButton");
+        QVERIFY(accept->childItems().first()->width() + 32 <= accept->width());
+
+        for (const char* name : {"about", "update", "about-update"}) {
+            rig.client()->setProperty("hasUpdate", name != QLatin1String("about"));
+            rig.setState(name == QLatin1String("update") ? "loading" : "allSet");
+            if (name != QLatin1String("update"))
+                QVERIFY(openAbout(rig, 2));
+            QVERIFY(rig.screenshot(name));
+            if (QQuickItem* overlay = rig.item("overlayAbout"))
+                QMetaObject::invokeMethod(overlay, "close");
+            QTRY_VERIFY(!rig.item("overlayAbout"));
+        }
+    }
+
+    void backButtons_data()
+    {
+        QTest::addColumn<QStringList>("cardStatePage");
+        QTest::addColumn<bool>("debugMode");
+        QTest::newRow("printers") << QStringList{"printerCard", "config", "configPage"} << false;
+        QTest::newRow("logs, debug mode") << QStringList{"footerLogs", "logs", "logsPage"} << true;
+        QTest::newRow("no logs without debug mode") << QStringList{"footerLogs"} << false;
+    }
+    void backButtons()
+    {
+        QFETCH(QStringList, cardStatePage);
+        QFETCH(bool, debugMode);
+        const QString state = cardStatePage.value(1), page = cardStatePage.value(2);
+        UiRig rig(debugMode);
+        QVERIFY(rig.showWindow());
+        QCOMPARE(rig.click(cardStatePage.first()), !state.isEmpty());
+        if (state.isEmpty())
+            return;
+        QCOMPARE(rig.state(), state);
+        QTRY_VERIFY(rig.shown(page));
+        QVERIFY(!rig.shown("initialPage"));
+        QVERIFY(rig.click(rig.item("backButton", rig.item(page))));
+        QCOMPARE(rig.state(), QStringLiteral("allSet"));
+        QVERIFY(rig.shown("initialPage") && !rig.shown(page));
+    }
+
+    void acceptingTheTermsStartsTheService()
+    {
+        QSettings().setValue("licenseAccepted", false);
+        UiRig rig;
+        QVERIFY(!rig.client()->property("started").toBool());
+        QVERIFY(rig.showWindow());
+        QCOMPARE(rig.state(), QStringLiteral("showLicense"));
+        QVERIFY(rig.click("acceptButton"));
+        QTRY_VERIFY(rig.client()->property("started").toBool());
+        QTRY_COMPARE(rig.state(), QStringLiteral("allSet"));
+        QVERIFY(QSettings().value("licenseAccepted").toBool());
+    }
+
+    // The card grows with the addresses, never past the window; then its content scrolls.
+    void aboutCardHeight_data()
+    {
+        QTest::addColumn<bool>("hasUpdate");
+        QTest::addColumn<int>("addresses");
+        QTest::addColumn<int>("height"); // -1: the window's height less 20 pixels above and below
+        QTest::newRow("one address") << false << 1 << 310;
+        QTest::newRow("three addresses, update") << true << 3 << 520;
+        QTest::newRow("twelve addresses, update") << true << 12 << -1; // 430 + 12 x 30 does not fit
+    }
+    void aboutCardHeight()
+    {
+        QFETCH(bool, hasUpdate);
+        QFETCH(int, addresses);
+        QFETCH(int, height);
+        UiRig rig;
+        rig.client()->setProperty("hasUpdate", hasUpdate);
+        QVERIFY(rig.showWindow());
+        QQuickItem* overlay = openAbout(rig, addresses);
+        QVERIFY(overlay);
+        QCOMPARE(rig.item("aboutCard", overlay)->height(), qreal(height < 0 ? rig.window()->height() - 40 : height));
+        QTRY_COMPARE(rig.item("aboutContent", overlay)->property("interactive").toBool(), height < 0);
+        QCOMPARE(rig.shown("aboutUpdateBox", overlay), hasUpdate);
+        QVERIFY(rig.item(QStringLiteral("ipRow%1").arg(addresses - 1), overlay));
+    }
+
+    void trayMenuSwitchAndIconFollowEachOther()
+    {
+        // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        UiRig rig;
+        QObject* tray = rig.object("trayIcon");
+        QVERIFY(tray && tray->property("available").toBool() && tray->property("visible").toBool());
+        expectService(rig, true);
+        QVERIFY(QMetaObject::invokeMethod(rig.object("trayService"), "triggered"));
+        expectService(rig, false);
+        QVERIFY(rig.showWindow());
+        QVERIFY(rig.click(rig.item("switchArea", rig.item("serviceSwitch"))));
+        expectService(rig, true);
+        // The switch keeps following the menu after the user has clicked it.
+        QVERIFY(QMetaObject::invokeMethod(rig.object("trayService"), "triggered"));
+        expectService(rig, false);
+
+        // Open brings a closed window back where it was.
+        rig.setState("config");
+        rig.window()->close();
+        QTRY_VERIFY(!rig.window()->isVisible());
+        QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
+        QTRY_VERIFY(rig.window()->isVisible());
+        QCOMPARE(rig.state(), QStringLiteral("config"));
+    }
+};
+
+QLK_TEST_MAIN(TestUi)
+#include "tst_ui.moc"
