@@ -23,20 +23,10 @@ inline TpaTimings timings()
     return t;
 }
 
-inline int count(const TerminalSimulator& sim, const QByteArray& message)
-{
-    return sim.messages().count(message);
-}
-
 // Until the simulator has received message n times in all.
 inline bool waitForMessage(const TerminalSimulator& sim, const QByteArray& message, int n = 1, int timeoutMs = 10000)
 {
-    return QTest::qWaitFor([&]() { return count(sim, message) >= n; }, timeoutMs);
-}
-
-inline QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(text);
+    return QTest::qWaitFor([&]() { return sim.messages().count(message) >= n; }, timeoutMs);
 }
 
 } // namespace TerminalTest
