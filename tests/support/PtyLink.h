@@ -3,18 +3,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-// A stable serial port path whose pseudo-terminal comes and goes, as a device
-// node does when a terminal is unplugged and plugged in again.
+// A stable serial port path whose pseudo-terminal comes and goes, as a device node
+// does when a terminal is unplugged and plugged in again.
 class PtyLink
 {
 public:
     ~PtyLink() { unlink(); }
     QString path() const { return m_path; }
-    bool pointTo(const QString& ptyPath)
-    {
-        unlink();
-        return QFile::link(ptyPath, m_path);
-    }
+    bool pointTo(const QString& ptyPath) { return unlink(), QFile::link(ptyPath, m_path); }
     void unlink() { QFile::remove(m_path); }
 
 private:

@@ -9,50 +9,34 @@
 
 // Rendering tests: bytes as hex text ("1B 40 | 1B 61 01": fromHex skips the spaces and bars),
 // jobs as JSON text, images as PNG, a job rendered into memory.
-namespace RenderSupport {
-
-inline QByteArray hex(const char* text)
+struct RenderSupport
 {
-    return QByteArray::fromHex(text);
-}
-
-inline QJsonArray job(const char* json)
-{
-    return QJsonDocument::fromJson(json).array();
-}
-
-inline QByteArray png(const QImage& image)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return buffer.data();
-}
-
-inline QString pngBase64(const QImage& image)
-{
-    return QString::fromLatin1(png(image).toBase64());
-}
-
-inline QImage filled(int w, int h, QRgb color, QImage::Format format = QImage::Format_RGB32)
-{
-    QImage image(w, h, format);
-    image.fill(QColor::fromRgba(color));
-    return image;
-}
-
-inline QByteArray render(PrintJob& printJob)
-{
-    QBuffer sink;
-    sink.open(QIODevice::WriteOnly);
-    printJob.render(&sink);
-    return sink.data();
-}
-
-inline QByteArray render(const QJsonArray& operations, bool compatibilityMode = false)
-{
-    PrintJob printJob(operations, QStringLiteral("memory"), compatibilityMode);
-    return render(printJob);
-}
-
-} // namespace RenderSupport
+    static QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
+    static QJsonArray job(const char* json) { return QJsonDocument::fromJson(json).array(); }
+    static QString pngBase64(const QImage& image) { return QString::fromLatin1(png(image).toBase64()); }
+    static QByteArray png(const QImage& image)
+    {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return buffer.data();
+    }
+    static QImage filled(int w, int h, QRgb color, QImage::Format format = QImage::Format_RGB32)
+    {
+        QImage image(w, h, format);
+        image.fill(QColor::fromRgba(color));
+        return image;
+    }
+    static QByteArray render(PrintJob& printJob)
+    {
+        QBuffer sink;
+        sink.open(QIODevice::WriteOnly);
+        printJob.render(&sink);
+        return sink.data();
+    }
+    static QByteArray render(const QJsonArray& operations, bool compatibilityMode = false)
+    {
+        PrintJob printJob(operations, QStringLiteral("memory"), compatibilityMode);
+        return render(printJob);
+    }
+};

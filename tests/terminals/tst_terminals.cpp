@@ -14,7 +14,6 @@
 #include <memory>
 
 using Outcome = TerminalSimulator::Outcome;
-using TerminalTest::waitForMessage;
 
 namespace {
 
@@ -86,7 +85,7 @@ struct Rig
             return false;
         worker->startWorker();
         if (!answered)
-            return waitForMessage(sim, TerminalSimulator::statusRequest(type));
+            return TerminalTest::waitForMessage(sim, TerminalSimulator::statusRequest(type));
         const bool polled = QTest::qWaitFor(
             [this]() { return !reports.isEmpty() && sim.received().endsWith(TerminalSimulator::ACK); }, 10000);
         sim.clearReceived();
@@ -241,7 +240,7 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(rig.sim.messages().count(purchase), 0);
         rig.sim.sendMessage("M00000");
-        QVERIFY(waitForMessage(rig.sim, purchase));
+        QVERIFY(TerminalTest::waitForMessage(rig.sim, purchase));
         QCOMPARE(rig.reports.mid(2), (QStringList{"last:M00000", "in:1"}));
         QCOMPARE(rig.sim.messages().count(commandFor(1)), 0);
     }
@@ -255,7 +254,7 @@ private slots:
         rig.sim.setOutcomes({Outcome::Silence});
         QVERIFY(rig.start(false));
         rig.worker->setNewCommand(commandFor(2));
-        QVERIFY(waitForMessage(rig.sim, commandFor(2)));
+        QVERIFY(TerminalTest::waitForMessage(rig.sim, commandFor(2)));
         rig.sim.sendMessage("M00100");
         QTRY_VERIFY(rig.reports.contains("last:M00100"));
         rig.sim.sendMessage("S00000");
@@ -286,12 +285,12 @@ private slots:
         rig.sim.setOutcomes({outcome});
         QVERIFY(rig.start());
         rig.worker->setNewCommand(commandFor(type));
-        QVERIFY(waitForMessage(rig.sim, commandFor(type)));
+        QVERIFY(TerminalTest::waitForMessage(rig.sim, commandFor(type)));
         // The port reports write timeouts through its error signal (the Windows driver
         // does; a pseudo-terminal never does), delivered here the same way.
         for (int timeout = 1; timeout <= writeTimeouts; ++timeout) {
             rig.worker->errorOcurred(QSerialPort::TimeoutError);
-            QVERIFY(timeout == writeTimeouts || waitForMessage(rig.sim, commandFor(type), 1 + timeout));
+            QVERIFY(timeout == writeTimeouts || TerminalTest::waitForMessage(rig.sim, commandFor(type), 1 + timeout));
         }
         QTRY_VERIFY_WITH_TIMEOUT(rig.reports.contains("in:0"), 10000);
         QTest::qWait(100);
@@ -319,11 +318,11 @@ private slots:
             sim.setOutcomes({Outcome::Approve, Outcome::Silence});
             QVERIFY(sim.open());
             QVERIFY(link.pointTo(sim.portPath()));
-            QVERIFY(waitForMessage(sim, TerminalSimulator::statusRequest(1)));
+            QVERIFY(TerminalTest::waitForMessage(sim, TerminalSimulator::statusRequest(1)));
             tpa->sendPurchase(CallerA, QStringLiteral("1.00"));
             QCOMPARE(finish(*tpa), QStringLiteral("P1510000000100"));
             tpa->sendPurchase(CallerA, QStringLiteral("3.00"));
-            QVERIFY(waitForMessage(sim, "P05100133304978200000300"));
+            QVERIFY(TerminalTest::waitForMessage(sim, "P05100133304978200000300"));
             sim.closeMaster(); // the device is unplugged
             link.unlink();
             QCOMPARE(finish(*tpa), TpaStatus::Timeout);

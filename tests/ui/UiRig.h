@@ -7,17 +7,8 @@
 #include "printing/Printer.h"
 #include "terminals/Tpa.h"
 
-#include <QDate>
-#include <QDir>
-#include <QPointer>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
-#include <QQmlExpression>
-#include <QQuickItem>
-#include <QQuickWindow>
-#include <QSysInfo>
-#include <QTranslator>
 #include <QtQml>
+#include <QtQuick>
 #include <QtTest>
 
 // Starts the user interface the way the program does: a real PrintClient on the
@@ -71,24 +62,21 @@ public:
     QQmlApplicationEngine* engine() const { return m_engine; }
     QQuickWindow* window() const { return m_window; }
 
-    // Any object by objectName: the nearest item first (breadth first), then non-visual ones (tray, menu).
+    // Any object by objectName: items first (delegates, overlay), then non-visual ones (tray, menu).
     QObject* object(const QString& name, QQuickItem* under = nullptr) const
     {
-        if (!m_window)
-            return nullptr;
-        QList<QQuickItem*> level{under ? under : m_window->contentItem()};
-        while (!level.isEmpty()) {
-            QList<QQuickItem*> next;
-            for (QQuickItem* item : qAsConst(level)) {
-                for (QQuickItem* child : item->childItems()) {
-                    if (child->objectName() == name)
-                        return child;
-                    next << child;
-                }
-            }
-            level = next;
-        }
+        if (QQuickItem* found = find(under ? under : m_window->contentItem(), name))
+            return found;
         return under ? under->findChild<QObject*>(name) : m_window->findChild<QObject*>(name);
+    }
+    static QQuickItem* find(QQuickItem* root, const QString& name)
+    {
+        for (QQuickItem* child : root->childItems()) {
+            QQuickItem* found = child->objectName() == name ? child : find(child, name);
+            if (found)
+                return found;
+        }
+        return nullptr;
     }
     QQuickItem* item(const QString& name, QQuickItem* under = nullptr) const
     {
