@@ -72,29 +72,6 @@ private slots:
         QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
     }
 
-    void encodeText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("alternative");
-        QTest::addColumn<QByteArray>("bytes"); // after the leading 1B 74 00
-        QTest::newRow("ascii, controls") << QStringLiteral("Ab 1\n\x1B\t") << false << hex("41 62 20 31 0A 1B 09");
-        QTest::newRow("page 0") << QStringLiteral("\u00E9") << false << hex("82");
-        QTest::newRow("page 3 for one character")
-            << QStringLiteral("P\u00E3o") << false << hex("50 1B 74 03 84 1B 74 00 6F");
-        QTest::newRow("euro") << QStringLiteral("\u20AC") << false << hex("1B 74 10 80 1B 74 00");
-        QTest::newRow("euro, alternative") << QStringLiteral("\u20AC") << true << hex("1B 74 13 D5 1B 74 00");
-        QTest::newRow("soft hyphen") << QStringLiteral("\u00AD") << false << hex("00");
-        QTest::newRow("soft hyphen, alternative") << QStringLiteral("\u00AD") << true << hex("1B 74 13 F0 1B 74 00");
-        QTest::newRow("outside the BMP") << QStringLiteral("\U0001F600") << true << hex("00 00");
-    }
-    void encodeText()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, alternative);
-        QFETCH(QByteArray, bytes);
-        QCOMPARE(CodePages::encodeText(text, alternative).toHex(' '), (hex("1B 74 00") + bytes).toHex(' '));
-    }
-
     // An independent check of the generated tables: the system's iconv.
     void pagesMatchIconv()
     {
@@ -143,25 +120,15 @@ private slots:
         QCOMPARE(CodePages::foldToAscii(QStringLiteral("a\u00A0b\u00ADc")), "a b c");
     }
 
-    void wrapText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<QString>("wrapped");
-        QTest::newRow("last space") << "aaaa bbbb cccc" << 10 << "aaaa bbbb\ncccc";
-        QTest::newRow("exactly the width") << "aaaa bbbbb" << 10 << "aaaa bbbbb";
-        QTest::newRow("hyphen then hard cut") << "aaa-bbbbbbbbbbbbb" << 10 << "aaa-\nbbbbbbbbbb\nbbb";
-        QTest::newRow("line end before last space") << "ab\ncd efgh ijk" << 10 << "ab\ncd efgh\nijk";
-        QTest::newRow("leading spaces dropped") << "aaaaaaaaaa  bbbbbbbbbbbbb" << 10 << "aaaaaaaaaa\nbbbbbbbbbb\nbbb";
-        QTest::newRow("spaces kept when the rest fits") << "aaaaaaaaaa   bbb" << 10 << "aaaaaaaaaa\n  bbb";
-        QTest::newRow("width below 1 is 1, no hang") << "abc" << -4 << "a\nb\nc";
-    }
     void wrapText()
     {
-        QFETCH(QString, text);
-        QFETCH(int, width);
-        QFETCH(QString, wrapped);
-        QCOMPARE(PrintJob::wrapText(text, width), wrapped);
+        QCOMPARE(PrintJob::wrapText("aaaa bbbb cccc", 10), "aaaa bbbb\ncccc");
+        QCOMPARE(PrintJob::wrapText("aaaa bbbbb", 10), "aaaa bbbbb");
+        QCOMPARE(PrintJob::wrapText("aaa-bbbbbbbbbbbbb", 10), "aaa-\nbbbbbbbbbb\nbbb");
+        QCOMPARE(PrintJob::wrapText("ab\ncd efgh ijk", 10), "ab\ncd efgh\nijk");
+        QCOMPARE(PrintJob::wrapText("aaaaaaaaaa  bbbbbbbbbbbbb", 10), "aaaaaaaaaa\nbbbbbbbbbb\nbbb"); // spaces dropped
+        QCOMPARE(PrintJob::wrapText("aaaaaaaaaa   bbb", 10), "aaaaaaaaaa\n  bbb"); // kept: the rest fits
+        QCOMPARE(PrintJob::wrapText("abc", -4), "a\nb\nc"); // a width below 1 is 1, and never hangs
     }
 
     void goldenImages_data()
@@ -199,32 +166,18 @@ private slots:
     // Golden bytes from a plain transcription of the rasterising rules (written apart from
     // this code, in Python) for a 7 x 30 colour pattern: odd width, both scan directions,
     // several stripes, and a last stripe that is only partly filled.
-    void ditherAgainstReference_data()
-    {
-        QTest::addColumn<bool>("highDensity");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("24-dot")
-            << true
-            << hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 75 54 00 ED 55 54 15 40 03 50 03 FE 01 FE ED FB "
-                   "F5 10 0A 08 80 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 B8 00 00 D4 00 00 28 00 00 "
-                   "80 00 00 0C 00 00 1B 64 00");
-        QTest::newRow("8-dot")
-            << false
-            << hex("1D 50 00 00 1B 33 00 1B 2A 00 07 00 75 ED 15 50 01 FB 0A 1B 64 00 1B 2A 00 07 00 54 "
-                   "55 40 03 FE F5 08 1B 64 00 1B 2A 00 07 00 00 54 03 FE ED 10 80 1B 64 00 1B 2A 00 07 "
-                   "00 00 A4 B8 D4 28 80 0C 1B 64 00");
-    }
-
     void ditherAgainstReference()
     {
-        QFETCH(bool, highDensity);
-        QFETCH(QByteArray, bytes);
+        const QByteArray bytes =
+            hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 75 54 00 ED 55 54 15 40 03 50 03 FE 01 FE ED FB "
+                "F5 10 0A 08 80 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 B8 00 00 D4 00 00 28 00 00 "
+                "80 00 00 0C 00 00 1B 64 00");
         QImage pattern(7, 30, QImage::Format_RGB32);
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 7; ++x)
                 pattern.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * 53 + y * 7) % 256, (x * 19 + y * 29) % 256));
         for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888, QImage::Format_ARGB32})
-            QCOMPARE(raster(pattern.convertToFormat(format), highDensity).toHex(' '), bytes.toHex(' '));
+            QCOMPARE(raster(pattern.convertToFormat(format)).toHex(' '), bytes.toHex(' '));
     }
 
     // Palette and 1-bit images cannot be painted on: with transparency they must still

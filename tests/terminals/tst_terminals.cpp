@@ -226,25 +226,6 @@ private slots:
         QVERIFY(tpa->statusFor(CallerB) != TpaStatus::Busy);
     }
 
-    // Ingenico waits for the poll's answer before a command; meanwhile a second command is refused, never written.
-    void commandWaitsForPollAnswer()
-    {
-        Rig rig(1);
-        rig.sim.setAnswerPolls(false);
-        rig.sim.setOutcomes({Outcome::Silence});
-        QVERIFY(rig.start(false));
-        const QByteArray purchase("P05100133304978200001250");
-        rig.worker->setNewCommand(purchase);
-        rig.worker->setNewCommand(commandFor(1));
-        QCOMPARE(rig.reports, (QStringList{"tx:" + TpaStatus::CommandAdded, "tx:" + TpaStatus::CommandRefused}));
-        QTest::qWait(300);
-        QCOMPARE(rig.sim.messages().count(purchase), 0);
-        rig.sim.sendMessage("M00000");
-        QVERIFY(TerminalTest::waitForMessage(rig.sim, purchase));
-        QCOMPARE(rig.reports.mid(2), (QStringList{"last:M00000", "in:1"}));
-        QCOMPARE(rig.sim.messages().count(commandFor(1)), 0);
-    }
-
     // Newnote sends a command without waiting for the poll's answer, so that answer
     // may come during the transaction: it is the poll's, not the end.
     void newnoteLatePollAnswer()
