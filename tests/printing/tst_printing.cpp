@@ -67,10 +67,8 @@ private slots:
         QVERIFY(PrintJob(receipt(), m_printer->queueName(), false).print());
         QVERIFY(m_printer->waitForJobs(jobsBefore + 1));
         QCOMPARE(m_printer->jobs().mid(jobsBefore), QList<QByteArray>{expected});
-        const CupsQueue::Job job = m_printer->queue().jobs().last();
-        QCOMPARE(job.title, QStringLiteral("PRN COMMNAD"));
-        QCOMPARE(job.format, QStringLiteral(CUPS_FORMAT_RAW));
-        QTRY_COMPARE_WITH_TIMEOUT(m_printer->queue().jobState(job.id), int(IPP_JOB_COMPLETED), 30000);
+        const int id = m_printer->queue().jobs().last().id;
+        QTRY_COMPARE_WITH_TIMEOUT(m_printer->queue().jobState(id), int(IPP_JOB_COMPLETED), 30000);
     }
 
     // An empty chunk would end CUPS's document stream early; a second start must not orphan the first.

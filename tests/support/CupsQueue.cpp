@@ -28,8 +28,7 @@ QList<CupsQueue::Job> CupsQueue::jobs() const
     cups_job_t* jobs = nullptr;
     const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, m_name.toUtf8().constData(), 0, CUPS_WHICHJOBS_ALL);
     for (int i = 0; i < count; ++i)
-        result.append(
-            {jobs[i].id, QString::fromUtf8(jobs[i].title), QString::fromUtf8(jobs[i].format), int(jobs[i].state)});
+        result.append({jobs[i].id, int(jobs[i].state)});
     cupsFreeJobs(count, jobs);
     std::sort(result.begin(), result.end(), [](const Job& a, const Job& b) { return a.id < b.id; });
     return result;

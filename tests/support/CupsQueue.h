@@ -10,10 +10,7 @@ class CupsQueue
 public:
     struct Job
     {
-        int id = 0;
-        QString title;
-        QString format;
-        int state = 0; // ipp_jstate_t
+        int id, state; // ipp_jstate_t
     };
 
     // NAME, enabled and accepting, sending raw to deviceUri (socket://HOST:PORT).
