@@ -1,5 +1,4 @@
-// Jobs rendered to ESC/POS bytes: the golden jobs in jobs.json, code pages, line wrapping,
-// images (rasterised, decoded, downloaded) and the images that must never stop a job.
+// Jobs rendered to ESC/POS bytes: golden jobs (jobs.json), code pages, wrapping, images.
 
 #include "printing/CodePages.h"
 #include "printing/ESCImageManager.h"
@@ -10,11 +9,6 @@
 #include "support/ImageServer.h"
 #include "support/RenderSupport.h"
 #include "support/TestMain.h"
-
-#include <QFile>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRandomGenerator>
 
 class TestRendering : public QObject, public RenderSupport
 {
@@ -75,27 +69,21 @@ private slots:
     // An independent check of the generated tables: the system's iconv.
     void pagesMatchIconv()
     {
-        const struct
-        {
-            int page;
-            const char* charset;
-            QByteArray spaces; // bytes that print as a space instead
-        } pages[] = {{0, "CP437", hex("FF")},
-                     {3, "CP860", hex("FF")},
-                     {16, "CP1252", hex("81 8D 8F 90 9D A0 AD")},
-                     {19, "CP858", hex("FF")}};
+        const QList<QPair<int, const char*>> pages{{0, "CP437"}, {3, "CP860"}, {16, "CP1252"}, {19, "CP858"}};
         for (const auto& page : pages) {
-            const char16_t* table = CodePageTables::pages[page.page];
+            // Bytes with no character, the no-break space and the soft hyphen print as a space.
+            const QByteArray spaces = page.first == 16 ? hex("81 8D 8F 90 9D A0 AD") : hex("FF");
+            const char16_t* table = CodePageTables::pages[page.first];
             QVERIFY(table);
             QByteArray input;
             for (int b = 1; b < 256; ++b) {
-                if (page.spaces.contains(char(b)))
+                if (spaces.contains(char(b)))
                     QCOMPARE(int(table[b - 1]), 0x20);
                 else
                     input.append(char(b));
             }
             QProcess iconv;
-            iconv.start(QStringLiteral("iconv"), {"-f", page.charset, "-t", "UTF-16LE"});
+            iconv.start(QStringLiteral("iconv"), {"-f", page.second, "-t", "UTF-16LE"});
             QVERIFY2(iconv.waitForStarted(), "iconv is not installed");
             iconv.write(input);
             iconv.closeWriteChannel();
@@ -104,7 +92,7 @@ private slots:
             QCOMPARE(utf16.size(), input.size() * 2);
             for (int i = 0; i < input.size(); ++i) {
                 const int byte = quint8(input[i]), expected = quint8(utf16[2 * i]) | quint8(utf16[2 * i + 1]) << 8;
-                QVERIFY2(table[byte - 1] == expected, qPrintable(QStringLiteral("%1 %2").arg(page.charset).arg(byte)));
+                QVERIFY2(table[byte - 1] == expected, qPrintable(QStringLiteral("%1 %2").arg(page.second).arg(byte)));
             }
         }
     }
@@ -163,9 +151,8 @@ private slots:
         QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
     }
 
-    // Golden bytes from a plain transcription of the rasterising rules (written apart from
-    // this code, in Python) for a 7 x 30 colour pattern: odd width, both scan directions,
-    // several stripes, and a last stripe that is only partly filled.
+    // Golden bytes from a separate transcription of the rasterising rules (in Python) for a 7 x 30
+    // pattern: odd width, both scan directions, several stripes, the last one partly filled.
     void ditherAgainstReference()
     {
         const QByteArray bytes =
@@ -180,8 +167,7 @@ private slots:
             QCOMPARE(raster(pattern.convertToFormat(format)).toHex(' '), bytes.toHex(' '));
     }
 
-    // Palette and 1-bit images cannot be painted on: with transparency they must still
-    // print their dark pixels, exactly as the same picture in 32 bits does.
+    // Palette and 1-bit images with transparency print their dark pixels, as the same picture in 32 bits.
     void transparentPaletteImages()
     {
         for (QImage::Format format : {QImage::Format_Indexed8, QImage::Format_Mono}) {

@@ -7,9 +7,8 @@
 #include <memory>
 #include <mutex>
 
-// A receipt printer for tests: a raw CUPS queue sending to a loopback listener that records
-// each connection's bytes as one job (CUPS opens one per job). The listener has a thread of
-// its own, so jobs come in while the test's thread is busy.
+// A raw CUPS queue to a loopback listener that records each connection (CUPS opens one per
+// job) as a job, on a thread of its own so jobs come in while the test's thread is busy.
 class CapturePrinter
 {
 public:

@@ -36,20 +36,16 @@ QList<CupsQueue::Job> CupsQueue::jobs() const
 
 int CupsQueue::jobState(int id) const
 {
-    for (const Job& job : jobs()) {
+    for (const Job& job : jobs())
         if (job.id == id)
             return job.state;
-    }
     return 0;
 }
 
 QString CupsQueue::uniqueName(const QString& prefix)
 {
     static QAtomicInt counter;
-    return QStringLiteral("%1-%2-%3")
-        .arg(prefix)
-        .arg(QCoreApplication::applicationPid())
-        .arg(counter.fetchAndAddOrdered(1));
+    return prefix + QStringLiteral("-%1-%2").arg(QCoreApplication::applicationPid()).arg(counter.fetchAndAddOrdered(1));
 }
 
 QString CupsQueue::schedulerProblem()

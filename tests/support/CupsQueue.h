@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QList>
-#include <QString>
 #include <QtTest>
 
 // A raw CUPS queue made with lpadmin for a test and removed again with the object.

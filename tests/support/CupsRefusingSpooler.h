@@ -2,13 +2,10 @@
 
 #include "printing/CupsSpooler.h"
 
-#include <QList>
-
 #include <memory>
 
-// The real CUPS spooler, except that it refuses the Nth write (from 1) without
-// passing it on, as a spooler that gives up mid-document would. jobIds gets
-// the CUPS jobs it made.
+// The real CUPS spooler, except that it refuses the Nth write (from 1) without passing it on,
+// as a spooler that gives up mid-document would. jobIds gets the CUPS jobs it made.
 class CupsRefusingSpooler : public Spooler
 {
 public:
@@ -22,9 +19,9 @@ public:
     {}
 
     bool openPrinter(const QString& printerName) override { return m_cups.openPrinter(printerName); }
-    bool startDocument(const QString& documentName) override
+    bool startDocument(const QString& name) override
     {
-        const bool started = m_cups.startDocument(documentName);
+        const bool started = m_cups.startDocument(name);
         if (started)
             m_jobIds->append(m_cups.jobId());
         return started;

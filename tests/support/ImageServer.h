@@ -4,8 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-// A tiny HTTP/1.1 server on loopback for image downloads: fixed bodies by path, 404 for anything
-// else. It lives on the test's thread; the downloader's local event loop drives it.
+// HTTP on loopback for image downloads, 404 for unknown paths; the downloader's local loop drives it.
 class ImageServer
 {
 public:
@@ -23,8 +22,7 @@ public:
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
     }
-    // status 0: the request is read and never answered. declaredLength >= 0 is sent as
-    // Content-Length instead of the body's own.
+    // Status 0: never answered. declaredLength >= 0: sent as Content-Length instead of the body's.
     void serve(const QString& path, const QByteArray& body, int status = 200, qint64 declaredLength = -1)
     {
         m_routes.insert(path, Route{body, status, declaredLength});
@@ -40,9 +38,8 @@ private:
 
     void answer(QTcpSocket* socket)
     {
-        // Once the whole request head is in; image requests have no body.
         const QByteArray head = socket->peek(socket->bytesAvailable());
-        if (!head.contains("\r\n\r\n"))
+        if (!head.contains("\r\n\r\n")) // image requests have no body
             return;
         socket->readAll();
         const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));

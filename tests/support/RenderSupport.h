@@ -7,8 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-// Rendering tests: bytes as hex text ("1B 40 | 1B 61 01": fromHex skips the spaces and bars),
-// jobs as JSON text, images as PNG, a job rendered into memory.
+// Bytes as hex text ("1B 40 | 1B 61 01": fromHex skips spaces and bars), jobs as JSON, PNG, rendering.
 struct RenderSupport
 {
     static QByteArray hex(const char* text) { return QByteArray::fromHex(text); }

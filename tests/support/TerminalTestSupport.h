@@ -9,8 +9,7 @@
 // TerminalSimulator (link qlk_tpa_simulator).
 struct TerminalTest
 {
-    // Shrunk for tests; the idle poll stays long, so a poll seen in a test comes from the
-    // interval the test is about.
+    // Shrunk; the idle poll stays long, so a poll seen in a test comes from the interval it is about.
     static TpaTimings timings()
     {
         TpaTimings t;

@@ -38,18 +38,15 @@ public:
         const QString version = m_client->property("version").toString();
         const QSize size = WindowGeometry::forPrimaryScreen();
         QQmlContext* context = m_engine->rootContext();
-        context->setContextProperty(QStringLiteral("printClient"), m_client);
-        context->setContextProperty(QStringLiteral("RELEASENAME"), version);
-        context->setContextProperty(QStringLiteral("NEWRELEASE"), version);
-        context->setContextProperty(QStringLiteral("RELEASEDATE"),
-                                    QDate::currentDate().toString(QStringLiteral("dd MMM yyyy 17:35:43")));
-        context->setContextProperty(QStringLiteral("OSDATA"),
-                                    QSysInfo::prettyProductName() + QSysInfo::kernelVersion());
-        context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), size.width());
-        context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), size.height());
+        context->setContextProperty("printClient", m_client);
+        context->setContextProperty("RELEASENAME", version);
+        context->setContextProperty("NEWRELEASE", version);
+        context->setContextProperty("RELEASEDATE", QDate::currentDate().toString("dd MMM yyyy 17:35:43"));
+        context->setContextProperty("OSDATA", QSysInfo::prettyProductName() + QSysInfo::kernelVersion());
+        context->setContextProperty("DISPLAY_WIDTH", size.width());
+        context->setContextProperty("DISPLAY_HEIGHT", size.height());
         m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
-        if (!m_engine->rootObjects().isEmpty())
-            m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
+        m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().value(0));
     }
     ~UiRig()
     {
@@ -72,8 +69,7 @@ public:
     static QQuickItem* find(QQuickItem* root, const QString& name)
     {
         for (QQuickItem* child : root->childItems()) {
-            QQuickItem* found = child->objectName() == name ? child : find(child, name);
-            if (found)
+            if (QQuickItem* found = child->objectName() == name ? child : find(child, name))
                 return found;
         }
         return nullptr;
