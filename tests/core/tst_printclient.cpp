@@ -130,7 +130,7 @@ private slots:
         QFETCH(bool, before);
         QFETCH(bool, after);
         if (answer.isNull())
-            m_versionService.silence(QStringLiteral("/hasNewVersion"));
+            m_versionService.serve(QStringLiteral("/hasNewVersion"), {}, 0);
         else
             m_versionService.serve(QStringLiteral("/hasNewVersion"), answer);
         resetStore(false);
