@@ -13,12 +13,9 @@ bool CupsSpooler::openPrinter(const QString& printerName)
     m_printer = printerName.toUtf8();
     // A connection of our own: the document streams over it while a cancel can
     // still go over the default one.
-    m_http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+    m_http = connect();
     if (!m_http)
         return false;
-    // Jobs run under the web API's lock: a scheduler that stops reading or
-    // answering fails the job after a while instead of holding every request.
-    httpSetTimeout(m_http, 30.0, nullptr, nullptr);
     cups_dest_t* dest = cupsGetNamedDest(m_http, m_printer.constData(), nullptr);
     if (!dest) {
         closePrinter();
@@ -26,6 +23,37 @@ bool CupsSpooler::openPrinter(const QString& printerName)
     }
     cupsFreeDests(1, dest);
     return true;
+}
+
+bool CupsSpooler::printerReady(const QString& printerName)
+{
+    http_t* http = connect();
+    if (!http)
+        return false;
+    const QByteArray name = printerName.toUtf8();
+    cups_dest_t* dest = cupsGetNamedDest(http, name.constData(), nullptr);
+    bool ready = false;
+    if (dest) {
+        // printer-state: 3 idle, 4 processing, 5 stopped.
+        const char* state = cupsGetOption("printer-state", dest->num_options, dest->options);
+        const char* accepting = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options);
+        ready = state && (qstrcmp(state, "3") == 0 || qstrcmp(state, "4") == 0) && accepting &&
+                qstrcmp(accepting, "true") == 0;
+        cupsFreeDests(1, dest);
+    }
+    httpClose(http);
+    return ready;
+}
+
+http_t* CupsSpooler::connect()
+{
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+    // Jobs and printer lists are asked under the web API's lock: a scheduler that
+    // stops reading or answering fails the call after a while instead of holding
+    // every request.
+    if (http)
+        httpSetTimeout(http, 30.0, nullptr, nullptr);
+    return http;
 }
 
 bool CupsSpooler::startDocument(const QString& documentName)

@@ -24,7 +24,12 @@ public:
 
     int jobId() const { return m_jobId; }
 
+    // Asks the scheduler itself: a queue stopped with cupsdisable still takes
+    // jobs and prints them once enabled, so it must count as not ready.
+    static bool printerReady(const QString& printerName);
+
 private:
+    static http_t* connect();
     void cancelJob();
 
     http_t* m_http = nullptr;

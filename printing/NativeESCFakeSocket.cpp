@@ -2,8 +2,6 @@
 
 #include "printing/Spooler.h"
 
-#include <QPrinterInfo>
-
 namespace {
 
 const QString documentName = QStringLiteral("PRN COMMNAD");
@@ -24,12 +22,7 @@ NativeESCFakeSocket::~NativeESCFakeSocket()
 bool NativeESCFakeSocket::setPrinter(const QString& printerName)
 {
     m_printerName = printerName;
-    const QPrinterInfo info = QPrinterInfo::printerInfo(printerName);
-    // A printer that is not installed has no state to ask; it is not ready either.
-    if (info.isNull())
-        return false;
-    const QPrinter::PrinterState state = info.state();
-    if (state == QPrinter::Aborted || state == QPrinter::Error)
+    if (!Spooler::printerReady(printerName))
         return false;
     m_opened = true;
     QIODevice::open(QIODevice::ReadWrite);

@@ -1,5 +1,7 @@
 #include "printing/Printer.h"
 
+#include "printing/Spooler.h"
+
 #include <QCryptographicHash>
 #include <QVariant>
 
@@ -29,11 +31,7 @@ Printer::Printer(const QPrinterInfo& info, QObject* parent)
 bool Printer::state() const
 {
     // Asked afresh each time: a copied description keeps the state it was built with.
-    const QPrinterInfo current = QPrinterInfo::printerInfo(m_name);
-    if (current.isNull())
-        return false;
-    const QPrinter::PrinterState state = current.state();
-    return state == QPrinter::Idle || state == QPrinter::Active;
+    return Spooler::printerReady(m_name);
 }
 
 void Printer::setAvailable(bool value)

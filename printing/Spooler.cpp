@@ -5,6 +5,8 @@
 
 #ifdef Q_OS_WIN
 #include "printing/WindowsSpooler.h"
+
+#include <QPrinterInfo>
 #else
 #include "printing/CupsSpooler.h"
 #endif
@@ -27,6 +29,20 @@ std::unique_ptr<Spooler> Spooler::create()
     return std::make_unique<WindowsSpooler>();
 #else
     return std::make_unique<CupsSpooler>();
+#endif
+}
+
+bool Spooler::printerReady(const QString& printerName)
+{
+#ifdef Q_OS_WIN
+    const QPrinterInfo info = QPrinterInfo::printerInfo(printerName);
+    // A printer that is not installed has no state to ask; it is not ready either.
+    if (info.isNull())
+        return false;
+    const QPrinter::PrinterState state = info.state();
+    return state == QPrinter::Idle || state == QPrinter::Active;
+#else
+    return CupsSpooler::printerReady(printerName);
 #endif
 }
 

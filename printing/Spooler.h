@@ -27,6 +27,10 @@ public:
     // releases the printer.
     virtual void abortDocument() = 0;
 
+    // Whether the platform would take a job for the printer now: installed, idle
+    // or printing, and (CUPS) accepting jobs. Asked afresh at every call.
+    static bool printerReady(const QString& printerName);
+
     // The platform's spooler, or what a test installed with setFactory.
     static std::unique_ptr<Spooler> create();
     // Replaces the platform spooler (tests only); an empty factory restores it.

@@ -1,7 +1,17 @@
 #include "app/LanguageChoice.h"
+#include "app/LogCapture.h"
 #include "app/SingleInstance.h"
 #include "app/WindowGeometry.h"
+#include "core/PrintClient.h"
+#include "support/ProgramRunner.h"
 #include "support/TestMain.h"
+
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <thread>
 
 class TestStartup : public QObject
 {
@@ -12,9 +22,6 @@ private slots:
     {
         QTest::addColumn<QSize>("available");
         QTest::addColumn<QSize>("expected");
-        QTest::newRow("full hd") << QSize(1920, 1040) << QSize(950, 700);
-        QTest::newRow("small") << QSize(1024, 728) << QSize(924, 680);
-        QTest::newRow("wide and short") << QSize(1366, 728) << QSize(852, 628);
         QTest::newRow("last narrow width") << QSize(1049, 2000) << QSize(949, 699);
         QTest::newRow("first wide width, tall") << QSize(1050, 800) << QSize(950, 700);
         QTest::newRow("first wide width, one pixel short") << QSize(1050, 799) << QSize(948, 699);
@@ -30,42 +37,92 @@ private slots:
 
     void languageChoice_data()
     {
-        // locale, language, translation file under /app
-        QTest::addColumn<QStringList>("row");
-        QTest::newRow("portugal") << QStringList{"pt_PT", "pt", "/app/printclient_pt"};
-        QTest::newRow("brazil") << QStringList{"pt_BR", "pt", "/app/printclient_pt"};
-        QTest::newRow("mexico") << QStringList{"es_MX", "es", "/app/printclient_es"};
-        QTest::newRow("no country") << QStringList{"es", "es", "/app/printclient_es"};
-        QTest::newRow("english") << QStringList{"en_GB", "en", "/app/printclient_en"};
-        QTest::newRow("german reads english") << QStringList{"de_DE", "de", "/app/printclient_en"};
-        QTest::newRow("posix locale") << QStringList{"C", "C", "/app/printclient_en"};
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("brazil") << QString("pt_BR") << QString("/app/printclient_pt");
+        QTest::newRow("no country") << QString("es") << QString("/app/printclient_es");
+        QTest::newRow("german reads english") << QString("de_DE") << QString("/app/printclient_en");
     }
 
     void languageChoice()
     {
-        QFETCH(QStringList, row);
-        QCOMPARE(LanguageChoice::languageOf(row.at(0)), row.at(1));
-        QCOMPARE(LanguageChoice::translationFile(QStringLiteral("/app"), row.at(0)), row.at(2));
+        QFETCH(QString, locale);
+        QFETCH(QString, file);
+        QCOMPARE(LanguageChoice::translationFile(QStringLiteral("/app"), locale), file);
     }
 
-    void stampAge_data()
+    // With the real program: a fresh "kicked" stamp means another instance
+    // lives, so a start asks it to show its window and leaves; with a stale
+    // stamp the program runs, stamps its own liveness and takes that request.
+    void singleInstance()
     {
-        QTest::addColumn<qint64>("age");
-        QTest::addColumn<bool>("alive");
-        QTest::newRow("written this second") << qint64(0) << false;
-        QTest::newRow("one second") << qint64(1) << true;
-        QTest::newRow("five seconds") << qint64(5) << true;
-        QTest::newRow("six seconds") << qint64(6) << false;
-        QTest::newRow("in the future") << qint64(-1) << false;
-        QTest::newRow("never stamped") << qint64(1700000000) << false;
+        QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
+        QTemporaryDir home;
+        ProgramRunner second(home.path());
+        ProgramRunner first(home.path());
+        const auto settings = [&] { return std::make_unique<QSettings>(first.settingsFile(), QSettings::IniFormat); };
+        const qint64 now = SingleInstance::localNowSeconds();
+        settings()->setValue("kicked", QString::number(now - 1));
+        second.start();
+        QVERIFY(second.process().waitForFinished(5000));
+        QCOMPARE(second.process().exitCode(), 0);
+        QVERIFY(settings()->value("showWindow").toBool());
+
+        settings()->setValue("kicked", QString::number(now - 3600));
+        first.start();
+        QTRY_VERIFY_WITH_TIMEOUT(settings()->value("kicked").toLongLong() >= now, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!settings()->value("showWindow").toBool(), 5000);
+        QCOMPARE(first.process().state(), QProcess::Running);
     }
 
-    void stampAge()
+    // Debug and critical lines only, newest first, at most a hundred.
+    void logNewestFirstAtMostHundred()
     {
-        QFETCH(qint64, age);
-        QFETCH(bool, alive);
-        const qint64 now = 1800000000;
-        QCOMPARE(SingleInstance::isStampAlive(now, now - age), alive);
+        PrintClient client;
+        LogCapture::install(&client);
+        const auto uninstall = qScopeGuard(&LogCapture::uninstall);
+        qCritical("a critical");
+        qWarning("a warning");
+        qInfo("some info");
+        for (int i = 1; i < LogCapture::maxLines; ++i)
+            qDebug("message %d", i);
+        QCOMPARE(client.debugMessages().size(), LogCapture::maxLines);
+        QVERIFY2(client.debugMessages().last().endsWith("]: a critical"), qPrintable(client.debugMessages().last()));
+
+        qDebug("message 100");
+        const QStringList lines = client.debugMessages();
+        QCOMPARE(lines.size(), LogCapture::maxLines);
+        const QRegularExpression stamp("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]: message 100$");
+        QVERIFY2(stamp.match(lines.first()).hasMatch(), qPrintable(lines.first()));
+        QVERIFY2(lines.last().endsWith("]: message 1"), qPrintable(lines.last()));
+    }
+
+    // Lines logged at once on four threads all arrive, each thread's in its order.
+    void logThreadsLoseNothing()
+    {
+        PrintClient client;
+        LogCapture::install(&client);
+        const auto uninstall = qScopeGuard(&LogCapture::uninstall);
+        std::vector<std::thread> workers;
+        for (int t = 0; t < 4; ++t)
+            workers.emplace_back([t] {
+                for (int i = 0; i < 25; ++i)
+                    qDebug("thread %d line %d", t, i);
+            });
+        for (auto& worker : workers)
+            worker.join();
+
+        const QStringList lines = client.debugMessages();
+        QCOMPARE(lines.size(), 100);
+        for (int t = 0; t < 4; ++t) {
+            const QString tag = QStringLiteral("thread %1 line ").arg(t);
+            int expected = 25;
+            for (const QString& line : lines) {
+                if (line.contains(tag))
+                    QCOMPARE(line.section(tag, 1).toInt(), --expected);
+            }
+            QCOMPARE(expected, 0);
+        }
     }
 };
 

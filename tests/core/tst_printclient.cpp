@@ -1,25 +1,26 @@
+#include "app/Resources.h"
+#include "core/Notification.h"
 #include "core/PrintClient.h"
+#include "http/HttpListener.h"
+#include "support/ApiClient.h"
+#include "support/ImageServer.h"
 #include "support/TestMain.h"
 
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
-// A fresh store without the terms accepted: no server is built.
-void resetStore(const QVariant& storedKey = QVariant())
+void resetStore(bool accepted, const QVariant& storedKey = QVariant())
 {
     QSettings settings;
     settings.clear();
-    settings.setValue("licenseAccepted", false);
+    settings.setValue("licenseAccepted", accepted);
     if (storedKey.isValid())
         settings.setValue("securityKey", storedKey);
-    settings.sync();
-}
-
-QString storedKey()
-{
-    return QSettings().value("securityKey").toString();
 }
 
 } // namespace
@@ -29,54 +30,132 @@ class TestPrintClient : public QObject
     Q_OBJECT
 
 private slots:
-    void firstStartGeneratesAKeyThatLaterStartsKeep()
+    void initTestCase()
     {
-        resetStore();
-        QString first;
-        {
-            PrintClient client;
-            client.init();
-            first = client.securityKey();
-            QVERIFY2(QRegularExpression("^[A-Za-z0-9]{8}v4\\.0$").match(first).hasMatch(), qPrintable(first));
-            QCOMPARE(storedKey(), first);
-            QVERIFY(client.firstStartup());
-        }
-        {
-            PrintClient client;
-            client.init();
-            QCOMPARE(client.securityKey(), first);
-            QVERIFY(!client.firstStartup());
-        }
-        // Another first start draws another key.
-        resetStore();
-        PrintClient client;
-        client.init();
-        QVERIFY(client.securityKey() != first);
+        Resources::init();
+        QVERIFY(m_versionService.start());
+        qputenv("QUORVA_LINK_VERSION_URL", m_versionService.url(QStringLiteral("/hasNewVersion")).toUtf8());
     }
 
-    void storedKeyKeepsOrGainsSuffix_data()
+    // A first start draws a key; stored keys are kept, with the suffix added
+    // when they lack it; either way later starts read the same key.
+    void securityKey_data()
     {
-        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("stored"); // null: first start
         QTest::addColumn<QString>("expected");
+        QTest::newRow("first start") << QString() << QString();
         QTest::newRow("no suffix") << QString("Ab3dE9gH") << QString("Ab3dE9gHv4.0");
         QTest::newRow("current suffix") << QString("Ab3dE9gHv4.0") << QString("Ab3dE9gHv4.0");
         QTest::newRow("later suffix") << QString("Ab3dE9gHv5.1") << QString("Ab3dE9gHv5.1");
         QTest::newRow("suffix not at the end") << QString("v4.0Ab3d") << QString("v4.0Ab3dv4.0");
-        QTest::newRow("upper-case V") << QString("Ab3dV4.0") << QString("Ab3dV4.0v4.0");
-        QTest::newRow("two-digit minor") << QString("Ab3dv4.01") << QString("Ab3dv4.01v4.0");
     }
 
-    void storedKeyKeepsOrGainsSuffix()
+    void securityKey()
     {
         QFETCH(QString, stored);
         QFETCH(QString, expected);
-        resetStore(stored);
-        PrintClient client;
-        client.init();
-        QCOMPARE(client.securityKey(), expected);
-        QCOMPARE(storedKey(), expected);
-        QVERIFY(!client.firstStartup());
+        resetStore(false, stored.isNull() ? QVariant() : stored);
+        QString key;
+        {
+            PrintClient client;
+            client.init();
+            key = client.securityKey();
+            QCOMPARE(client.firstStartup(), stored.isNull());
+        }
+        if (stored.isNull())
+            QVERIFY2(QRegularExpression("^[A-Za-z0-9]{8}v4\\.0$").match(key).hasMatch(), qPrintable(key));
+        else
+            QCOMPARE(key, expected);
+        PrintClient later;
+        later.init();
+        QCOMPARE(later.securityKey(), key);
     }
+
+    // Accepting the terms again builds no second server; switching keeps the one there is.
+    void oneServer()
+    {
+        resetStore(true);
+        PrintClient client;
+        client.setListenerPort(0);
+        client.init();
+        HttpListener* listener = client.listener();
+        QVERIFY(listener && listener->isListening());
+        client.setLicenseAccepted(true);
+        QCOMPARE(client.listener(), listener);
+
+        client.setServerActive(false);
+        QVERIFY(!listener->isListening());
+        QCOMPARE(client.message(), QString("Serviço de impressão desligado"));
+        QCOMPARE(QSettings().value("serverActive").toBool(), false);
+        client.setServerActive(true);
+        QCOMPARE(client.message(), QString("Serviço de impressão ligado"));
+        QCOMPARE(ApiClient(listener->serverPort()).request("GET", "/").status, 200);
+    }
+
+    // Records expire by the sender's date; an unparsable one counts as 1970.
+    void notificationExpiry()
+    {
+        PrintClient client;
+        const auto ago = [](int seconds) {
+            return QDateTime::currentDateTime().addSecs(-seconds).toString(Notification::dateFormat);
+        };
+        for (const auto& [title, date] : QList<QPair<QString, QString>>{
+                 {"old", ago(1300)}, {"recent", ago(1100)}, {"unparsable", "10:00"}, {"undated", QString()}}) {
+            QJsonObject json{{"title", title}, {"subtitle", "s"}};
+            if (!date.isNull())
+                json.insert("date", date);
+            client.addNotification(Notification::fromJson(json));
+        }
+        QVERIFY(QMetaObject::invokeMethod(&client, "checkNotificationDelete"));
+        QStringList titles;
+        for (const auto& notification : client.notifications())
+            titles << notification->title();
+        QCOMPARE(titles, QStringList({"recent", "undated"}));
+    }
+
+    void versionCheck_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // null: none ever comes
+        QTest::addColumn<bool>("before");
+        QTest::addColumn<bool>("after");
+        QTest::newRow("new version") << QByteArray(R"({"hasNewVersion": true, "other": 1})") << false << true;
+        QTest::newRow("member as a string") << QByteArray(R"({"hasNewVersion": "true"})") << true << false;
+        QTest::newRow("not JSON") << QByteArray("<html>true</html>") << true << false;
+        QTest::newRow("no answer") << QByteArray() << true << true;
+    }
+
+    void versionCheck()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, before);
+        QFETCH(bool, after);
+        if (answer.isNull())
+            m_versionService.serve(QStringLiteral("/hasNewVersion"), {}, 0);
+        else
+            m_versionService.serve(QStringLiteral("/hasNewVersion"), answer);
+        resetStore(false);
+
+        PrintClient client;
+        client.setVersionCheckTimeout(1000);
+        client.setProperty("hasUpdate", before);
+        QSignalSpy updates(&client, &PrintClient::hasUpdateChanged);
+        client.init();
+        // The hourly re-check is armed once a check has ended, answered or not.
+        const auto nextCheckArmed = [&client] {
+            const auto timers = client.findChildren<QTimer*>();
+            return std::any_of(timers.begin(), timers.end(),
+                               [](auto* t) { return t->interval() == 3600000 && t->isActive(); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(nextCheckArmed(), 20000);
+        QCOMPARE(updates.count(), before == after ? 0 : 1);
+        QCOMPARE(client.hasUpdate(), after);
+        QCOMPARE(client.message(), after && !before
+                                       ? QString("Existe uma nova versão do Quorva Link. Clique aqui para actualizar.")
+                                       : QString());
+    }
+
+private:
+    ImageServer m_versionService;
 };
 
 QLK_TEST_MAIN_CORE(TestPrintClient)

@@ -5,35 +5,62 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QPointer>
+#include <QSettings>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
-// Connection threads copy the lists and use their entries while the main
-// thread refreshes, expires and deletes them. A sanitizer build reports races;
-// a plain build catches use of deleted entries by crashing.
+// The printer, terminal and notification lists: reconciled with each discovery
+// on the main thread while connection threads read copies of them.
 class TestSharedLists : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void listsUsedOnOtherThreadsWhileRefreshed()
+    void initTestCase()
     {
         QLK_REQUIRE_CUPS();
-        CupsQueue first(CupsQueue::uniqueName(QStringLiteral("qlk-core")), QStringLiteral("socket://127.0.0.1:9"));
-        CupsQueue second(CupsQueue::uniqueName(QStringLiteral("qlk-core")), QStringLiteral("socket://127.0.0.1:9"));
-        QVERIFY(first.isValid() && second.isValid());
-        const QList<QList<QPrinterInfo>> printerResults{
-            {QPrinterInfo::printerInfo(first.name()), QPrinterInfo::printerInfo(second.name())},
-            {QPrinterInfo::printerInfo(second.name())},
-            {}};
-        const auto port = [](const char* name, quint16 vendor) {
-            return SerialPortDescription::simulated(QStringLiteral("/nonexistent/") + name, vendor, 0x0060);
-        };
-        const QList<QList<SerialPortDescription>> tpaResults{
-            {port("a", 0x0B00), port("b", 0x0403)}, {port("b", 0x0403)}, {port("c", 0x0B00)}, {}};
+        QSettings().setValue("licenseAccepted", false);
+        for (int i = 0; i < 3; ++i) {
+            m_queues.push_back(std::make_unique<CupsQueue>(CupsQueue::uniqueName(QStringLiteral("qlk-core")),
+                                                           QStringLiteral("socket://127.0.0.1:9")));
+            QVERIFY2(m_queues.back()->isValid(), qPrintable(m_queues.back()->errorString()));
+            m_infos.append(QPrinterInfo::printerInfo(m_queues.back()->name()));
+        }
+    }
 
+    void printersKeepTheirIdentity()
+    {
+        PrintClient client;
+        deliver(client, {0, 1});
+        QPointer<Printer> a = client.printerList().at(0).get();
+        QPointer<Printer> b = client.printerList().at(1).get();
+
+        // Reordered and grown: the known ones stay in place, the new one is appended.
+        QSignalSpy changed(&client, &PrintClient::printersChanged);
+        deliver(client, {2, 1, 0});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(client.printerList().size(), 3);
+        QCOMPARE(client.printerList().at(0).get(), a.data());
+        QCOMPARE(client.printerList().at(1).get(), b.data());
+        QCOMPARE(client.printerList().at(2)->name(), m_queues.at(2)->name());
+
+        // Vanished ones are released on the next turn of the event loop.
+        deliver(client, {2});
+        QCOMPARE(client.printerList().size(), 1);
+        QTRY_VERIFY(a.isNull() && b.isNull());
+    }
+
+    // Connection threads copy the lists and use their entries while the main
+    // thread refreshes, expires and deletes them. A sanitizer build reports
+    // races; a plain build catches use of deleted entries by crashing.
+    void listsUsedOnOtherThreadsWhileRefreshed()
+    {
+        const QList<SerialPortDescription> ports{SerialPortDescription::simulated("/nonexistent/a", 0x0B00, 0x0060),
+                                                 SerialPortDescription::simulated("/nonexistent/b", 0x0403, 0x6001),
+                                                 SerialPortDescription::simulated("/nonexistent/c", 0x0B00, 0x0060)};
         PrintClient client;
         std::atomic<bool> stop{false};
         std::atomic<int> served{0};
@@ -61,15 +88,12 @@ private slots:
         }
 
         // No early return while the connection threads run: they must be joined.
-        bool delivered = true;
         QElapsedTimer running;
         running.start();
-        for (int pass = 0; delivered && (running.elapsed() < 1500 || served < 1000); ++pass) {
-            delivered = QMetaObject::invokeMethod(&client, "onGetPrinters",
-                                                  Q_ARG(QList<QPrinterInfo>, printerResults.at(pass % 3))) &&
-                        QMetaObject::invokeMethod(&client, "onGetTpas",
-                                                  Q_ARG(QList<SerialPortDescription>, tpaResults.at(pass % 4))) &&
-                        QMetaObject::invokeMethod(&client, "checkNotificationDelete");
+        for (int pass = 0; running.elapsed() < 1500 || served < 1000; ++pass) {
+            deliver(client, QList<int>{0, 1, 2}.mid(pass % 4));
+            QMetaObject::invokeMethod(&client, "onGetTpas", Q_ARG(QList<SerialPortDescription>, ports.mid(pass % 3)));
+            QMetaObject::invokeMethod(&client, "checkNotificationDelete");
             if (pass % 10 == 0)
                 client.setNotifications(client.uiNotifications().mid(5));
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -77,9 +101,26 @@ private slots:
         stop = true;
         for (auto& connection : connections)
             connection.join();
-        QVERIFY(delivered);
         QVERIFY(!tooMany);
+
+        // Deferred deletion needs the records on a thread that keeps its event loop.
+        std::thread([&client] {
+            client.addNotification(Notification::fromJson({{"title", "t"}, {"subtitle", "s"}}));
+        }).join();
+        QCOMPARE(client.notifications().last()->thread(), client.thread());
     }
+
+private:
+    void deliver(PrintClient& client, const QList<int>& queues)
+    {
+        QList<QPrinterInfo> infos;
+        for (int i : queues)
+            infos.append(m_infos.at(i));
+        QVERIFY(QMetaObject::invokeMethod(&client, "onGetPrinters", Q_ARG(QList<QPrinterInfo>, infos)));
+    }
+
+    std::vector<std::unique_ptr<CupsQueue>> m_queues;
+    QList<QPrinterInfo> m_infos;
 };
 
 QLK_TEST_MAIN_CORE(TestSharedLists)

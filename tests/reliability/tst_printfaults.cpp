@@ -5,6 +5,7 @@
 
 #include "support/ApiServer.h"
 #include "support/CapturePrinter.h"
+#include "support/CupsQueue.h"
 #include "support/HttpTestRig.h"
 #include "support/PrivateScheduler.h"
 #include "support/ProgramRunner.h"
@@ -20,6 +21,7 @@
 #include <QSettings>
 #include <QTcpServer>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -61,7 +63,8 @@ class TestPrintFaults : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void printerDisabledBetweenJobs();
+    void queueStoppedBetweenJobs_data();
+    void queueStoppedBetweenJobs();
     void schedulerRestartUnderLoad();
     void killedDuringJob();
 
@@ -97,19 +100,29 @@ std::shared_ptr<Printer> TestPrintFaults::printer(ApiServer& server, const QStri
     return nullptr;
 }
 
-void TestPrintFaults::printerDisabledBetweenJobs()
+void TestPrintFaults::queueStoppedBetweenJobs_data()
 {
-    // CUPS may still print a job that reached a queue stopped a moment earlier,
-    // and reprints a job that a scheduler restart interrupted: the test cannot
-    // yet tell those from our own faults, so it runs only when asked for.
-    if (!qEnvironmentVariableIsSet("QLK_CUPS_RACE_TESTS"))
-        QSKIP("CUPS timing races make this flaky; set QLK_CUPS_RACE_TESTS=1 to run it");
-    CapturePrinter capture(QStringLiteral("qlk-disabled"));
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("resume");
+    // A stopped queue still takes jobs and prints them once started again; a
+    // rejecting one refuses them. Either way the till must hear "offline" now.
+    QTest::newRow("disabled") << "cupsdisable"
+                              << "cupsenable";
+    QTest::newRow("rejecting jobs") << "cupsreject"
+                                    << "cupsaccept";
+}
+
+void TestPrintFaults::queueStoppedBetweenJobs()
+{
+    QFETCH(QString, stop);
+    QFETCH(QString, resume);
+    CapturePrinter capture(QStringLiteral("qlk-stopped"));
     QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
     ApiServer server;
     QVERIFY2(server.isValid(), qPrintable(server.errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(printer(server, capture.queueName()), 15000);
-    printer(server, capture.queueName())->setAvailable(true);
+    const std::shared_ptr<Printer> queuePrinter = printer(server, capture.queueName());
+    queuePrinter->setAvailable(true);
 
     const auto send = [&](const QString& tag) {
         QJsonObject body{{"printer", capture.queueName()}, {"job", receipt(tag)}};
@@ -117,9 +130,19 @@ void TestPrintFaults::printerDisabledBetweenJobs()
     };
     const QJsonObject printed{{"status", true}, {"data", "Job completed successfully"}};
     QCOMPARE(send("first"), printed);
-    QVERIFY(capture.queue().disable());
-    QCOMPARE(send("while disabled"), (QJsonObject{{"status", false}, {"error", "Printer offline or in error state"}}));
-    QVERIFY(capture.queue().enable());
+    // Stopping a queue in the middle of a job makes CUPS print that job again
+    // later: let the first one finish.
+    const auto finished = [&]() {
+        const QList<CupsQueue::Job> jobs = capture.queue().jobs();
+        return !jobs.isEmpty() && jobs.constLast().state == 9;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(finished(), 30000);
+    QString error;
+    QVERIFY2(CupsQueue::run(stop, {capture.queueName()}, &error), qPrintable(error));
+    QVERIFY(!queuePrinter->state());
+    QCOMPARE(send("while stopped"), (QJsonObject{{"status", false}, {"error", "Printer offline or in error state"}}));
+    QVERIFY2(CupsQueue::run(resume, {capture.queueName()}, &error), qPrintable(error));
+    QVERIFY(queuePrinter->state());
     QCOMPARE(send("after"), printed);
 
     // The refused job is not held to come out later: exactly the two others.
@@ -130,11 +153,6 @@ void TestPrintFaults::printerDisabledBetweenJobs()
 
 void TestPrintFaults::schedulerRestartUnderLoad()
 {
-    // CUPS may still print a job that reached a queue stopped a moment earlier,
-    // and reprints a job that a scheduler restart interrupted: the test cannot
-    // yet tell those from our own faults, so it runs only when asked for.
-    if (!qEnvironmentVariableIsSet("QLK_CUPS_RACE_TESTS"))
-        QSKIP("CUPS timing races make this flaky; set QLK_CUPS_RACE_TESTS=1 to run it");
     CapturePrinter capture(QStringLiteral("qlk-restart"));
     QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
     ApiServer server;
@@ -205,23 +223,34 @@ void TestPrintFaults::schedulerRestartUnderLoad()
         120000));
     QCOMPARE(transportErrors.load(), 0);
 
-    // Every job answered as printed arrives whole, once; nothing arrives
-    // that was not sent, and nothing twice.
+    // Every job answered as printed arrives whole. CUPS prints again from the
+    // start a job whose printing the stop cut short (the printer may have had
+    // all of it or a part); one queue prints one job at a time, so that is at
+    // most one extra arrival. Nothing else arrives, and nothing else twice.
     QVERIFY(capture.waitForJobs(printedTags.size(), 120000));
     QTest::qWait(2000);
     QHash<QByteArray, QString> byBytes;
     for (const QString& tag : printedTags + refusedTags)
         byBytes.insert(rendered(receipt(tag)), tag);
     QSet<QString> seen;
+    int reprints = 0;
     for (const QByteArray& job : capture.jobs()) {
-        QVERIFY2(byBytes.contains(job), "a job arrived cut or mixed");
-        QVERIFY2(!seen.contains(byBytes.value(job)), qPrintable("printed twice: " + byBytes.value(job)));
-        seen.insert(byBytes.value(job));
+        const QString tag = byBytes.value(job);
+        if (tag.isEmpty() || seen.contains(tag)) {
+            const bool cutShort = std::any_of(byBytes.keyBegin(), byBytes.keyEnd(),
+                                              [&](const QByteArray& whole) { return whole.startsWith(job); });
+            QVERIFY2(seen.contains(tag) || cutShort, "a job arrived mixed with another");
+            ++reprints;
+            continue;
+        }
+        seen.insert(tag);
     }
+    QVERIFY2(reprints <= 1, qPrintable(QStringLiteral("%1 jobs arrived twice or cut").arg(reprints)));
     for (const QString& tag : qAsConst(printedTags))
         QVERIFY2(seen.contains(tag), qPrintable("answered as printed, never arrived: " + tag));
-    qInfo("scheduler restart: %d jobs printed and checked, %d refused while it was away, 0 transport errors",
-          int(printedTags.size()), int(refusedTags.size()));
+    qInfo("scheduler restart: %d jobs printed and checked, %d refused while it was away, %d printed again by "
+          "CUPS, 0 transport errors",
+          int(printedTags.size()), int(refusedTags.size()), reprints);
 }
 
 void TestPrintFaults::killedDuringJob()

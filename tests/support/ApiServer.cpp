@@ -16,23 +16,17 @@ ApiServer::ApiServer(const QString& key)
         settings.setValue(QStringLiteral("securityKey"), key);
         settings.setValue(QStringLiteral("licenseAccepted"), true);
         settings.setValue(QStringLiteral("serverActive"), true);
-        settings.sync();
     }
     m_printClient = std::make_unique<PrintClient>();
     m_printClient->setListenerPort(0);
     m_printClient->init();
-    const HttpListener* listener = m_printClient->listener();
-    if (!listener || !listener->isListening()) {
-        m_error = QStringLiteral("the program's server does not listen");
-        return;
-    }
-    m_port = listener->serverPort();
+    if (m_printClient->listener() && m_printClient->listener()->isListening())
+        m_port = m_printClient->listener()->serverPort();
 }
 
 ApiServer::~ApiServer()
 {
-    // The listener goes with the worker, later, on the event loop; it must take
-    // no request for a state object that is gone.
+    // The listener goes later with the worker; it must take no request meanwhile.
     if (m_printClient->listener())
         m_printClient->listener()->close();
 }

@@ -2,58 +2,36 @@
 
 #include "CupsQueue.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
 #include <QThread>
 
 #include <memory>
 #include <mutex>
 
-class QObject;
-class QTcpServer;
-
-// A receipt printer for tests: a loopback TCP listener that records what it is
-// sent, behind a raw CUPS queue of its own. CUPS opens one connection per job,
-// so each connection's bytes are one job. The listener runs on a thread of its
-// own, so jobs are taken in even while the test's thread is busy.
-//
-//     CapturePrinter printer;
-//     QVERIFY2(printer.isValid(), qPrintable(printer.errorString()));
-//     ... print to printer.queueName() ...
-//     QVERIFY(printer.waitForJobs(1));
-//     QCOMPARE(printer.jobs().first(), expectedBytes);
+// A raw CUPS queue to a loopback listener that records each connection (CUPS opens one per
+// job) as a job, on a thread of its own so jobs come in while the test's thread is busy.
 class CapturePrinter
 {
 public:
     explicit CapturePrinter(const QString& queuePrefix = QStringLiteral("qlk-capture"));
     ~CapturePrinter();
-    CapturePrinter(const CapturePrinter&) = delete;
-    CapturePrinter& operator=(const CapturePrinter&) = delete;
 
-    bool isValid() const;
-    QString errorString() const;
-
-    QString queueName() const { return m_queue ? m_queue->name() : QString(); }
+    bool isValid() const { return m_error.isEmpty() && m_queue->isValid(); }
+    QString errorString() const { return m_error.isEmpty() ? m_queue->errorString() : m_error; }
+    QString queueName() const { return m_queue->name(); }
     CupsQueue& queue() { return *m_queue; }
-    quint16 port() const { return m_port; }
 
     // The jobs received completely (the connection was closed), in order.
     QList<QByteArray> jobs() const;
-    // Waits, running the caller's event loop, until at least count jobs are in.
-    bool waitForJobs(int count, int timeoutMs = 30000) const;
+    // Runs the caller's event loop until at least count jobs are in.
+    bool waitForJobs(int count, int timeoutMs = 30000) const
+    {
+        return QTest::qWaitFor([&] { return jobs().size() >= count; }, timeoutMs);
+    }
 
 private:
-    void record(const QByteArray& job);
-
-    QThread m_thread;
-    QObject* m_context = nullptr;   // lives on m_thread
-    QTcpServer* m_server = nullptr; // lives on m_thread
-    quint16 m_port = 0;
+    std::unique_ptr<QThread> m_thread;
     QString m_error;
     std::unique_ptr<CupsQueue> m_queue;
-    // Standard, so that the thread sanitizer sees it; it also orders the
-    // listener set-up on m_thread before the constructor reads its port.
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex; // standard, so that the thread sanitizer sees it
     QList<QByteArray> m_jobs;
 };

@@ -13,35 +13,22 @@ CupsQueue::CupsQueue(const QString& name, const QString& deviceUri)
     : m_name(name)
 {
     // -E after -p enables the queue and makes it accept jobs; no model means raw.
-    m_valid = run(QStringLiteral("lpadmin"),
-                  {QStringLiteral("-p"), m_name, QStringLiteral("-E"), QStringLiteral("-v"), deviceUri}, &m_error);
+    m_valid = run(QStringLiteral("lpadmin"), {"-p", m_name, "-E", "-v", deviceUri}, &m_error);
 }
 
 CupsQueue::~CupsQueue()
 {
     if (m_valid)
-        run(QStringLiteral("lpadmin"), {QStringLiteral("-x"), m_name});
-}
-
-bool CupsQueue::disable()
-{
-    return run(QStringLiteral("cupsdisable"), {m_name}, &m_error);
-}
-
-bool CupsQueue::enable()
-{
-    return run(QStringLiteral("cupsenable"), {m_name}, &m_error);
+        run(QStringLiteral("lpadmin"), {"-x", m_name});
 }
 
 QList<CupsQueue::Job> CupsQueue::jobs() const
 {
     QList<Job> result;
     cups_job_t* jobs = nullptr;
-    const QByteArray name = m_name.toUtf8();
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, name.constData(), 0, CUPS_WHICHJOBS_ALL);
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, m_name.toUtf8().constData(), 0, CUPS_WHICHJOBS_ALL);
     for (int i = 0; i < count; ++i)
-        result.append({jobs[i].id, QString::fromUtf8(jobs[i].title), QString::fromUtf8(jobs[i].format),
-                       static_cast<int>(jobs[i].state)});
+        result.append({jobs[i].id, int(jobs[i].state)});
     cupsFreeJobs(count, jobs);
     std::sort(result.begin(), result.end(), [](const Job& a, const Job& b) { return a.id < b.id; });
     return result;
@@ -49,20 +36,16 @@ QList<CupsQueue::Job> CupsQueue::jobs() const
 
 int CupsQueue::jobState(int id) const
 {
-    for (const Job& job : jobs()) {
+    for (const Job& job : jobs())
         if (job.id == id)
             return job.state;
-    }
     return 0;
 }
 
 QString CupsQueue::uniqueName(const QString& prefix)
 {
     static QAtomicInt counter;
-    return QStringLiteral("%1-%2-%3")
-        .arg(prefix)
-        .arg(QCoreApplication::applicationPid())
-        .arg(counter.fetchAndAddOrdered(1));
+    return prefix + QStringLiteral("-%1-%2").arg(QCoreApplication::applicationPid()).arg(counter.fetchAndAddOrdered(1));
 }
 
 QString CupsQueue::schedulerProblem()
@@ -87,7 +70,7 @@ bool CupsQueue::run(const QString& program, const QStringList& arguments, QStrin
         return true;
     if (error)
         *error = QStringLiteral("%1 %2 failed: %3")
-                     .arg(program, arguments.join(QLatin1Char(' ')),
+                     .arg(program, arguments.join(' '),
                           finished ? QString::fromLocal8Bit(process.readAll()).trimmed() : process.errorString());
     if (!finished)
         process.kill();

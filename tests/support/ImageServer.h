@@ -1,40 +1,56 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QHostAddress>
-#include <QObject>
-#include <QString>
 #include <QTcpServer>
+#include <QTcpSocket>
 
-class QTcpSocket;
-
-// A tiny HTTP/1.1 server on loopback for image downloads: serves fixed bodies by
-// path, 404 for anything else, and can hold a request without ever answering.
-// It lives on the test's thread; the downloader's local event loop drives it.
-class ImageServer : public QObject
+// HTTP on loopback for image downloads, 404 for unknown paths; the downloader's local loop drives it.
+class ImageServer
 {
-    Q_OBJECT
-
 public:
-    ImageServer();
+    ImageServer()
+    {
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                socket->setParent(&m_server); // kept open until the server goes, answered or not
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+            }
+        });
+    }
     bool start() { return m_server.listen(QHostAddress::LocalHost, 0); }
-    QString url(const QString& path) const;
-
-    // declaredLength >= 0 sends that Content-Length instead of the body's own.
-    void serve(const QString& path, const QByteArray& body, int status = 200, qint64 declaredLength = -1);
-    // Requests for this path are read and then left without an answer.
-    void silence(const QString& path) { m_routes.insert(path, Route{{}, 0, -1}); }
+    QString url(const QString& path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
+    }
+    // Status 0: never answered. declaredLength >= 0: sent as Content-Length instead of the body's.
+    void serve(const QString& path, const QByteArray& body, int status = 200, qint64 declaredLength = -1)
+    {
+        m_routes.insert(path, Route{body, status, declaredLength});
+    }
 
 private:
     struct Route
     {
         QByteArray body;
-        int status = 200; // 0: never answer
-        qint64 declaredLength = -1;
+        int status;
+        qint64 declaredLength;
     };
 
-    void answer(QTcpSocket* socket);
+    void answer(QTcpSocket* socket)
+    {
+        const QByteArray head = socket->peek(socket->bytesAvailable());
+        if (!head.contains("\r\n\r\n")) // image requests have no body
+            return;
+        socket->readAll();
+        const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
+        const Route route = m_routes.value(path, Route{"not found", 404, -1});
+        if (route.status == 0)
+            return;
+        const qint64 length = route.declaredLength >= 0 ? route.declaredLength : route.body.size();
+        socket->write("HTTP/1.1 " + QByteArray::number(route.status) + " X\r\nContent-Length: " +
+                      QByteArray::number(length) + "\r\nConnection: close\r\n\r\n" + route.body);
+        socket->disconnectFromHost();
+    }
 
     QTcpServer m_server;
     QHash<QString, Route> m_routes;

@@ -1,28 +1,19 @@
 #pragma once
 
 #include <QFile>
-#include <QString>
 #include <QTemporaryDir>
 
-// A stable path for a serial port whose pseudo-terminal comes and goes, as a
-// device node does when a terminal is unplugged and plugged in again.
+// A stable serial port path whose pseudo-terminal comes and goes, as a device node
+// does when a terminal is unplugged and plugged in again.
 class PtyLink
 {
 public:
-    PtyLink()
-        : m_path(m_dir.filePath(QStringLiteral("ttyTPA0")))
-    {}
     ~PtyLink() { unlink(); }
-
     QString path() const { return m_path; }
-    bool pointTo(const QString& ptyPath)
-    {
-        unlink();
-        return QFile::link(ptyPath, m_path);
-    }
+    bool pointTo(const QString& ptyPath) { return unlink(), QFile::link(ptyPath, m_path); }
     void unlink() { QFile::remove(m_path); }
 
 private:
     QTemporaryDir m_dir;
-    QString m_path;
+    QString m_path = m_dir.filePath(QStringLiteral("ttyTPA0"));
 };

@@ -1,45 +1,28 @@
 #pragma once
 
-// Helpers for the terminal tests: they drive the real protocol workers over
-// pseudo-terminals played by TerminalSimulator (link qlk_tpa_simulator).
-
 #include "TerminalSimulator.h"
 #include "terminals/TpaTimings.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
-namespace TerminalTest {
-
-// Intervals shrunk for tests. The idle poll is kept long so that any poll seen
-// within a test comes from the interval the test is about.
-inline TpaTimings timings()
+// Terminal tests drive the real protocol workers over pseudo-terminals played by
+// TerminalSimulator (link qlk_tpa_simulator).
+struct TerminalTest
 {
-    TpaTimings t;
-    t.firstLoop = 500;
-    t.idlePoll = 60000;
-    t.afterTransaction = 200;
-    t.pollWrite = 400;
-    t.transaction = 1200;
-    return t;
-}
-
-inline int count(const TerminalSimulator& sim, const QByteArray& message)
-{
-    return sim.messages().count(message);
-}
-
-// Waits until the simulator has received message (n times in all).
-inline bool waitForMessage(const TerminalSimulator& sim, const QByteArray& message, int n = 1, int timeoutMs = 10000)
-{
-    return QTest::qWaitFor([&]() { return count(sim, message) >= n; }, timeoutMs);
-}
-
-inline QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
-
-} // namespace TerminalTest
+    // Shrunk; the idle poll stays long, so a poll seen in a test comes from the interval it is about.
+    static TpaTimings timings()
+    {
+        TpaTimings t;
+        t.firstLoop = 500;
+        t.idlePoll = 60000;
+        t.afterTransaction = 200;
+        t.pollWrite = 400;
+        t.transaction = 1200;
+        return t;
+    }
+    // Until the simulator has received message n times in all.
+    static bool waitForMessage(const TerminalSimulator& sim, const QByteArray& message, int n = 1, int ms = 10000)
+    {
+        return QTest::qWaitFor([&]() { return sim.messages().count(message) >= n; }, ms);
+    }
+};

@@ -1,0 +1,369 @@
+// The local web API end to end over HTTPS, served by the program's own server,
+// which found real CUPS raw queues and terminals played on pseudo-terminals.
+#include "support/ApiServer.h"
+#include "support/CapturePrinter.h"
+#include "support/HttpTestRig.h"
+#include "support/TestMain.h"
+
+#include "TerminalSimulator.h"
+#include "api/PrintClientRequestHandler.h"
+#include "core/PrintClient.h"
+#include "printing/PrintJob.h"
+#include "printing/Printer.h"
+#include "terminals/Tpa.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUrlQuery>
+
+namespace {
+
+QByteArray envelope(const QByteArray& member, const QByteArray& text, bool ok)
+{
+    return "{\n    \"" + member + "\": \"" + text + "\",\n    \"status\": " + (ok ? "true" : "false") + "\n}\n";
+}
+
+const QByteArray deviceOnline = envelope("data", "Device online", true);
+const QByteArray invalidKey = envelope("error", "Invalid security key", false);
+const QByteArray json = "application/json";
+const QByteArray none;
+const QJsonArray receipt{QJsonObject{{"op", "alignment"}, {"data", 1}},
+                         QJsonObject{{"op", "text"}, {"data", QStringLiteral("Café Central\nTotal: 12,50 €\n")}},
+                         QJsonObject{{"op", "cut"}, {"data", "feed"}}};
+const QString added = QStringLiteral("QLK0000|M00|Comando adicionado com sucesso");
+const QString busy = QStringLiteral("QLK1001|M10|TPA already busy");
+
+// "status" and "data" or "error"; the status paths add the version and the device.
+QJsonObject answer(bool ok, const QJsonValue& value, bool versioned = false)
+{
+    const QString member = ok ? "data" : "error";
+    return versioned ? QJsonObject{{"status", ok}, {member, value}, {"version", "410"}, {"device", "desktop"}}
+                     : QJsonObject{{"status", ok}, {member, value}};
+}
+
+} // namespace
+
+class TestApi : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QLK_REQUIRE_CUPS();
+        m_enabled = std::make_unique<CapturePrinter>(QStringLiteral("qlk-api"));
+        m_hidden = std::make_unique<CapturePrinter>(QStringLiteral("qlk-api-hidden"));
+        QVERIFY2(m_enabled->isValid() && m_hidden->isValid(), qPrintable(m_enabled->errorString()));
+        for (auto* simulator : {&m_ingenico, &m_newnote})
+            QVERIFY2(simulator->open(), qPrintable(simulator->errorString()));
+        m_ingenico.setStepInterval(100);
+        m_newnote.setOutcomes({TerminalSimulator::Outcome::Silence});
+        m_newnote.setAnswerPolls(false);
+        qputenv(SerialPortDescription::SimulatedPortsVariable,
+                QStringLiteral("%1=0B00:0060,%2=0403:6001").arg(m_ingenico.portPath(), m_newnote.portPath()).toUtf8());
+
+        m_server = std::make_unique<ApiServer>();
+        QVERIFY2(m_server->isValid(), qPrintable(m_server->errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(printer(m_enabled->queueName()) && printer(m_hidden->queueName()), 15000);
+        // A printer seen for the first time is off until the user switches it on.
+        QVERIFY(!printer(m_hidden->queueName())->available());
+        printer(m_enabled->queueName())->setAvailable(true);
+        QVERIFY(terminal(m_ingenico.portPath()));
+        // The first status poll of the Ingenico worker is answered "M00000".
+        QTRY_COMPARE_WITH_TIMEOUT(terminal(m_ingenico.portPath())->lastStatus(), QStringLiteral("M00000"), 15000);
+    }
+
+    // A request; its status, exact body (null: not compared), headers (empty: absent)
+    void requests_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<ApiHeaders>("headers");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<ApiHeaders>("answerHeaders");
+        const auto row = [](const QByteArray& name, const QByteArray& method, const QByteArray& target,
+                            const ApiHeaders& headers, const QByteArray& body, int status, const QByteArray& answer,
+                            const ApiHeaders& answerHeaders = {}) {
+            QTest::newRow(name.constData()) << method << target << headers << body << status << answer << answerHeaders;
+        };
+        const QByteArray k = m_server->keyBytes();
+        const ApiHeaders bearer = m_server->bearer();
+        const ApiHeaders asJson{{"Content-Type", json}};
+
+        // The origin only steers the browser: the request is carried out in any case.
+        for (const QByteArray& origin :
+             {QByteArray("https://a.b.quorvapos.com:8443"), QByteArray("https://evilquorva.pt")})
+            row(origin, "GET", "/getStatus", bearer + ApiHeaders{{"Origin", origin}}, none, 200, deviceOnline,
+                {{"Access-Control-Allow-Origin", origin.contains("evil") ? "https://app.quorva.pt" : origin},
+                 {"Vary", "Origin"}});
+        // Answered before the key is looked at.
+        row("preflight", "OPTIONS", "/getPrinters",
+            {{"Origin", "https://app.quorva.com"},
+             {"Authorization", "Bearer nope"},
+             {"Access-Control-Request-Private-Network", "true"}},
+            none, 200, "",
+            {{"Access-Control-Allow-Origin", "https://app.quorva.com"},
+             {"Access-Control-Allow-Methods", "POST, GET, OPTIONS"},
+             {"Access-Control-Allow-Headers", "authorization, Authorization, Content-Type"},
+             {"Access-Control-Max-Age", "86400"},
+             {"Access-Control-Allow-Private-Network", "true"}});
+        row("status page needs no key", "GET", "/?securityKey=nope", {}, none, 200, QByteArray(),
+            {{"Content-Type", "text/html; charset=UTF-8"}});
+
+        // Every route is reached, whatever the method, with or without a final slash.
+        int i = 0;
+        for (const QByteArray& route :
+             QByteArray("/getPrinters /getPrinterStatus /sendJob /setNotificationOrder /getStatus /getTpas "
+                        "/getTpaStatus /getTpaTransactionStatus /clearTpaTransactionStatus /sendTpaOpen /sendTpaClose "
+                        "/sendTpaPurchase /sendTpaRefund /sendTpaOpenMenu /sendTpaReprintLastReceipt")
+                 .split(' '))
+            row(route, "PUT", route + (i++ % 2 ? "/" : ""), bearer, none, 200, QByteArray());
+        row("outside the routes", "GET", "/getPrinterStatus/EPSON", bearer, none, 404,
+            envelope("error", "Not found", false));
+
+        // Before the key and the route; a repeated member is not taken as the last one.
+        const QByteArray twice = "{\"securityKey\": \"" + k + "\", \"securityKey\": \"" + k + "\"}";
+        row("broken JSON", "POST", "/getStatus", asJson, "{oops", 200, envelope("error", "Invalid Json", false));
+        row("repeated member", "POST", "/getStatus", asJson, twice, 200, envelope("error", "Invalid Json", false));
+
+        row("key in the query", "POST", "/getStatus?securityKey=" + k, {}, none, 200, deviceOnline);
+        row("key in a form body", "POST", "/getStatus", {{"Content-Type", "application/x-www-form-urlencoded"}},
+            "securityKey=" + k, 200, deviceOnline);
+        row("key as bearer", "POST", "/getStatus", bearer, none, 200, deviceOnline);
+        row("key as JSON member", "POST", "/getStatus", asJson, "{\"securityKey\": \"" + k + "\"}", 200, deviceOnline);
+        row("wrong bearer beats the query", "POST", "/getStatus?securityKey=" + k, {{"Authorization", "Bearer nope"}},
+            none, 401, invalidKey);
+
+        // A whole positive number shows the list; nothing wraps round on overflow.
+        const QByteArray listed =
+            QJsonDocument(QJsonObject{{"status", true}, {"data", "Device online"}, {"notifications", QJsonArray()}})
+                .toJson();
+        for (const auto& [value, shown] :
+             QList<QPair<QByteArray, bool>>{{"7", true}, {"1x", false}, {"4294967297", false}}) {
+            row("with_notifications=" + value, "GET", "/getStatus?with_notifications=" + value, bearer, none, 200,
+                shown ? listed : deviceOnline);
+        }
+        for (const auto& [value, shown] :
+             QList<QPair<QByteArray, bool>>{{"1", true}, {"1.5", false}, {"true", false}, {"1e300", true}}) {
+            row("JSON with_notifications " + value, "POST", "/getStatus", bearer + asJson,
+                "{\"with_notifications\": " + value + "}", 200, shown ? listed : deviceOnline);
+        }
+        // Listed from here on.
+        row("notification", "POST", "/setNotificationOrder", bearer + asJson, R"({"title": "T", "subtitle": "S"})", 200,
+            envelope("data", "Notification received", true));
+        row("notification without subtitle", "POST", "/setNotificationOrder", bearer + asJson, R"({"title": "T"})", 200,
+            envelope("data", "Error receiving notification", false));
+    }
+
+    void requests()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, target);
+        QFETCH(ApiHeaders, headers);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QByteArray, answer);
+        QFETCH(ApiHeaders, answerHeaders);
+
+        const ApiReply reply = m_server->client().request(method, target, headers, body);
+        QVERIFY2(reply.status, qPrintable(reply.error));
+        QCOMPARE(reply.status, status);
+        if (!answer.isNull())
+            QCOMPARE(reply.body, answer);
+        for (const auto& header : answerHeaders)
+            QCOMPARE(reply.header(header.first), header.second);
+    }
+
+    // Without its state object the handler knows no key: not even an empty one passes.
+    void handlerWithoutStateLetsNobodyIn()
+    {
+        PrintClientRequestHandler handler;
+        HttpTestServer server({{"port", 0}}, &handler);
+        HttpTestResponse response;
+        const auto client =
+            HttpTestClient::askUntilServed(server.port(), false, HttpTestClient::get("/getStatus"), &response);
+        QCOMPARE(response.status, 401);
+        QCOMPARE(response.body, invalidKey);
+    }
+
+    // Sent in parameter mode, listed by /getStatus as it came, stamped on arrival.
+    void notification()
+    {
+        m_server->printClient().setNotifications({});
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        const QJsonObject sent{{"request_id", "41"},       {"terminal_id", "3"},    {"status_id", "2"},
+                               {"title", "Mesa 7 — pago"}, {"subtitle", "12,50 €"}, {"lastModifiedBy", "Ana"}};
+        QCOMPARE(call("/setNotificationOrder", sent), answer(true, "Notification received"));
+        const QJsonArray list = call("/getStatus", {{"with_notifications", "1"}})["notifications"].toArray();
+        QCOMPARE(list.size(), 1);
+        QJsonObject record = list.first().toObject();
+        const QDateTime date = QDateTime::fromString(record.take(QStringLiteral("date")).toString(), Qt::ISODate);
+        QVERIFY2(date >= before && date <= QDateTime::currentDateTime(), qPrintable(date.toString()));
+        QJsonObject expected = sent;
+        for (const char* id : {"request_id", "terminal_id", "status_id"})
+            expected[id] = expected[id].toString().toInt();
+        QCOMPARE(record, expected);
+    }
+
+    // A printer the user switched off is neither listed nor found.
+    void listed()
+    {
+        const QString name = m_enabled->queueName();
+        QCOMPARE(call("/getPrinters", {}), answer(true, QJsonArray{name}));
+        QCOMPARE(call("/getPrinterStatus", {{"printer", name}}), answer(true, true, true));
+        QCOMPARE(call("/getPrinterStatus", {{"printer", m_hidden->queueName()}}),
+                 answer(false, "Printer not found", true));
+
+        const QJsonArray tpas = call("/getTpas", {}).value(QStringLiteral("data")).toArray();
+        QCOMPARE(tpas.size(), 2);
+        QCOMPARE(QJsonDocument(tpas.first().toObject()).toJson(QJsonDocument::Compact),
+                 R"({"description":"Simulated serial port","manufacturer":"Quorva Link","portName":")" +
+                     m_ingenico.portPath().toUtf8() +
+                     R"(","productIdentifier":96,"vendorId":1,"vendorIdentifier":2816})");
+    }
+
+    void sendJob_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<QString>("printer");
+        QTest::addColumn<QJsonValue>("job");
+        QTest::addColumn<QString>("error"); // empty: printed
+
+        const QString on = m_enabled->queueName();
+        QTest::newRow("json") << true << on << QJsonValue(receipt) << QString();
+        QTest::newRow("parameters") << false << on << QJsonValue(QString(QJsonDocument(receipt).toJson())) << QString();
+        QTest::newRow("not enabled by the user")
+            << true << m_hidden->queueName() << QJsonValue(receipt) << "Printer not found";
+        QTest::newRow("empty job") << true << on << QJsonValue(QJsonArray()) << "Job is empty";
+        QTest::newRow("broken job") << false << on << QJsonValue("[{") << "Job with incorrect format";
+    }
+
+    // The printer receives exactly what the job renders to, once; refusals print nothing.
+    void sendJob()
+    {
+        QFETCH(bool, json);
+        QFETCH(QString, printer);
+        QFETCH(QJsonValue, job);
+        QFETCH(QString, error);
+
+        const int spooled = m_enabled->queue().jobs().size() + m_hidden->queue().jobs().size();
+        const int before = m_enabled->jobs().size();
+        const QJsonObject reply = call("/sendJob", {{"printer", printer}, {"job", job}}, json);
+        if (!error.isEmpty()) {
+            QCOMPARE(reply, answer(false, error));
+            QCOMPARE(m_enabled->queue().jobs().size() + m_hidden->queue().jobs().size(), spooled);
+            return;
+        }
+        QCOMPARE(reply, answer(true, "Job completed successfully"));
+        QVERIFY(m_enabled->waitForJobs(before + 1));
+        PrintJob expected(receipt, QStringLiteral("unused"), false);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        expected.render(&buffer);
+        QCOMPARE(m_enabled->jobs().at(before), buffer.data());
+    }
+
+    // A purchase is sent at once; its messages are delivered until the final one, once.
+    void purchase()
+    {
+        const QString port = m_ingenico.portPath();
+        const QJsonObject poll{{"tpa_port", port}, {"terminal_tpa_id", "till-1"}};
+        QCOMPARE(call("/sendTpaPurchase", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}, {"amount", "12,50"}}),
+                 answer(true, "QLK0000|M00|TPA purchase command sent"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_ingenico.messages().contains("P05100133304978200001250"), 15000);
+
+        // The whole list so far on each poll, until the terminal's final answer.
+        const QJsonArray expected{added, "M001INSIRA OU APROXIME O CARTAO", "M025CONFIRME O VALOR",
+                                  "M001INTRODUZA O PIN", "P1510000001250"};
+        QJsonArray seen;
+        for (QDeadlineTimer deadline(30000); seen != expected && !deadline.hasExpired(); QTest::qWait(50))
+            seen = call("/getTpaTransactionStatus", poll, true).value(QStringLiteral("data")).toArray();
+        QCOMPARE(seen, expected);
+        // Once idle, at most one more read repeats the list (taken just before the end), then none.
+        QTRY_VERIFY_WITH_TIMEOUT(!terminal(port)->isInTransaction(), 15000);
+        QJsonObject after = call("/getTpaTransactionStatus", poll);
+        if (after == answer(true, expected))
+            after = call("/getTpaTransactionStatus", poll);
+        QCOMPARE(after, answer(true, QJsonArray()));
+        QCOMPARE(call("/getTpaStatus", poll), answer(true, "M00000", true));
+    }
+
+    // While one caller's command runs, the others are told the terminal is busy
+    // and their commands are not sent; the owner still reads its messages.
+    void busyForOthers()
+    {
+        const QString port = m_newnote.portPath();
+        const QJsonObject owner{{"tpa_port", port}, {"terminal_tpa_id", "till-1"}};
+        const QJsonObject other{{"tpa_port", port}, {"terminal_tpa_id", "till-2"}, {"amount", "3.00"}};
+
+        QCOMPARE(call("/sendTpaOpen", owner), answer(true, "QLK0000|M00|TPA open command sent"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_newnote.messages().contains("S00010000011"), 15000);
+        QCOMPARE(call("/sendTpaRefund", other, true), answer(true, busy));
+        QCOMPARE(call("/getTpaTransactionStatus", other), answer(true, QJsonArray()));
+        QTRY_COMPARE_WITH_TIMEOUT(call("/getTpaTransactionStatus", owner), answer(true, QJsonArray{added}), 15000);
+
+        // The terminal answers at last; the owner clears its list once.
+        m_newnote.sendMessage("S00000");
+        QTRY_VERIFY_WITH_TIMEOUT(!terminal(port)->isInTransaction(), 15000);
+        QCOMPARE(call("/clearTpaTransactionStatus", owner), answer(true, QJsonArray{added, "S00000"}));
+        QCOMPARE(call("/clearTpaTransactionStatus", owner), answer(true, QJsonArray()));
+        for (const QByteArray& message : m_newnote.messages())
+            QVERIFY2(!message.startsWith("C00"), message.constData());
+    }
+
+    // A terminal that takes no more bytes: the timeout is a failure, its text under "data".
+    void timedOutStatus()
+    {
+        const QString timeout = QStringLiteral("QLK1001|M99|Operation Timeout");
+        const QString port = m_ingenico.portPath();
+        QVERIFY(m_ingenico.setPortOutputSuspended(true));
+        QTRY_COMPARE_WITH_TIMEOUT(terminal(port)->lastStatus(), timeout, 30000);
+        QJsonObject expected = answer(false, timeout, true);
+        expected.insert(QStringLiteral("data"), expected.take(QStringLiteral("error")));
+        QCOMPARE(call("/getTpaStatus", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}}), expected);
+    }
+
+private:
+    // Parameter mode (fields as text, the key among them) unless json is set.
+    QJsonObject call(const QByteArray& path, const QJsonObject& fields, bool json = false) const
+    {
+        if (json)
+            return m_server->client().postJson(path, fields, m_server->bearer()).json();
+        QUrlQuery query{{QStringLiteral("securityKey"), m_server->key()}};
+        for (auto it = fields.begin(); it != fields.end(); ++it)
+            query.addQueryItem(it.key(), QString::fromUtf8(QUrl::toPercentEncoding(it.value().toString())));
+        return m_server->client()
+            .request("POST", path, {{"Content-Type", "application/x-www-form-urlencoded"}},
+                     query.toString(QUrl::FullyEncoded).toUtf8())
+            .json();
+    }
+
+    std::shared_ptr<Printer> printer(const QString& name) const
+    {
+        for (const auto& candidate : m_server->printClient().printerList())
+            if (candidate->name() == name)
+                return candidate;
+        return nullptr;
+    }
+
+    std::shared_ptr<Tpa> terminal(const QString& port) const
+    {
+        for (const auto& tpa : m_server->printClient().tpaList())
+            if (tpa->tpa().portName() == port)
+                return tpa;
+        return nullptr;
+    }
+
+    std::unique_ptr<CapturePrinter> m_enabled;
+    std::unique_ptr<CapturePrinter> m_hidden;
+    TerminalSimulator m_ingenico{1};     // approves, answers polls
+    TerminalSimulator m_newnote{2};      // never answers unless told
+    std::unique_ptr<ApiServer> m_server; // goes first, before the devices
+};
+
+QLK_TEST_MAIN_CORE(TestApi)
+#include "tst_api.moc"

@@ -1,0 +1,250 @@
+// Jobs rendered to ESC/POS bytes: golden jobs (jobs.json), code pages, wrapping, images.
+
+#include "printing/CodePages.h"
+#include "printing/ESCImageManager.h"
+#include "printing/ImageLoader.h"
+#include "printing/PngDecoder.h"
+#include "printing/PrintJob.h"
+#include "printing/generated/CodePageTables.h"
+#include "support/ImageServer.h"
+#include "support/RenderSupport.h"
+#include "support/TestMain.h"
+
+class TestRendering : public QObject, public RenderSupport
+{
+    Q_OBJECT
+
+    static constexpr QRgb white = 0xFFFFFFFF, black = 0xFF000000;
+    static constexpr const char* header = "1D 50 00 00 | 1B 33 00";
+
+    static QJsonArray imageJob(const QStringList& images, const QJsonObject& settings = QJsonObject())
+    {
+        QJsonArray operations;
+        if (!settings.isEmpty())
+            operations.append(QJsonObject{{"op", "settings"}, {"data", settings}});
+        for (const QString& image : images)
+            operations.append(QJsonObject{{"op", "image"}, {"data", image}});
+        operations.append(QJsonObject{{"op", "text"}, {"data", "ok"}});
+        return operations;
+    }
+
+    // An image in a normal job: initialise, the image's stripes, initialise again, then "ok".
+    static QByteArray framed(const QByteArray& stripes)
+    {
+        return hex("1B 40") + hex(header) + stripes + hex("1B 40 | 1B 74 00 6F 6B");
+    }
+
+    static QByteArray raster(const QImage& image, bool highDensity = true)
+    {
+        ESCImageManager manager;
+        manager.setImage(image, image.width(), image.height(), highDensity, 0, false);
+        return manager.render();
+    }
+
+private slots:
+    void operations_data()
+    {
+        QTest::addColumn<bool>("compatibility");
+        QTest::addColumn<QJsonArray>("operations");
+        QTest::addColumn<QByteArray>("bytes");
+        QFile file(QFINDTESTDATA("jobs.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
+        QVERIFY(rows.size() >= 20);
+        for (const QJsonValue& value : rows) {
+            const QJsonObject row = value.toObject();
+            QTest::newRow(qPrintable(row.value("name").toString()))
+                << row.value("compatibility").toBool() << row.value("job").toArray()
+                << hex(row.value("bytes").toString().toLatin1().constData());
+        }
+    }
+    void operations()
+    {
+        QFETCH(bool, compatibility);
+        QFETCH(QJsonArray, operations);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
+    }
+
+    // An independent check of the generated tables: the system's iconv.
+    void pagesMatchIconv()
+    {
+        const QList<QPair<int, const char*>> pages{{0, "CP437"}, {3, "CP860"}, {16, "CP1252"}, {19, "CP858"}};
+        for (const auto& page : pages) {
+            // Bytes with no character, the no-break space and the soft hyphen print as a space.
+            const QByteArray spaces = page.first == 16 ? hex("81 8D 8F 90 9D A0 AD") : hex("FF");
+            const char16_t* table = CodePageTables::pages[page.first];
+            QVERIFY(table);
+            QByteArray input;
+            for (int b = 1; b < 256; ++b) {
+                if (spaces.contains(char(b)))
+                    QCOMPARE(int(table[b - 1]), 0x20);
+                else
+                    input.append(char(b));
+            }
+            QProcess iconv;
+            iconv.start(QStringLiteral("iconv"), {"-f", page.second, "-t", "UTF-16LE"});
+            QVERIFY2(iconv.waitForStarted(), "iconv is not installed");
+            iconv.write(input);
+            iconv.closeWriteChannel();
+            QVERIFY(iconv.waitForFinished(30000));
+            const QByteArray utf16 = iconv.readAllStandardOutput();
+            QCOMPARE(utf16.size(), input.size() * 2);
+            for (int i = 0; i < input.size(); ++i) {
+                const int byte = quint8(input[i]), expected = quint8(utf16[2 * i]) | quint8(utf16[2 * i + 1]) << 8;
+                QVERIFY2(table[byte - 1] == expected, qPrintable(QStringLiteral("%1 %2").arg(page.second).arg(byte)));
+            }
+        }
+    }
+
+    void foldToAscii()
+    {
+        QCOMPARE(CodePages::foldToAscii(QStringLiteral("P\u00E3o \u00C0\u0104\u1EA0\u24B6\uFF21 \u00E7\n\x1B")),
+                 "Pao AAAAA c\n\x1B");
+        QCOMPARE(CodePages::foldToAscii(QStringLiteral("\u00C6\u00DF\u1E9E\u00DE\uFB03\u2474\u2488\u2014\u203C")),
+                 "AEssSSTHffi(1)1.-!!");
+        // Not in the table, and a pair of surrogates: a space each.
+        QCOMPARE(CodePages::foldToAscii(QStringLiteral("\u20AC\u00A9\u2026x\U0001F600")), "   x  ");
+        QCOMPARE(CodePages::foldToAscii(QStringLiteral("a\u00A0b\u00ADc")), "a b c");
+    }
+
+    void wrapText()
+    {
+        QCOMPARE(PrintJob::wrapText("aaaa bbbb cccc", 10), "aaaa bbbb\ncccc");
+        QCOMPARE(PrintJob::wrapText("aaaa bbbbb", 10), "aaaa bbbbb");
+        QCOMPARE(PrintJob::wrapText("aaa-bbbbbbbbbbbbb", 10), "aaa-\nbbbbbbbbbb\nbbb");
+        QCOMPARE(PrintJob::wrapText("ab\ncd efgh ijk", 10), "ab\ncd efgh\nijk");
+        QCOMPARE(PrintJob::wrapText("aaaaaaaaaa  bbbbbbbbbbbbb", 10), "aaaaaaaaaa\nbbbbbbbbbb\nbbb"); // spaces dropped
+        QCOMPARE(PrintJob::wrapText("aaaaaaaaaa   bbb", 10), "aaaaaaaaaa\n  bbb"); // kept: the rest fits
+        QCOMPARE(PrintJob::wrapText("abc", -4), "a\nb\nc"); // a width below 1 is 1, and never hangs
+    }
+
+    void goldenImages_data()
+    {
+        QTest::addColumn<QJsonArray>("operations");
+        QTest::addColumn<bool>("compatibility");
+        QTest::addColumn<QByteArray>("bytes");
+
+        const QStringList white3{pngBase64(filled(3, 3, white))};
+        const QByteArray whiteStripe = hex("1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 64 00");
+        // Odd width: RGB565 rows are padded; each row must still be read from its own start.
+        QTest::newRow("3x2 black, serpentine") << imageJob({pngBase64(filled(3, 2, black))}) << false
+                                               << framed(hex("1B 2A 21 03 00 | 40 00 00 C0 00 00 C0 00 00 | 1B 64 00"));
+        QTest::newRow("transparent is white")
+            << imageJob({pngBase64(filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32))}) << false
+            << framed(whiteStripe);
+        QTest::newRow("low density 8x8 is 4x2") << imageJob({pngBase64(filled(8, 8, white))}, {{"lowDensity", true}})
+                                                << false << framed(hex("1B 2A 00 04 00 00 00 00 00 1B 64 00"));
+        QTest::newRow("compatibility")
+            << imageJob(white3) << true
+            << hex("1D 50 CB CB | 1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 4A 18 | 1B 74 00 6F 6B");
+        QTest::newRow("page mode") << imageJob(white3, {{"imagePrintMode", 1}}) << false
+                                   << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 03 00 03 00") + hex(header) + whiteStripe +
+                                          hex("0C | 1B 40 | 1B 74 00 6F 6B");
+    }
+
+    void goldenImages()
+    {
+        QFETCH(QJsonArray, operations);
+        QFETCH(bool, compatibility);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
+    }
+
+    // Golden bytes from a separate transcription of the rasterising rules (in Python) for a 7 x 30
+    // pattern: odd width, both scan directions, several stripes, the last one partly filled.
+    void ditherAgainstReference()
+    {
+        const QByteArray bytes =
+            hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 75 54 00 ED 55 54 15 40 03 50 03 FE 01 FE ED FB "
+                "F5 10 0A 08 80 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 B8 00 00 D4 00 00 28 00 00 "
+                "80 00 00 0C 00 00 1B 64 00");
+        QImage pattern(7, 30, QImage::Format_RGB32);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 7; ++x)
+                pattern.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * 53 + y * 7) % 256, (x * 19 + y * 29) % 256));
+        for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888, QImage::Format_ARGB32})
+            QCOMPARE(raster(pattern.convertToFormat(format)).toHex(' '), bytes.toHex(' '));
+    }
+
+    // Palette and 1-bit images with transparency print their dark pixels, as the same picture in 32 bits.
+    void transparentPaletteImages()
+    {
+        for (QImage::Format format : {QImage::Format_Indexed8, QImage::Format_Mono}) {
+            QImage image(5, 4, format);
+            image.setColorTable({qRgba(0, 0, 0, 0), black});
+            image.fill(0);
+            image.setPixel(1, 1, 1);
+            image.setPixel(3, 2, 1);
+            const QByteArray bytes = raster(image);
+            QCOMPARE(bytes.toHex(' '), raster(image.convertToFormat(QImage::Format_ARGB32)).toHex(' '));
+            QVERIFY(bytes != raster(filled(5, 4, white)));
+        }
+    }
+
+    // The fast path must give exactly what Qt's own decoder gives, or leave the image to it.
+    void pngFastPath()
+    {
+        if (!PngDecoder::available())
+            QSKIP("built without libdeflate");
+        // Smooth parts and noisy parts, so that the writer picks every row filter.
+        const auto noise = [](int w, int h, QImage::Format format) {
+            QImage image(w, h, QImage::Format_ARGB32);
+            QRandomGenerator random(w * h);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    image.setPixel(x, y, (x + y) % 7 < 3 ? random.generate() : qRgba(x * 3, y * 5, x + y, 255 - x));
+            return png(image.convertToFormat(format));
+        };
+        for (const QByteArray& bytes : {noise(61, 40, QImage::Format_Grayscale8), noise(77, 33, QImage::Format_RGB32),
+                                        noise(1500, 3, QImage::Format_ARGB32)}) {
+            QImage fast;
+            QVERIFY(PngDecoder::decode(bytes, &fast));
+            const QImage reference = QImage::fromData(bytes, "PNG");
+            QCOMPARE(fast.format(), reference.format());
+            QVERIFY(fast == reference);
+        }
+        QImage declined;
+        QVERIFY(!PngDecoder::decode(noise(20, 20, QImage::Format_Indexed8), &declined));
+        QByteArray corrupt = noise(30, 30, QImage::Format_RGB32);
+        corrupt[corrupt.size() / 2] = char(corrupt[corrupt.size() / 2] ^ 0x55);
+        QVERIFY(!PngDecoder::decode(corrupt, &declined));
+    }
+
+    // An image that cannot be had is skipped, with a line in the log; the job goes on.
+    void imagesThatCannotPrint()
+    {
+        ImageServer server;
+        QVERIFY(server.start());
+        const QImage picture = filled(4, 1, black);
+        server.serve(QStringLiteral("/black.png"), png(picture));
+        server.serve(QStringLiteral("/huge.png"), png(picture), 200, ImageLoader::maxDownloadBytes + 1);
+        server.serve(QStringLiteral("/error.png"), png(picture), 500);
+        server.serve(QStringLiteral("/silent.png"), {}, 0);
+        QStringList images;
+        for (const char* path : {"/black.png", "/huge.png", "/error.png", "/missing.png", "/silent.png"})
+            images << server.url(QLatin1String(path));
+        images << "httpfile:///etc/passwd"
+               << "bm90IGFuIGltYWdl";
+        // 32 megapixels announced in the header: refused before any pixel is decoded.
+        QImage huge(8000, 4000, QImage::Format_Mono);
+        huge.fill(0);
+        images << pngBase64(huge);
+        QTest::ignoreMessage(QtWarningMsg,
+                             "ImageLoader: not an http(s) address, image skipped: \"httpfile:///etc/passwd\"");
+        QTest::ignoreMessage(QtWarningMsg, "ImageLoader: image of 8000 x 4000 is too large, skipped");
+        QTest::ignoreMessage(QtWarningMsg,
+                             "ImageLoader: download abandoned, image skipped: larger than 16777216 bytes");
+        QTest::ignoreMessage(QtWarningMsg, "ImageLoader: download abandoned, image skipped: no answer within 3000 ms");
+        PrintJob printJob(imageJob(images), QStringLiteral("memory"), false);
+        printJob.setImageTimeout(3000);
+        // The body counts, not the status: an error page that is a picture prints; "not found" text does not.
+        const QByteArray printed = raster(picture) + hex("1B 40");
+        const QByteArray skipped = hex(header) + hex("1B 40");
+        QCOMPARE(render(printJob).toHex(' '),
+                 (hex("1B 40") + printed + skipped + printed + skipped.repeated(5) + hex("1B 74 00 6F 6B")).toHex(' '));
+    }
+};
+
+QLK_TEST_MAIN_CORE(TestRendering)
+#include "tst_rendering.moc"

@@ -1,0 +1,312 @@
+// Payment terminals played on pseudo-terminals: the protocol workers of both families
+// on the test's thread, and Tpa with its worker thread as the web API uses it.
+
+#include "support/PtyLink.h"
+#include "support/TerminalTestSupport.h"
+#include "support/TestMain.h"
+#include "terminals/Tpa.h"
+#include "terminals/TpaMessages.h"
+#include "terminals/TpaStatus.h"
+#include "terminals/TpaWorkerIngenico.h"
+#include "terminals/TpaWorkerNewnote.h"
+
+using Outcome = TerminalSimulator::Outcome;
+
+namespace {
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
+const QString CallerA = QStringLiteral("pos-a");
+
+QByteArray commandFor(int type)
+{
+    return type == 2 ? QByteArrayLiteral("S00010000011") : QByteArrayLiteral("P001001333049782");
+}
+
+std::unique_ptr<Tpa> makeTpa(int type, const QString& path, const TpaTimings& timings = TerminalTest::timings())
+{
+    return std::make_unique<Tpa>(SerialPortDescription::simulated(path, type == 2 ? 0x0403 : 0x0B00, 0x0060), type,
+                                 nullptr, timings);
+}
+
+// Waits for the end of the running transaction; the caller's last status.
+QString finish(Tpa& tpa)
+{
+    if (!QTest::qWaitFor([&]() { return !tpa.isInTransaction(); }, 10000))
+        return QStringLiteral("still running");
+    const QStringList statuses = tpa.takeTransactionStatuses(CallerA);
+    return statuses.isEmpty() ? QString() : statuses.last();
+}
+
+// A worker on the test's thread; its reports in order: "last:", "tx:" or "in:" and the value.
+struct Rig
+{
+    Rig(int type, int transactionMs = 1200)
+        : type(type)
+        , sim(type)
+    {
+        sim.setStepInterval(20);
+        TpaTimings timings = TerminalTest::timings();
+        timings.transaction = transactionMs;
+        if (!sim.open())
+            return;
+        const SerialPortDescription port = SerialPortDescription::simulated(sim.portPath(), 0x0B00, 0x0060);
+        if (type == 2)
+            worker = std::make_unique<TpaWorkerNewnote>(port, timings);
+        else
+            worker = std::make_unique<TpaWorkerIngenico>(port, timings);
+        QObject::connect(worker.get(), &TpaWorker::setLastStatus, [this](QString s) { reports << "last:" + s; });
+        QObject::connect(worker.get(), &TpaWorker::setLastTransactionStatus,
+                         [this](QString s) { reports << "tx:" + s; });
+        QObject::connect(worker.get(), &TpaWorker::setInTransactionChanged,
+                         [this](bool in) { reports << QStringLiteral("in:%1").arg(in); });
+    }
+    // Starts the worker; with answered, waits until its first poll is answered and acknowledged.
+    bool start(bool answered = true)
+    {
+        if (!worker)
+            return false;
+        worker->startWorker();
+        if (!answered)
+            return TerminalTest::waitForMessage(sim, TerminalSimulator::statusRequest(type));
+        const bool polled = QTest::qWaitFor(
+            [this]() { return !reports.isEmpty() && sim.received().endsWith(TerminalSimulator::ACK); }, 10000);
+        sim.clearReceived();
+        reports.clear();
+        return polled && worker->isPortOpen();
+    }
+
+    int type;
+    TerminalSimulator sim;
+    QStringList reports;
+    std::unique_ptr<TpaWorker> worker; // last: its reports go to the members above
+};
+
+// How many descriptors of this process are open on the file.
+int openHere(const QString& path)
+{
+    int count = 0;
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System))
+        count += fd.symLinkTarget() == QFileInfo(path).canonicalFilePath();
+    return count;
+}
+
+} // namespace
+
+class TestTerminals : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void amounts()
+    {
+        QCOMPARE(TpaMessages::purchase(1, "0.99"), "P05100133304978200000099");
+        QCOMPARE(TpaMessages::purchase(1, "1.234,50"), "P05100133304978200123450");
+        QCOMPARE(TpaMessages::purchase(1, "123456789"), "P051001333049782123456789");
+    }
+
+    void receive_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArray>("answer"); // what the worker writes back, exactly
+        QTest::addColumn<QStringList>("reports");
+        const QByteArray ack = hex("06"), nak = hex("15"), hello("M001HELLO");
+        const QStringList helloReport{"tx:M001HELLO"};
+        QTest::newRow("1 good frame") << 1 << hello << "good" << ack << helloReport;
+        QTest::newRow("1 bad check byte") << 1 << hello << "bad" << nak << QStringList();
+        QTest::newRow("1 split over three reads") << 1 << hello << "split" << ack << helloReport;
+        QTest::newRow("1 noise before STX") << 1 << hello << "garbage" << ack << helloReport;
+        QTest::newRow("1 status answer") << 1 << QByteArray("M00000") << "good" << ack << QStringList{"last:M00000"};
+        QTest::newRow("1 ends at a zero byte")
+            << 1 << QByteArray("M001AB\0CD", 9) << "good" << ack << QStringList{"tx:M001AB"};
+        // M025 is confirmed with the framed message M025000.
+        QTest::newRow("1 M025 answered") << 1 << QByteArray("M025OK") << "good" << ack + hex("024d3032353030300349")
+                                         << QStringList{"tx:M025OK"};
+        // A frame that never ends is dropped past 64 KiB and asked for again, once.
+        QTest::newRow("1 endless frame") << 1 << QByteArray(1024, 'A') << "endless" << nak << QStringList();
+        // The DLE before ETX is collected with the frame and removed from the text.
+        QTest::newRow("2 status answer") << 2 << QByteArray("M00100") << "good" << ack << QStringList{"last:M00100"};
+        QTest::newRow("2 tag bytes removed") << 2
+                                             << QByteArray("D000PAGO\x9F\x02\x08"
+                                                           "00001250\x9F\x1C\x00(T)!",
+                                                           26)
+                                             << "good" << ack << QStringList{"tx:D000PAGO00001250(T"};
+    }
+    void receive()
+    {
+        QFETCH(int, type);
+        QFETCH(QByteArray, message);
+        QFETCH(QString, mode);
+        QFETCH(QByteArray, answer);
+        Rig rig(type);
+        QVERIFY2(rig.start(), qPrintable(rig.sim.errorString()));
+        if (mode == "bad")
+            rig.sim.writeRaw(TerminalSimulator::frame(type, message, true));
+        else if (mode == "endless") {
+            rig.sim.writeRaw(QByteArray(1, TerminalSimulator::STX));
+            for (int i = 0; i < 100; ++i, QTest::qWait(10)) // 100 KiB, paced to what the line takes
+                rig.sim.writeRaw(message);
+        } else
+            rig.sim.sendMessage(message, mode == "split"     ? Outcome::SplitFrames
+                                         : mode == "garbage" ? Outcome::Garbage
+                                                             : Outcome::Approve);
+        QTRY_COMPARE(rig.sim.received().toHex(' '), answer.toHex(' '));
+        QTest::qWait(50); // a report comes in the same step as the acknowledgement; give stray ones a moment
+        QCOMPARE(rig.sim.received().toHex(' '), answer.toHex(' '));
+        QTEST(rig.reports, "reports");
+    }
+
+    void frames_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("message"); // empty: the status request
+        QTest::addColumn<QByteArray>("frame");
+        const auto refund = [](int type) {
+            return TpaMessages::refund(type, "REF123", "2024-03-01 14:05:09", "12,50");
+        };
+        QTest::newRow("1 status request") << 1 << QByteArray() << hex("024d30303030354c423032303030300377");
+        QTest::newRow("1 open") << 1 << TpaMessages::open(1) << hex("02503030313030313333333034393738320360");
+        QTest::newRow("1 refund") << 1 << refund(1)
+                                  << hex("0250303631303031333333303239373832303030303132353052454631323332303234"
+                                         "303330313134303530390308");
+        QTest::newRow("1 menu") << 1 << TpaMessages::openMenu(1) << hex("024d3030353030037b");
+        QTest::newRow("2 status request") << 2 << QByteArray() << hex("10024d3030313130505110036f");
+        // Ends with the length byte 0B and the four empty tags 9F1C, 9A, 9F21, 9F02.
+        QTest::newRow("2 purchase 12.50") << 2 << TpaMessages::purchase(2, "12.50")
+                                          << hex("100243303030313030303030303030303132353030303030313030300b9f1c009a"
+                                                 "009f21009f0200100357");
+        QTest::newRow("2 refund") << 2 << refund(2)
+                                  << hex("10024330303231303030303030303030313235305245463132333230323430333031313430"
+                                         "35303931313010033b");
+    }
+    void frames()
+    {
+        QFETCH(int, type);
+        QFETCH(QByteArray, message);
+        QFETCH(QByteArray, frame);
+        Rig rig(type);
+        rig.sim.setOutcomes({Outcome::Silence}); // nothing follows the command on the line
+        if (message.isEmpty()) {
+            rig.worker->startWorker();
+            QTRY_VERIFY(rig.sim.received().startsWith(frame));
+            return;
+        }
+        QVERIFY(rig.start());
+        rig.worker->setNewCommand(message);
+        QTRY_COMPARE(rig.sim.received().toHex(' '), frame.toHex(' '));
+    }
+
+    // Newnote has no menu and no reprint: nothing is sent, and the caller does not become
+    // the current one, so nobody is told the terminal is busy.
+    void newnoteHasNoMenu()
+    {
+        auto tpa = makeTpa(2, QStringLiteral("/nonexistent/ttyN"));
+        tpa->sendOpenMenu(CallerA);
+        tpa->sendReprintLastReceipt(CallerA);
+        QVERIFY(!tpa->isInTransaction());
+        QVERIFY(tpa->statusFor(QStringLiteral("pos-b")) != TpaStatus::Busy);
+    }
+
+    // Newnote sends a command without waiting for the poll's answer, so that answer
+    // may come during the transaction: it is the poll's, not the end.
+    void newnoteLatePollAnswer()
+    {
+        Rig rig(2, 60000);
+        rig.sim.setAnswerPolls(false);
+        rig.sim.setOutcomes({Outcome::Silence});
+        QVERIFY(rig.start(false));
+        rig.worker->setNewCommand(commandFor(2));
+        QVERIFY(TerminalTest::waitForMessage(rig.sim, commandFor(2)));
+        rig.sim.sendMessage("M00100");
+        QTRY_VERIFY(rig.reports.contains("last:M00100"));
+        rig.sim.sendMessage("S00000");
+        QTRY_VERIFY(rig.reports.contains("in:0"));
+        QCOMPARE(rig.reports,
+                 (QStringList{"tx:" + TpaStatus::CommandAdded, "in:1", "last:M00100", "tx:S00000", "in:0"}));
+    }
+
+    // A transaction ends in a timeout, told before its end, when the terminal stays silent past the
+    // transaction timer, gives up itself ("M01101"), or the command cannot be written after three retries.
+    void transactionEnds_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<int>("transactionMs");
+        QTest::addColumn<int>("writeTimeouts");
+        QTest::newRow("1 silent") << 1 << Outcome::Silence << 1200 << 0;
+        QTest::newRow("1 terminal gives up") << 1 << Outcome::TerminalTimeout << 60000 << 0;
+        QTest::newRow("2 write retries run out") << 2 << Outcome::Silence << 60000 << 4;
+    }
+    void transactionEnds()
+    {
+        QFETCH(int, type);
+        QFETCH(Outcome, outcome);
+        QFETCH(int, transactionMs);
+        QFETCH(int, writeTimeouts);
+        Rig rig(type, transactionMs);
+        rig.sim.setOutcomes({outcome});
+        QVERIFY(rig.start());
+        rig.worker->setNewCommand(commandFor(type));
+        QVERIFY(TerminalTest::waitForMessage(rig.sim, commandFor(type)));
+        // The port reports write timeouts through its error signal (the Windows driver
+        // does; a pseudo-terminal never does), delivered here the same way.
+        for (int timeout = 1; timeout <= writeTimeouts; ++timeout) {
+            rig.worker->errorOcurred(QSerialPort::TimeoutError);
+            QVERIFY(timeout == writeTimeouts || TerminalTest::waitForMessage(rig.sim, commandFor(type), 1 + timeout));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rig.reports.contains("in:0"), 10000);
+        QTest::qWait(100);
+        QCOMPARE(rig.reports.mid(rig.reports.size() - 3),
+                 (QStringList{QTest::currentDataTag() == QLatin1String("1 terminal gives up") ? "tx:M01101" : "in:1",
+                              "tx:" + TpaStatus::Timeout, "in:0"}));
+        QCOMPARE(rig.sim.messages().count(commandFor(type)), qMax(1, writeTimeouts));
+    }
+
+    // A terminal not there yet, plugged in, gone in the middle of a transaction, back on the same path.
+    void portComesAndGoes()
+    {
+        TpaTimings timings = TerminalTest::timings();
+        timings.transaction = 60000; // the loss of the port, not the timer, must end a transaction
+        timings.idlePoll = 300;      // the interval of the attempts to open the port again
+        PtyLink link;
+        auto tpa = makeTpa(1, link.path(), timings);
+        // Nothing to talk to: the command is refused at once, not left running.
+        tpa->sendPurchase(CallerA, QStringLiteral("1.00"));
+        QCOMPARE(finish(*tpa), TpaStatus::Timeout);
+        for (int round = 0; round < 2; ++round) {
+            TerminalSimulator sim(1);
+            sim.setStepInterval(20);
+            sim.setOutcomes({Outcome::Approve, Outcome::Silence});
+            QVERIFY(sim.open());
+            QVERIFY(link.pointTo(sim.portPath()));
+            QVERIFY(TerminalTest::waitForMessage(sim, TerminalSimulator::statusRequest(1)));
+            tpa->sendPurchase(CallerA, QStringLiteral("1.00"));
+            QCOMPARE(finish(*tpa), QStringLiteral("P1510000000100"));
+            tpa->sendPurchase(CallerA, QStringLiteral("3.00"));
+            QVERIFY(TerminalTest::waitForMessage(sim, "P05100133304978200000300"));
+            sim.closeMaster(); // the device is unplugged
+            link.unlink();
+            QCOMPARE(finish(*tpa), TpaStatus::Timeout);
+        }
+    }
+
+    // Gone from the list, a Tpa stops its worker and frees the device for the one that replaces it.
+    void destructionReleasesThePort()
+    {
+        TerminalSimulator sim(1);
+        QVERIFY(sim.open());
+        const int before = openHere(sim.portPath());
+        auto tpa = makeTpa(1, sim.portPath());
+        QTRY_COMPARE(tpa->lastStatus(), QStringLiteral("M00000")); // its port is open
+        QCOMPARE(openHere(sim.portPath()), before + 1);
+        tpa.reset();
+        QCOMPARE(openHere(sim.portPath()), before);
+    }
+};
+
+QLK_TEST_MAIN_CORE(TestTerminals)
+#include "tst_terminals.moc"

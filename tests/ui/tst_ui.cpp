@@ -1,0 +1,153 @@
+#include "UiRig.h"
+#include "support/CupsQueue.h"
+#include "support/TestMain.h"
+
+#include <QHostAddress>
+#include <QSystemTrayIcon>
+
+#include <memory>
+#include <pty.h>
+
+// The pages, the About overlay and the tray, in Portuguese; each language saves its screenshots.
+class TestUi : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<CupsQueue> m_queue; // listed on the printers page; nobody prints to it
+
+    static QQuickItem* openAbout(UiRig& rig, int addresses)
+    {
+        QList<QHostAddress> list;
+        for (int i = 1; i <= addresses; ++i)
+            list << QHostAddress(QStringLiteral("10.0.%1.1").arg(i));
+        QMetaObject::invokeMethod(rig.client(), "onGetIPAddresses", Q_ARG(QList<QHostAddress>, list));
+        QMetaObject::invokeMethod(rig.window(), "openAbout");
+        return rig.item(QStringLiteral("overlayAbout"));
+    }
+
+    // Service on or off as seen everywhere: client, tray icon and entry, start page, store.
+    static void expectService(UiRig& rig, bool on)
+    {
+        QCOMPARE(rig.client()->property("serverActive").toBool(), on);
+        QCOMPARE(QQmlProperty(rig.object("trayIcon"), "icon.source", rig.engine()).read().toString(),
+                 on ? QStringLiteral("qrc:/imgs/ic_systray_on.png") : QStringLiteral("qrc:/imgs/ic_systray_off.png"));
+        QCOMPARE(rig.object("trayService")->property("text").toString(), on ? "Desligar serviço" : "Ligar serviço");
+        QCOMPARE(rig.item("serviceSwitch")->property("checked").toBool(), on);
+        QCOMPARE(QSettings().value("serverActive", true).toBool(), on);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        UiRig::setUpProcess();
+        m_queue = std::make_unique<CupsQueue>(CupsQueue::uniqueName("Balcao_Recibos"), "socket://127.0.0.1:9");
+        // A simulated Ingenico terminal for the terminal page.
+        int master = -1, slave = -1; // open until the process ends
+        char path[128] = {};
+        if (openpty(&master, &slave, path, nullptr, nullptr) == 0)
+            qputenv("QUORVA_LINK_SIMULATED_PORTS", QByteArray(path) + "=0B00:0060");
+    }
+
+    void languages()
+    {
+        UiRig rig(true);
+        rig.client()->setProperty("compatibilityMode", false);
+        QVERIFY(rig.showWindow());
+        // Spanish-speaking markets have no payment terminals.
+        QCOMPARE(rig.shown("terminalCard"), UiRig::language() != QLatin1String("es"));
+        for (const char* page :
+             {"allSet/initial", "config/config", "terminals/terminals", "logs/logs", "showLicense/license"}) {
+            rig.setState(QString::fromLatin1(page).section('/', 0, 0));
+            QVERIFY(rig.screenshot(QString::fromLatin1(page).section('/', 1)));
+        }
+        // The Accept button grows to its label, translated (the Spanish one is the longest).
+        const QStringList accept{"ACEITO OS TERMOS DE UTILIZAÇÃO DO QUORVA", "I ACCEPT QUORVA'S TERMS AND CONDITIONS",
+                                 "ACEPTO LAS CONDICIONES DE UTILIZACIÓN DE QUORVA"};
+        QQuickItem* label = rig.item("acceptButton")->childItems().first();
+        QCOMPARE(label->property("text").toString(),
+                 accept.value(QStringList{"pt", "en", "es"}.indexOf(UiRig::language())));
+        QVERIFY(label->width() + 32 <= rig.item("acceptButton")->width());
+
+        for (const char* name : {"about", "update", "about-update"}) {
+            rig.client()->setProperty("hasUpdate", name != QLatin1String("about"));
+            rig.setState(name == QLatin1String("update") ? "loading" : "allSet");
+            if (name != QLatin1String("update"))
+                QVERIFY(openAbout(rig, 2));
+            QVERIFY(rig.screenshot(name));
+            if (QQuickItem* overlay = rig.item("overlayAbout"))
+                QMetaObject::invokeMethod(overlay, "close");
+            QTRY_VERIFY(!rig.item("overlayAbout"));
+        }
+    }
+
+    // Each page is reached from its card and left with its back button (the logs only in debug mode).
+    void backButtons()
+    {
+        for (const char* page : {"printerCard/config/configPage", "footerLogs/logs/logsPage"}) {
+            const QStringList names = QString::fromLatin1(page).split('/');
+            UiRig rig(true);
+            QVERIFY(rig.showWindow());
+            QVERIFY(rig.click(names[0]));
+            QCOMPARE(rig.state(), names[1]);
+            QTRY_VERIFY(rig.shown(names[2]) && !rig.shown("initialPage"));
+            QVERIFY(rig.click(rig.item("backButton", rig.item(names[2]))));
+            QCOMPARE(rig.state(), QStringLiteral("allSet"));
+            QVERIFY(rig.shown("initialPage") && !rig.shown(names[2]));
+        }
+    }
+
+    // The card grows with the addresses, never past the window; then its content scrolls.
+    void aboutCardHeight_data()
+    {
+        QTest::addColumn<bool>("hasUpdate");
+        QTest::addColumn<int>("addresses");
+        QTest::addColumn<int>("height"); // -1: the window's height less 20 pixels above and below
+        QTest::newRow("one address") << false << 1 << 310;
+        QTest::newRow("three addresses, update") << true << 3 << 520;
+        QTest::newRow("twelve addresses, update") << true << 12 << -1; // 430 + 12 x 30 does not fit
+    }
+    void aboutCardHeight()
+    {
+        QFETCH(bool, hasUpdate);
+        QFETCH(int, addresses);
+        QFETCH(int, height);
+        UiRig rig;
+        rig.client()->setProperty("hasUpdate", hasUpdate);
+        QVERIFY(rig.showWindow());
+        QQuickItem* overlay = openAbout(rig, addresses);
+        QVERIFY(overlay);
+        QCOMPARE(rig.item("aboutCard", overlay)->height(), qreal(height < 0 ? rig.window()->height() - 40 : height));
+        QTRY_COMPARE(rig.item("aboutContent", overlay)->property("interactive").toBool(), height < 0);
+        QCOMPARE(rig.shown("aboutUpdateBox", overlay), hasUpdate);
+        QVERIFY(rig.item(QStringLiteral("ipRow%1").arg(addresses - 1), overlay));
+    }
+
+    void trayMenuSwitchAndIconFollowEachOther()
+    {
+        // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        UiRig rig;
+        QObject* tray = rig.object("trayIcon");
+        QVERIFY(tray && tray->property("available").toBool() && tray->property("visible").toBool());
+        expectService(rig, true);
+        QVERIFY(QMetaObject::invokeMethod(rig.object("trayService"), "triggered"));
+        expectService(rig, false);
+        QVERIFY(rig.showWindow());
+        QVERIFY(rig.click(rig.item("switchArea", rig.item("serviceSwitch"))));
+        expectService(rig, true);
+        // The switch keeps following the menu after the user has clicked it.
+        QVERIFY(QMetaObject::invokeMethod(rig.object("trayService"), "triggered"));
+        expectService(rig, false);
+
+        // Open brings a closed window back where it was.
+        rig.setState("config");
+        rig.window()->close();
+        QTRY_VERIFY(!rig.window()->isVisible());
+        QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
+        QTRY_VERIFY(rig.window()->isVisible());
+        QCOMPARE(rig.state(), QStringLiteral("config"));
+    }
+};
+
+QLK_TEST_MAIN(TestUi)
+#include "tst_ui.moc"
