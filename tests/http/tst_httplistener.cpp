@@ -2,7 +2,7 @@
 #include "support/TestMain.h"
 
 // The pool's cleanup. The 503 of a full pool is tst_serverfaults', switching
-// the server off and on (with the program's TLS files) tst_server's.
+// the server off and on (with the program's TLS files) tst_printclient's.
 class TestHttpListener : public QObject
 {
     Q_OBJECT
