@@ -28,6 +28,11 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationDomain(QStringLiteral("quorva.pt"));
     QCoreApplication::setApplicationName(QStringLiteral("QuorvaLink"));
 
+    // Qt's own event dispatcher instead of glib's: every connection thread runs
+    // an event loop, and glib's costs about a tenth of the processor time per
+    // request. Nothing here embeds glib (no GTK dialogs); a user's setting wins.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
     // Headless platforms have no OpenGL: draw the window in software so a box
     // without a display still runs the service.
