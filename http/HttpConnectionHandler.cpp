@@ -21,12 +21,12 @@ HttpConnectionHandler::HttpConnectionHandler(const QSettings* settings, HttpRequ
     : m_requestHandler(requestHandler)
     , m_sslConfiguration(sslConfiguration)
 {
-    // QSettings is not safe to share between threads: this thread reads a copy
-    // of its own, on the same store and group.
-    if (settings) {
-        m_settings = new QSettings(settings->fileName(), settings->format(), this);
-        m_settings->beginGroup(settings->group());
-    }
+    // Read once, here on the pool's thread, which owns the settings object: the
+    // listener's group is only rewritten when a server is built, and every read
+    // takes a lock that all connection threads would share on every request.
+    if (settings)
+        m_readTimeout = settings->value(QStringLiteral("readTimeout"), m_readTimeout).toInt();
+    m_requestLimits = HttpRequest::limitsFrom(settings);
     createSocket();
     m_readTimer = new QTimer(this);
     m_readTimer->setSingleShot(true);
@@ -81,11 +81,6 @@ void HttpConnectionHandler::run()
     m_socket = nullptr;
     m_readTimer->stop();
     qDebug("HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
-}
-
-int HttpConnectionHandler::readTimeoutMs() const
-{
-    return m_settings ? m_settings->value(QStringLiteral("readTimeout"), 10000).toInt() : 10000;
 }
 
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
@@ -158,7 +153,7 @@ void HttpConnectionHandler::read()
     const int timeout = readTimeoutMs();
     while (m_socket->isOpen() && m_socket->bytesAvailable() > 0) {
         if (!m_currentRequest)
-            m_currentRequest = new HttpRequest(m_settings);
+            m_currentRequest = new HttpRequest(m_requestLimits);
 
         while (m_socket->bytesAvailable() > 0 && m_currentRequest->status() != HttpRequest::Complete &&
                m_currentRequest->status() != HttpRequest::Aborted) {

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "http/HttpRequest.h"
+
 #include <QAbstractSocket>
 #include <QThread>
 
 #include <atomic>
 #include <mutex>
 
-class HttpRequest;
 class HttpRequestHandler;
 class QSettings;
 class QSslConfiguration;
@@ -45,11 +46,12 @@ protected:
 
 private:
     void createSocket();
-    int readTimeoutMs() const;
+    int readTimeoutMs() const { return m_readTimeout; }
     // Lets the peer take what is left, within the read timeout, then closes.
     void closeConnection();
 
-    QSettings* m_settings = nullptr;
+    int m_readTimeout = 10000;
+    HttpRequest::Limits m_requestLimits;
     QTcpSocket* m_socket = nullptr;
     QTimer* m_readTimer = nullptr;
     HttpRequest* m_currentRequest = nullptr;

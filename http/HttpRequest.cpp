@@ -32,11 +32,23 @@ QByteArray quotedAttribute(const QByteArray& line, const QByteArray& marker)
 } // namespace
 
 HttpRequest::HttpRequest(const QSettings* settings)
+    : HttpRequest(limitsFrom(settings))
+{}
+
+HttpRequest::HttpRequest(const Limits& limits)
+    : m_maxSize(limits.maxSize)
+    , m_maxMultiPartSize(limits.maxMultiPartSize)
+{}
+
+HttpRequest::Limits HttpRequest::limitsFrom(const QSettings* settings)
 {
+    Limits limits;
     if (settings) {
-        m_maxSize = settings->value(QStringLiteral("maxRequestSize"), 16000).toLongLong();
-        m_maxMultiPartSize = settings->value(QStringLiteral("maxMultiPartSize"), 1000000).toLongLong();
+        limits.maxSize = settings->value(QStringLiteral("maxRequestSize"), limits.maxSize).toLongLong();
+        limits.maxMultiPartSize =
+            settings->value(QStringLiteral("maxMultiPartSize"), limits.maxMultiPartSize).toLongLong();
     }
+    return limits;
 }
 
 HttpRequest::~HttpRequest()

@@ -20,6 +20,14 @@ public:
 
     // The settings object (group already entered) may be null: defaults apply.
     explicit HttpRequest(const QSettings* settings);
+    // The same limits, read beforehand (see limitsFrom).
+    struct Limits
+    {
+        qint64 maxSize = 16000;
+        qint64 maxMultiPartSize = 1000000;
+    };
+    explicit HttpRequest(const Limits& limits);
+    static Limits limitsFrom(const QSettings* settings);
     virtual ~HttpRequest();
     HttpRequest(const HttpRequest&) = delete;
     HttpRequest& operator=(const HttpRequest&) = delete;
@@ -67,8 +75,8 @@ private:
     QByteArray m_version;
     RequestStatus m_status = AwaitingRequestLine;
     QHostAddress m_peerAddress;
-    qint64 m_maxSize = 16000;
-    qint64 m_maxMultiPartSize = 1000000;
+    qint64 m_maxSize;
+    qint64 m_maxMultiPartSize;
     qint64 m_currentSize = 0;
     qint64 m_expectedBodySize = 0;
     QByteArray m_currentHeader;
