@@ -1,5 +1,7 @@
 #include "core/Notification.h"
 
+#include "core/SharedLists.h"
+
 #include <QJsonValue>
 
 const QString Notification::dateFormat = QStringLiteral("yyyy-MM-dd'T'HH:mm:ss");
@@ -8,6 +10,12 @@ Notification::Notification(QObject* parent)
     : QObject(parent)
     , m_dateTime(QDateTime::currentDateTime())
 {}
+
+Notification::~Notification()
+{
+    // Records are mostly made on connection threads and deleted on the main one.
+    SharedLists::takeHandOver();
+}
 
 Notification* Notification::fromJson(const QJsonObject& json)
 {

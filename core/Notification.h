@@ -22,6 +22,7 @@ public:
     static const QString dateFormat;
 
     explicit Notification(QObject* parent = nullptr);
+    ~Notification() override;
 
     // Null when "title" or "subtitle" is missing, not a string or empty.
     static Notification* fromJson(const QJsonObject& json);
@@ -64,4 +65,7 @@ private:
     QString m_subtitle;
     QString m_lastModifiedBy;
     QDateTime m_dateTime;
+    // Set once the state object owns the record; it never owns it twice.
+    bool m_adopted = false;
+    friend class PrintClient;
 };

@@ -41,7 +41,6 @@ QString PrintClient::newSecurityKey()
 
 PrintClient::PrintClient(QObject* parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this))
 {}
 
 PrintClient::~PrintClient() = default;
@@ -262,6 +261,7 @@ std::shared_ptr<Notification> PrintClient::adopt(Notification* record)
     // their deferred deletion runs on a thread that keeps its event loop.
     if (record->thread() != thread() && record->thread() == QThread::currentThread())
         record->moveToThread(thread());
+    record->m_adopted = true;
     return shared(record);
 }
 
@@ -287,7 +287,13 @@ void PrintClient::setNotifications(const QList<Notification*>& records)
                 continue;
             auto known = std::find_if(m_notifications.cbegin(), m_notifications.cend(),
                                       [record](const auto& held) { return held.get() == record; });
-            next.append(known != m_notifications.cend() ? *known : adopt(record));
+            if (known != m_notifications.cend())
+                next.append(*known);
+            else if (!record->m_adopted)
+                next.append(adopt(record));
+            // Otherwise the record left the list since the caller read it (expired,
+            // or pushed out by newer ones from a connection thread) and is on its
+            // way to deletion: owning it a second time would delete it twice.
         }
         if (next != m_notifications)
             m_notifications = next;
@@ -437,6 +443,10 @@ void PrintClient::checkNewVersion()
     guard->setInterval(m_versionCheckTimeout);
     m_versionCheckFailed = false;
 
+    // Made at the first check: building one loads Qt's network bearer plugins,
+    // which open D-Bus connections and a thread of their own.
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
     m_versionReply = m_network->post(VersionCheck::request(), VersionCheck::body(m_curVersion));
     disconnect(m_versionReply, nullptr, nullptr, nullptr);
     connect(m_versionReply, &QNetworkReply::finished, this, &PrintClient::checkNewVersionCompleted);

@@ -9,17 +9,37 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 // The lists that the state object shares with connection threads hold
 // shared pointers: an entry removed by the main thread lives on while a
 // request still holds it.
 namespace SharedLists {
 
+// Orders a release on one thread before the deletion on another. Qt's event
+// queue already does, but under locks the thread sanitizer cannot see, so a
+// record written on a connection thread and deleted on the main thread would
+// look like a race to it.
+inline std::mutex& handOverLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 // Entries leave the lists on any thread but are always deleted on the thread
 // they belong to (the main thread), once nobody holds them.
 inline void deleteLaterDeleter(QObject* object)
 {
+    {
+        std::lock_guard<std::mutex> lock(handOverLock());
+    }
     object->deleteLater();
+}
+
+// Called by the destructor of an entry that other threads create.
+inline void takeHandOver()
+{
+    std::lock_guard<std::mutex> lock(handOverLock());
 }
 
 // The user interface sees the lists through read-only views on the main thread.

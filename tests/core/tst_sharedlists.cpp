@@ -53,6 +53,21 @@ private slots:
         QTRY_VERIFY(a.isNull() && b.isNull());
     }
 
+    // The user interface hands back a list it read before connection threads
+    // pushed its first record out: that record is not owned a second time.
+    void recordThatLeftIsNotTakenBack()
+    {
+        PrintClient client;
+        client.addNotification(Notification::fromJson({{"title", "old"}, {"subtitle", "s"}}));
+        const QList<Notification*> seen = client.uiNotifications();
+        QPointer<Notification> old = seen.first();
+        for (int i = 0; i < PrintClient::maxNotifications; ++i)
+            client.addNotification(Notification::fromJson({{"title", "new"}, {"subtitle", QString::number(i)}}));
+        client.setNotifications(seen);
+        QVERIFY(client.uiNotifications().isEmpty());
+        QTRY_VERIFY(old.isNull());
+    }
+
     // Connection threads copy the lists and use their entries while the main
     // thread refreshes, expires and deletes them. A sanitizer build reports
     // races; a plain build catches use of deleted entries by crashing.
