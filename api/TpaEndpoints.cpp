@@ -55,6 +55,17 @@ bool TpaEndpoints::usable(QJsonObject& result, const std::shared_ptr<Tpa>& tpa)
     return true;
 }
 
+bool TpaEndpoints::idle(QJsonObject& result, const std::shared_ptr<Tpa>& tpa)
+{
+    if (!usable(result, tpa))
+        return false;
+    if (tpa->isInTransaction()) {
+        succeed(result, busy);
+        return false;
+    }
+    return true;
+}
+
 void TpaEndpoints::getTpas(QJsonObject& result) const
 {
     QJsonArray list;
@@ -107,12 +118,8 @@ void TpaEndpoints::clearTpaTransactionStatus(QJsonObject& result, const QString&
                                              const QString& terminalTpaId) const
 {
     const auto tpa = find(tpaPort);
-    if (!usable(result, tpa))
+    if (!idle(result, tpa))
         return;
-    if (tpa->isInTransaction()) {
-        succeed(result, busy);
-        return;
-    }
     succeed(result, QJsonArray::fromStringList(tpa->clearTransactionStatuses(terminalTpaId)));
 }
 
@@ -121,12 +128,8 @@ void TpaEndpoints::sendCommand(QJsonObject& result, Command command, const QStri
                                const QString& amount) const
 {
     const auto tpa = find(tpaPort);
-    if (!usable(result, tpa))
+    if (!idle(result, tpa))
         return;
-    if (tpa->isInTransaction()) {
-        succeed(result, busy);
-        return;
-    }
     QString sent;
     switch (command) {
     case Open:

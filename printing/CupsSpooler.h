@@ -24,8 +24,9 @@ public:
 
     int jobId() const { return m_jobId; }
 
-    // Asks the scheduler itself: a queue stopped with cupsdisable still takes
-    // jobs and prints them once enabled, so it must count as not ready.
+    // Asks the scheduler itself for the queue's state and whether it accepts
+    // jobs: a stopped queue still takes jobs and prints them once enabled, and
+    // Qt's printer information never looks at the second.
     static bool printerReady(const QString& printerName);
 
 private:
