@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
 #include "app/Resources.h"
@@ -19,6 +20,7 @@
 #include <QTranslator>
 #include <QtQml>
 
+#include <cstdio>
 #include <exception>
 
 int main(int argc, char* argv[])
@@ -27,6 +29,20 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Quorva"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quorva.pt"));
     QCoreApplication::setApplicationName(QStringLiteral("QuorvaLink"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QLK_VERSION));
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine commandLine = CommandLine::parse(arguments);
+    if (commandLine.help || commandLine.version) {
+        // Answered without a display, a tray or a second look at the settings.
+        QCoreApplication app(argc, argv);
+        const QString text = commandLine.help ? CommandLine::helpText()
+                                              : QStringLiteral("quorva-link %1\n").arg(QStringLiteral(QLK_VERSION));
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
 
     // Qt's own event dispatcher instead of glib's: every connection thread runs
     // an event loop, and glib's costs about a tenth of the processor time per
@@ -60,7 +76,7 @@ int main(int argc, char* argv[])
     app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
     auto* printClient = new PrintClient();
 
-    if (QCoreApplication::arguments().contains(QStringLiteral("DebugModeOn"))) {
+    if (commandLine.debugMode) {
         printClient->setIsDebugMode(true);
         LogCapture::install(printClient);
     }

@@ -26,6 +26,15 @@ namespace {
 
 const QString keySuffix = QStringLiteral("v4.0");
 
+// QUORVA_LINK_PORT moves the server off 5080, so that a test or an integrator's
+// copy runs beside an installed connector. Anything but a port number is ignored.
+quint16 portFromEnvironment()
+{
+    bool ok = false;
+    const uint port = qEnvironmentVariable("QUORVA_LINK_PORT").toUInt(&ok);
+    return ok && port > 0 && port <= 65535 ? quint16(port) : PrintClientThreaded::defaultPort;
+}
+
 } // namespace
 
 // 8 characters from [A-Za-z0-9] drawn from the system's cryptographic source:
@@ -41,6 +50,7 @@ QString PrintClient::newSecurityKey()
 
 PrintClient::PrintClient(QObject* parent)
     : QObject(parent)
+    , m_listenerPort(portFromEnvironment())
 {}
 
 PrintClient::~PrintClient() = default;

@@ -72,7 +72,7 @@ public:
 
     // How long a version check may take before it is aborted (10 s).
     void setVersionCheckTimeout(int ms) { m_versionCheckTimeout = ms; }
-    // The port of the HTTPS server (5080); set before the server is built.
+    // The port of the HTTPS server (5080, or QUORVA_LINK_PORT); set before the server is built.
     void setListenerPort(quint16 port) { m_listenerPort = port; }
 
     bool started() const { return m_started; }

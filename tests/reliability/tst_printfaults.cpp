@@ -256,14 +256,6 @@ void TestPrintFaults::schedulerRestartUnderLoad()
 void TestPrintFaults::killedDuringJob()
 {
     QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
-    {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::Any, 5080)) {
-            if (qgetenv("CI") == "true")
-                QFAIL("port 5080 is taken");
-            QSKIP("port 5080 is taken by another program");
-        }
-    }
     CapturePrinter capture(QStringLiteral("qlk-killed"));
     QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
     QTemporaryDir home;
@@ -280,7 +272,7 @@ void TestPrintFaults::killedDuringJob()
     const QByteArray auth = "Authorization: Bearer " + key.toUtf8() + "\r\n";
     const auto serving = [&]() {
         HttpTestClient client(true);
-        if (!client.connectTo(5080) || !client.send(HttpTestClient::get("/getPrinters", auth)))
+        if (!client.connectTo(program.port()) || !client.send(HttpTestClient::get("/getPrinters", auth)))
             return false;
         const HttpTestResponse response = client.readResponse(5000);
         return response.status == 200 && response.body.contains(capture.queueName().toUtf8());
@@ -291,7 +283,7 @@ void TestPrintFaults::killedDuringJob()
     // A long job; the program is killed while it is being sent.
     const QJsonArray big = receipt(QStringLiteral("killed"), 4000);
     HttpTestClient client(true);
-    QVERIFY(client.connectTo(5080));
+    QVERIFY(client.connectTo(program.port()));
     QVERIFY(client.send(sendJobRequest(auth, capture.queueName(), big)));
     QTest::qWait(50);
     program.process().kill();

@@ -2,9 +2,10 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QTcpServer>
 
 // Starts the real quorva-link program (path from QLK_PROGRAM) headless, on
-// settings of its own.
+// settings of its own and on a free port of its own (QUORVA_LINK_PORT).
 class ProgramRunner
 {
 public:
@@ -14,12 +15,17 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QTcpServer probe;
+        probe.listen(QHostAddress::Any, 0);
+        m_port = probe.serverPort();
+        environment.insert(QStringLiteral("QUORVA_LINK_PORT"), QString::number(m_port));
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
     ~ProgramRunner() { stop(1000); }
     static QString programPath() { return qEnvironmentVariable("QLK_PROGRAM"); }
     QProcess& process() { return m_process; }
+    quint16 port() const { return m_port; }
     // The settings file the program reads (QSettings native format on Linux).
     QString settingsFile() const { return QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.conf")); }
     void start()
@@ -42,5 +48,6 @@ public:
 
 private:
     QString m_configHome;
+    quint16 m_port = 0;
     QProcess m_process;
 };

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the program was asked to do on its command line. Arguments it does not
+// know are ignored, so an old shortcut with extra words still starts it.
+class CommandLine
+{
+public:
+    static CommandLine parse(const QStringList& arguments);
+    // The text of --help.
+    static QString helpText();
+
+    // "DebugModeOn", matched exactly anywhere: the Logs page and log capture.
+    bool debugMode = false;
+    bool help = false;
+    bool version = false;
+};
