@@ -1,8 +1,9 @@
 #include "core/CertificateTrust.h"
 
 #ifdef Q_OS_WIN
-#include <wincrypt.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <wincrypt.h>
 #else
 #include "app/PrivateFiles.h"
 
