@@ -8,7 +8,10 @@
 
 #include <cstdio>
 
-QString TrustCommand::report(bool trust, const QStringList& places, const QStringList& failures)
+namespace {
+
+// One place or failure a line.
+QString report(bool trust, const QStringList& places, const QStringList& failures)
 {
     QString text;
     for (const QString& place : places)
@@ -19,6 +22,8 @@ QString TrustCommand::report(bool trust, const QStringList& places, const QStrin
         text += QStringLiteral("Failed: ") + failure + '\n';
     return text;
 }
+
+} // namespace
 
 int TrustCommand::run(bool trust)
 {

@@ -9,7 +9,4 @@ namespace TrustCommand {
 // Returns the process exit code: 0 when nothing failed.
 int run(bool trust);
 
-// The text printed for a result, one place or failure a line.
-QString report(bool trust, const QStringList& places, const QStringList& failures);
-
 } // namespace TrustCommand
