@@ -80,14 +80,10 @@ class TestBrowser : public QObject
     std::unique_ptr<HeadlessBrowser> m_browser;
     PageServer m_pages;
 
-    QList<QSslCertificate> programCertificate() const
-    {
-        return QSslCertificate::fromPath(QDir(m_config.path()).filePath(QStringLiteral("Quorva/QuorvaLink.crt")));
-    }
     // The API as a native client sees it (no Origin), trusting the program's certificate.
     QJsonObject ask(const QByteArray& target)
     {
-        HttpTestClient client(true, programCertificate());
+        HttpTestClient client(true, m_program->certificates());
         if (!client.connectTo(m_program->port()) ||
             !client.send(HttpTestClient::get(target, "Authorization: Bearer " + key.toUtf8() + "\r\n")))
             return QJsonObject();
@@ -121,7 +117,8 @@ private slots:
             settings.setValue(QStringLiteral("licenseAccepted"), true);
         }
         m_program->start();
-        QTRY_VERIFY_WITH_TIMEOUT(!programCertificate().isEmpty() && ask("/getStatus").value("status").toBool(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_program->certificates().isEmpty() && ask("/getStatus").value("status").toBool(),
+                                 20000);
         m_browser = std::make_unique<HeadlessBrowser>();
     }
     void cleanupTestCase() { m_program.reset(); }

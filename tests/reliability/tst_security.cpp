@@ -280,9 +280,8 @@ private slots:
         // Without DebugModeOn every debug line goes to the standard error stream.
         program.process().setProcessChannelMode(QProcess::MergedChannels);
         program.start();
-        const QString certFile = QDir(folder).filePath(QStringLiteral("QuorvaLink.crt"));
         const auto ask = [&](const QByteArray& request) {
-            HttpTestClient client(true, QSslCertificate::fromPath(certFile));
+            HttpTestClient client(true, program.certificates());
             return client.connectTo(program.port()) && client.send(request) ? client.readResponse()
                                                                             : HttpTestResponse();
         };
