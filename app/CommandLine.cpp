@@ -17,6 +17,7 @@ struct Parser
         parser.addOption(version);
         parser.addOption(trust);
         parser.addOption(untrust);
+        parser.addOption(headless);
         parser.addPositionalArgument(debugModeArgument, QStringLiteral("Show the Logs page and capture log lines."),
                                      QStringLiteral("[DebugModeOn]"));
     }
@@ -30,6 +31,9 @@ struct Parser
     QCommandLineOption untrust{
         QStringLiteral("untrust-certificate"),
         QStringLiteral("Remove this installation's certificate from this user's browsers, and exit.")};
+    QCommandLineOption headless{
+        QStringLiteral("headless"),
+        QStringLiteral("Serve without a window or a tray (a till without a desktop); print where the settings are.")};
 };
 
 } // namespace
@@ -45,6 +49,7 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     line.version = p.parser.isSet(p.version);
     line.trustCertificate = p.parser.isSet(p.trust);
     line.untrustCertificate = p.parser.isSet(p.untrust);
+    line.headless = p.parser.isSet(p.headless);
     return line;
 }
 
