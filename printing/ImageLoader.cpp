@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <array>
@@ -73,16 +74,27 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // No compression: the size limit then counts what arrives, not what it would unpack to.
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply* reply = manager.get(request);
 
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    // A connection thread told to stop (the server is being switched off) gives up the download.
+    QTimer stopCheck;
     bool timedOut = false;
     bool tooLarge = false;
+    bool stopped = false;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
         timedOut = true;
+        reply->abort();
+    });
+    QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&] {
+        if (!QThread::currentThread()->isInterruptionRequested())
+            return;
+        stopped = true;
         reply->abort();
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
@@ -92,14 +104,24 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
         }
     });
     deadline.start(timeoutMs);
+    stopCheck.start(50);
     if (!reply->isFinished())
         loop.exec();
     deadline.stop();
+    stopCheck.stop();
 
     qDebug() << "fetched, I guess?";
+    // Ending the thread's event loop (the server being switched off) ends this one too.
+    if (!reply->isFinished() || QThread::currentThread()->isInterruptionRequested())
+        stopped = true;
+    if (stopped) {
+        reply->abort();
+        qWarning("ImageLoader: download cancelled, the server is being switched off");
+        return QImage();
+    }
     if (timedOut || tooLarge) {
         qWarning().noquote() << "ImageLoader: download abandoned, image skipped:"
-                             << (timedOut ? QStringLiteral("no answer within %1 ms").arg(timeoutMs)
+                             << (timedOut ? QStringLiteral("no answer in time")
                                           : QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes));
         return QImage();
     }

@@ -18,6 +18,8 @@ public:
         });
     }
     bool start() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    // Requests received so far, answered or not.
+    int requests() const { return m_requests; }
     QString url(const QString& path) const
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
@@ -42,6 +44,7 @@ private:
         if (!head.contains("\r\n\r\n")) // image requests have no body
             return;
         socket->readAll();
+        ++m_requests;
         const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
         const Route route = m_routes.value(path, Route{"not found", 404, -1});
         if (route.status == 0)
@@ -54,4 +57,5 @@ private:
 
     QTcpServer m_server;
     QHash<QString, Route> m_routes;
+    int m_requests = 0;
 };
