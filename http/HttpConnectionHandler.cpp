@@ -15,6 +15,7 @@
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -79,7 +80,10 @@ void HttpConnectionHandler::closeDescriptor(tSocketDescriptor socketDescriptor)
 #ifdef Q_OS_WIN
     ::closesocket(SOCKET(socketDescriptor));
 #else
-    ::close(int(socketDescriptor));
+    // Only while it is open: a refusal that already closed it must not close
+    // whatever has taken its number since.
+    if (::fcntl(int(socketDescriptor), F_GETFD) != -1)
+        ::close(int(socketDescriptor));
 #endif
 }
 

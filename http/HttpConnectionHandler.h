@@ -35,7 +35,8 @@ public:
     // waiting for a slow peer, the API lock or an image download.
     void stop();
 
-    // Closes a native socket that no socket object owns.
+    // Closes a native socket that no socket object took over (Qt leaves a
+    // descriptor that it refuses open on some platforms).
     static void closeDescriptor(tSocketDescriptor socketDescriptor);
 
 public slots:

@@ -81,6 +81,8 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    // Not early: the job's time for images is counted from the same clock.
+    deadline.setTimerType(Qt::PreciseTimer);
     // A connection thread told to stop (the server is being switched off) gives up the download.
     QTimer stopCheck;
     bool timedOut = false;
