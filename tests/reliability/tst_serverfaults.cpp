@@ -210,10 +210,10 @@ private slots:
         }
     }
 
-    // Switched off (as the window and the tray do) while one client waits for
-    // an image download under the API lock, one waits for the lock, and one
-    // never reads its answers: it returns at once, and the job in progress is
-    // cancelled, not printed later in part.
+    // Switched off (as the window and the tray do) while one client never reads
+    // its answers, one waits for an image download under the API lock and one
+    // waits for the lock: it returns at once, and the job in progress is
+    // cancelled, not printed in part.
     void switchedOffWhileClientsHold()
     {
         QLK_REQUIRE_CUPS();
@@ -247,11 +247,13 @@ private slots:
             socket->write("POST " + path + " HTTP/1.1\r\nContent-Type: application/json\r\n" + auth +
                           "Content-Length: " + QByteArray::number(json.size()) + "\r\n\r\n" + json);
         };
+        // Its answers fill the socket buffers: its thread waits for it to read.
         const auto reader = connectEncrypted(server.port());
         QVERIFY(reader);
         reader->setReadBufferSize(4096);
-        reader->write(QByteArray("GET / HTTP/1.1\r\n\r\n").repeated(5000));
-        QTest::qWait(1000); // its answers fill the socket buffers
+        reader->write(QByteArray("GET / HTTP/1.1\r\n\r\n").repeated(20000));
+        QTest::qWait(1500);
+        // The lock is free for the job: its download begins.
         const auto job = connectEncrypted(server.port());
         QVERIFY(job);
         const QJsonArray operations{QJsonObject{{"op", "text"}, {"data", "before\n"}},
@@ -259,7 +261,7 @@ private slots:
                                     QJsonObject{{"op", "text"}, {"data", "after\n"}}};
         keyed(job.get(), "/sendJob",
               QJsonDocument(QJsonObject{{"printer", printer.queueName()}, {"job", operations}}).toJson());
-        QTRY_COMPARE_WITH_TIMEOUT(images.requests(), 1, 15000); // the download has begun, under the lock
+        QTRY_COMPARE_WITH_TIMEOUT(images.requests(), 1, 15000);
         const auto waiting = connectEncrypted(server.port());
         QVERIFY(waiting);
         keyed(waiting.get(), "/getStatus", "{}");

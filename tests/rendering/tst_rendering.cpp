@@ -240,7 +240,8 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg,
                              "ImageLoader: download abandoned, image skipped: larger than 16777216 bytes");
         QTest::ignoreMessage(QtWarningMsg, "ImageLoader: download abandoned, image skipped: no answer in time");
-        QTest::ignoreMessage(QtWarningMsg, "PrintJob: the job's 3000 ms for image downloads are used up, image skipped");
+        QTest::ignoreMessage(QtWarningMsg,
+                             "PrintJob: the job's 3000 ms for image downloads are used up, image skipped");
         PrintJob printJob(imageJob(images), QStringLiteral("memory"), false);
         printJob.setImageTimeout(3000);
         // The body counts, not the status: an error page that is a picture prints; "not found" text does not.
