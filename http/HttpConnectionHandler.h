@@ -35,8 +35,7 @@ public:
     // waiting for a slow peer, the API lock or an image download.
     void stop();
 
-    // Closes a native socket that no socket object took over (Qt leaves a
-    // descriptor that it refuses open on some platforms).
+    // Closes a native socket that no socket object took over, if it is still open.
     static void closeDescriptor(tSocketDescriptor socketDescriptor);
 
 public slots:
