@@ -40,12 +40,13 @@ public:
     // Waits until the socket has no output left or, when the peer takes nothing
     // for timeoutMs, aborts the connection. True when everything went out.
     static bool drain(QTcpSocket* socket, int timeoutMs);
+
+private:
     // Waits until the socket holds at most pendingAtMost bytes of output. Aborts
     // the connection (false) when the peer takes nothing for timeoutMs or when
     // the calling thread is asked to stop (QThread::requestInterruption).
     static bool waitForPeer(QTcpSocket* socket, int timeoutMs, qint64 pendingAtMost);
 
-private:
     void writeHeaders();
     bool writeToSocket(const QByteArray& data);
 

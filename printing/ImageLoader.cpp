@@ -83,20 +83,11 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     deadline.setSingleShot(true);
     // Not early: the job's time for images is counted from the same clock.
     deadline.setTimerType(Qt::PreciseTimer);
-    // A connection thread told to stop (the server is being switched off) gives up the download.
-    QTimer stopCheck;
     bool timedOut = false;
     bool tooLarge = false;
-    bool stopped = false;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
         timedOut = true;
-        reply->abort();
-    });
-    QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&] {
-        if (!QThread::currentThread()->isInterruptionRequested())
-            return;
-        stopped = true;
         reply->abort();
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
@@ -106,17 +97,14 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
         }
     });
     deadline.start(timeoutMs);
-    stopCheck.start(50);
     if (!reply->isFinished())
         loop.exec();
     deadline.stop();
-    stopCheck.stop();
 
     qDebug() << "fetched, I guess?";
-    // Ending the thread's event loop (the server being switched off) ends this one too.
-    if (!reply->isFinished() || QThread::currentThread()->isInterruptionRequested())
-        stopped = true;
-    if (stopped) {
+    // Quitting the thread's event loop (as the server does when it is switched
+    // off) ends this one too, with the download unfinished.
+    if (!reply->isFinished() || QThread::currentThread()->isInterruptionRequested()) {
         reply->abort();
         qWarning("ImageLoader: download cancelled, the server is being switched off");
         return QImage();

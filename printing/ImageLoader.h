@@ -17,8 +17,8 @@ public:
     static constexpr int maxSide = 0xFFFF;
 
     // Whole-download time limit in ms: connecting, redirects and body together.
-    // A download also ends when the calling thread is asked to stop
-    // (QThread::requestInterruption).
+    // A download also ends, with a null image, when the calling thread is stopped
+    // (its event loop told to quit), as connection threads are when the server stops.
     static QImage load(const QString& source, int timeoutMs);
 
     static QImage fetch(const QString& address, int timeoutMs);
