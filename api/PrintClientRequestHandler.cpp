@@ -14,6 +14,9 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QThread>
+
+#include <chrono>
 
 namespace {
 
@@ -60,10 +63,26 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
     if (!OriginGate::admits(request.headers("Origin")))
         return OriginGate::refuse(response);
 
-    // Held until return, also when an endpoint throws: the printers, terminals and
-    // notifications are used by one request at a time.
-    std::lock_guard<std::mutex> locker(m_lock);
+    QByteArray body;
+    {
+        // Held while the request is carried out and its answer built, also when an
+        // endpoint throws: the printers, terminals and notifications are used by one
+        // request at a time. Not held while the answer goes out: a client that does
+        // not read it holds its own connection only.
+        std::unique_lock<std::timed_mutex> locker(m_lock, std::defer_lock);
+        while (!locker.try_lock_for(std::chrono::milliseconds(50))) {
+            if (QThread::currentThread()->isInterruptionRequested())
+                return; // the server is being switched off
+        }
+        if (QThread::currentThread()->isInterruptionRequested())
+            return;
+        body = answer(request, response);
+    }
+    response.write(body, true);
+}
 
+QByteArray PrintClientRequestHandler::answer(HttpRequest& request, HttpResponseWriter& response)
+{
     QJsonObject result;
     const QString origin = RequestFields::text(request.header("Origin"));
     const RequestFields fields = RequestFields::extract(request);
@@ -77,17 +96,13 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
     response.setHeader("Vary", "Origin");
 
     const QByteArray path = request.path();
-    if (path == "/") {
-        writeStatusPage(request, response);
-        return;
-    }
+    if (path == "/")
+        return statusPage(response);
 
     response.setHeader("Content-Type", "application/json; charset=UTF-8");
     if (result.isEmpty()) {
-        if (request.method().contains("OPTIONS")) {
-            writePreflight(request, response);
-            return;
-        }
+        if (request.method().contains("OPTIONS"))
+            return preflight(request, response);
         // A guessing address is answered without its key being looked at. Without
         // its state object the handler knows no key, and lets nobody in.
         if (const qint64 wait = m_keyAttempts.blockedFor(request.peerAddress())) {
@@ -106,10 +121,10 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
             response.setStatus(404, "Not found");
         }
     }
-    response.write(serialise(result), true);
+    return serialise(result);
 }
 
-void PrintClientRequestHandler::writePreflight(HttpRequest& request, HttpResponseWriter& response)
+QByteArray PrintClientRequestHandler::preflight(HttpRequest& request, HttpResponseWriter& response)
 {
     const QString date = QLocale::system()
                              .toString(QDateTime::currentDateTimeUtc(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss t"))
@@ -121,7 +136,7 @@ void PrintClientRequestHandler::writePreflight(HttpRequest& request, HttpRespons
     // Browsers ask before a public web page may call a server on this computer.
     if (request.header("Access-Control-Request-Private-Network").trimmed().toLower() == "true")
         response.setHeader("Access-Control-Allow-Private-Network", "true");
-    response.write(QByteArray(), true);
+    return QByteArray();
 }
 
 bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& path, const RequestFields& fields,
@@ -166,10 +181,10 @@ bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& pat
     return true;
 }
 
-void PrintClientRequestHandler::writeStatusPage(HttpRequest&, HttpResponseWriter& response)
+QByteArray PrintClientRequestHandler::statusPage(HttpResponseWriter& response)
 {
     response.setHeader("Content-Type", "text/html; charset=UTF-8");
-    response.write(StatusEndpoints::statusPage(), true);
+    return StatusEndpoints::statusPage();
 }
 
 void PrintClientRequestHandler::handleGetPrinters(QJsonObject& result)

@@ -33,10 +33,13 @@ public slots:
     void setPrintClient(PrintClient* printClient);
 
 private:
-    void writePreflight(HttpRequest& request, HttpResponseWriter& response);
+    // The work of a request under the lock: headers and status set on the
+    // response, the body returned for sending after the lock is released.
+    QByteArray answer(HttpRequest& request, HttpResponseWriter& response);
+    QByteArray preflight(HttpRequest& request, HttpResponseWriter& response);
     bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request);
 
-    void writeStatusPage(HttpRequest& request, HttpResponseWriter& response);
+    QByteArray statusPage(HttpResponseWriter& response);
     void handleGetPrinters(QJsonObject& result);
     void handleGetPrinterStatus(QJsonObject& result, QString printer);
     void handleSendJob(QJsonObject& result, QString printer, QJsonArray job);
@@ -57,6 +60,7 @@ private:
 
     PrintClient* m_printClient = nullptr;
     KeyAttempts m_keyAttempts;
-    // A standard mutex, so that the thread sanitizer sees the serialisation.
-    std::mutex m_lock;
+    // A standard mutex, so that the thread sanitizer sees the serialisation;
+    // timed, so that a waiting connection can give up when the server stops.
+    std::timed_mutex m_lock;
 };
