@@ -1,6 +1,7 @@
 #include "api/PrintClientRequestHandler.h"
 
 #include "api/NotificationEndpoints.h"
+#include "api/PreviewEndpoints.h"
 #include "api/PrinterEndpoints.h"
 #include "api/RequestFields.h"
 #include "api/StatusEndpoints.h"
@@ -58,7 +59,8 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
 {
     // Held until return, also when an endpoint throws: the printers, terminals and
     // notifications are used by one request at a time.
-    std::lock_guard<std::mutex> locker(m_lock);
+    std::unique_lock<std::mutex> locker(m_lock);
+    std::function<void()> outsideLock;
 
     QJsonObject result;
     const QString origin = RequestFields::text(request.header("Origin"));
@@ -89,11 +91,16 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Invalid security key"));
             response.setStatus(401, "Unauthorized");
-        } else if (!route(result, path, fields, request)) {
+        } else if (!route(result, path, fields, request, outsideLock)) {
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Not found"));
             response.setStatus(404, "Not found");
         }
+    }
+    if (outsideLock) {
+        // Drawing a preview uses nothing the lock guards; other requests go on meanwhile.
+        locker.unlock();
+        outsideLock();
     }
     response.write(serialise(result), true);
 }
@@ -114,7 +121,7 @@ void PrintClientRequestHandler::writePreflight(HttpRequest& request, HttpRespons
 }
 
 bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& path, const RequestFields& fields,
-                                      const HttpRequest& request)
+                                      const HttpRequest& request, std::function<void()>& outsideLock)
 {
     const RequestFields& f = fields;
     if (matches(path, "/getPrinters"))
@@ -126,6 +133,13 @@ bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& pat
             handleSendJob(result, f.printer, f.body.value(QStringLiteral("job")).toArray());
         else
             handleSendJobText(result, f.printer, RequestFields::text(request.parameter("job")));
+    } else if (matches(path, "/previewJob")) {
+        if (f.jsonMode)
+            handlePreviewJob(result, f.body.value(QStringLiteral("job")).toArray(),
+                             f.body.value(QStringLiteral("compatibilityMode")), outsideLock);
+        else
+            handlePreviewJobText(result, RequestFields::text(request.parameter("job")),
+                                 RequestFields::text(request.parameter("compatibilityMode")), outsideLock);
     } else if (matches(path, "/setNotificationOrder")) {
         handleSetNotificationOrder(result, f.jsonMode ? f.body : NotificationEndpoints::fromParameters(request));
     } else if (matches(path, "/getStatus"))
@@ -179,6 +193,18 @@ void PrintClientRequestHandler::handleSendJob(QJsonObject& result, QString print
 void PrintClientRequestHandler::handleSendJobText(QJsonObject& result, QString printer, QString job)
 {
     PrinterEndpoints(m_printClient).sendJobText(result, printer, job);
+}
+
+void PrintClientRequestHandler::handlePreviewJob(QJsonObject& result, QJsonArray job, QJsonValue compatibilityMode,
+                                                 std::function<void()>& outsideLock)
+{
+    outsideLock = PreviewEndpoints(m_printClient).previewJob(result, job, compatibilityMode);
+}
+
+void PrintClientRequestHandler::handlePreviewJobText(QJsonObject& result, QString job, QString compatibilityMode,
+                                                     std::function<void()>& outsideLock)
+{
+    outsideLock = PreviewEndpoints(m_printClient).previewJobText(result, job, compatibilityMode);
 }
 
 void PrintClientRequestHandler::handleSetNotificationOrder(QJsonObject& result, QJsonObject notification)

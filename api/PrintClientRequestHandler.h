@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 
 class PrintClient;
@@ -13,7 +14,8 @@ struct RequestFields;
 
 // The one request handler of the local HTTPS server: CORS, the security key,
 // the route table and the JSON envelope of every answer. Requests are served
-// one at a time across all connections.
+// one at a time across all connections; only the drawing of a preview, which
+// uses no shared state, runs beside them.
 class PrintClientRequestHandler : public HttpRequestHandler
 {
     Q_OBJECT
@@ -33,13 +35,19 @@ public slots:
 
 private:
     void writePreflight(HttpRequest& request, HttpResponseWriter& response);
-    bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request);
+    // outsideLock receives the work of a path that needs no shared state, to run once the lock is released.
+    bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request,
+               std::function<void()>& outsideLock);
 
     void writeStatusPage(HttpRequest& request, HttpResponseWriter& response);
     void handleGetPrinters(QJsonObject& result);
     void handleGetPrinterStatus(QJsonObject& result, QString printer);
     void handleSendJob(QJsonObject& result, QString printer, QJsonArray job);
     void handleSendJobText(QJsonObject& result, QString printer, QString job);
+    void handlePreviewJob(QJsonObject& result, QJsonArray job, QJsonValue compatibilityMode,
+                          std::function<void()>& outsideLock);
+    void handlePreviewJobText(QJsonObject& result, QString job, QString compatibilityMode,
+                              std::function<void()>& outsideLock);
     void handleSetNotificationOrder(QJsonObject& result, QJsonObject notification);
     void handleGetStatus(QJsonObject& result, bool with_notifications);
     void handleGetTpas(QJsonObject& result);
