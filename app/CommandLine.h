@@ -16,4 +16,10 @@ public:
     bool debugMode = false;
     bool help = false;
     bool version = false;
+    // --preview JOB.json [--output FILE.png]: draw the job's receipt and exit.
+    bool preview = false;
+    QString previewJob;
+    QString previewOutput;
+    // Why the options given cannot be carried out (a missing value); empty when they can.
+    QString error;
 };

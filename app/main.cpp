@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
+#include "app/PreviewCommand.h"
 #include "app/Resources.h"
 #include "app/SingleInstance.h"
 #include "app/WindowGeometry.h"
@@ -43,6 +44,12 @@ int main(int argc, char* argv[])
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (!commandLine.error.isEmpty()) {
+        std::fprintf(stderr, "quorva-link: %s\n", qPrintable(commandLine.error));
+        return 2;
+    }
+    if (commandLine.preview)
+        return PreviewCommand::main(argc, argv, commandLine.previewJob, commandLine.previewOutput);
 
     // Qt's own event dispatcher instead of glib's: every connection thread runs
     // an event loop, and glib's costs about a tenth of the processor time per
