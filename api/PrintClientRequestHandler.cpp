@@ -58,7 +58,8 @@ QByteArray PrintClientRequestHandler::serialise(const QJsonObject& result)
 void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter& response)
 {
     // Held until return, also when an endpoint throws: the printers, terminals and
-    // notifications are used by one request at a time.
+    // notifications are used by one request at a time. Only work that needs none
+    // of them (outsideLock) runs after it is released.
     std::unique_lock<std::mutex> locker(m_lock);
     std::function<void()> outsideLock;
 

@@ -1,13 +1,11 @@
 #pragma once
 
 #include "printing/ReceiptFont.h"
-#include "printing/ReceiptPaper.h"
+#include "printing/ReceiptLayout.h"
 
 #include <QByteArray>
 #include <QImage>
-#include <QRect>
 #include <QStringList>
-#include <QVector>
 
 // Draws what a receipt printer makes of an ESC/POS byte stream: a white paper
 // strip, one pixel per dot, with text in the printer's character cells, bit
@@ -25,9 +23,9 @@ public:
 
     QImage draw(const QByteArray& bytes);
     // What the note at the bottom of the strip says, one entry per finding.
-    QStringList notes() const { return m_notes; }
+    QStringList notes() const { return m_layout.notes(); }
     // Adds to the note (before draw).
-    void note(const QString& text);
+    void note(const QString& text) { m_layout.note(text); }
 
 private:
     class Input;
@@ -38,23 +36,8 @@ private:
         char code;
         Handler run;
     };
-    // Text or a bit image waiting in the line buffer, placed from the line's start.
-    struct Item
-    {
-        int x = 0;
-        int width = 0;
-        int height = 0;
-        const ReceiptFont::Glyph* glyph = nullptr; // text
-        int scaleWidth = 1;
-        int scaleHeight = 1;
-        bool emphasized = false;
-        int underline = 0;
-        const uchar* bits = nullptr; // bit image: columns of bytesPerColumn bytes
-        int columns = 0;
-        int bytesPerColumn = 0;
-    };
 
-    // Extend here: one row per command, its handler reads the parameters from Input.
+    // Extend here: one row per command; its handler reads the parameters from Input.
     static const Command* find(char prefix, char code);
 
     void initialise(Input& in);
@@ -68,10 +51,9 @@ private:
     void selectDefaultLineSpacing(Input& in);
     void selectLineSpacing(Input& in);
     void selectMotionUnits(Input& in);
+    void ignore(Input& in);
     void lineFeed(Input& in);
-    void carriageReturn(Input& in);
     void horizontalTab(Input& in);
-    void ignoreByte(Input& in);
     void printAndFeedLines(Input& in);
     void printAndFeedDots(Input& in);
     void bitImage(Input& in);
@@ -83,42 +65,19 @@ private:
     void formFeed(Input& in);
 
     void printCharacter(uchar byte);
-    void addItem(Item item);
-    int lineWidth() const;
-    int lineTop() const;
-    bool printLine(int feed);
-    void drawItem(const Item& item, int x, int y);
-    void leavePageMode(bool print);
-    void mark(const QString& label);
-    void drawText(const QString& text, int x, int y, ReceiptFont::Face face);
-    void drawNotes();
-    bool tooLong();
     void stop(const QString& note);
 
-    ReceiptPaper m_paper;
-    const int m_maxHeight;
-    int m_y = 0; // top of the next line in standard mode
+    ReceiptLayout m_layout;
     int m_commandStart = 0;
     bool m_stopped = false;
     bool m_drewText = false;
-    QStringList m_notes;
 
     ReceiptFont::Face m_face = ReceiptFont::FontA;
     bool m_emphasized = false;
     int m_underline = 0; // dots
     int m_scaleWidth = 1;
     int m_scaleHeight = 1;
-    int m_alignment = 0;
+    int m_justification = 0;
     int m_codePage = 0;
     int m_lineSpacing = 30;
-
-    QVector<Item> m_line;
-    int m_lineX = 0;
-    int m_lineAlignment = 0;
-
-    bool m_pageMode = false;
-    int m_pageTop = 0;
-    QRect m_pageArea; // relative to the page's top; null until set
-    int m_pageY = 0;
-    int m_pageBottom = 0;
 };
