@@ -61,7 +61,7 @@ private:
 const ReceiptPreview::Command* ReceiptPreview::find(char prefix, char code)
 {
     static const Command commands[] = {
-        {0, '\x00', &ReceiptPreview::ignore},                  // NUL: a character no code page has
+        {0, '\x00', &ReceiptPreview::nul},                     // NUL: a character no code page has
         {0, '\x09', &ReceiptPreview::horizontalTab},           // HT
         {0, '\x0A', &ReceiptPreview::lineFeed},                // LF: print and feed one line
         {0, '\x0C', &ReceiptPreview::formFeed},                // FF: print the page (page mode)
@@ -131,6 +131,11 @@ QImage ReceiptPreview::draw(const QByteArray& bytes)
         if (!m_layout.lineEmpty())
             note(QStringLiteral("The last line has no line end: a printer keeps it until more data comes."));
     }
+    if (m_lostCharacters > 0)
+        note(QStringLiteral("%1 character(s) that no code page holds went out as 00 and print nothing (the first at "
+                            "byte %2).")
+                 .arg(m_lostCharacters)
+                 .arg(m_firstLostCharacter));
     if (m_drewText) {
         const QString family = ReceiptFont::family();
         if (family.isEmpty())
@@ -235,6 +240,9 @@ void ReceiptPreview::selectJustification(Input& in)
 void ReceiptPreview::selectCodePage(Input& in)
 {
     m_codePage = in.byte();
+    if (!in.truncated() && (m_codePage >= CodePageTables::pageCount || !CodePageTables::pages[m_codePage]))
+        note(QStringLiteral("Code page %1 is none the connector knows; its characters above 7F are drawn as \uFFFD.")
+                 .arg(m_codePage));
 }
 
 void ReceiptPreview::horizontalTab(Input&)
@@ -263,6 +271,13 @@ void ReceiptPreview::selectMotionUnits(Input& in)
 }
 
 void ReceiptPreview::ignore(Input&) {}
+
+void ReceiptPreview::nul(Input&)
+{
+    // The encoder sends 00 for a character that no code page holds; printers skip it.
+    if (m_lostCharacters++ == 0)
+        m_firstLostCharacter = m_commandStart;
+}
 
 void ReceiptPreview::lineFeed(Input&)
 {

@@ -52,6 +52,7 @@ private:
     void selectLineSpacing(Input& in);
     void selectMotionUnits(Input& in);
     void ignore(Input& in);
+    void nul(Input& in);
     void lineFeed(Input& in);
     void horizontalTab(Input& in);
     void printAndFeedLines(Input& in);
@@ -71,6 +72,8 @@ private:
     int m_commandStart = 0;
     bool m_stopped = false;
     bool m_drewText = false;
+    int m_lostCharacters = 0;
+    int m_firstLostCharacter = 0;
 
     ReceiptFont::Face m_face = ReceiptFont::FontA;
     bool m_emphasized = false;
