@@ -5,6 +5,7 @@
 #include "printing/JobPreview.h"
 
 #include <QJsonDocument>
+#include <QSemaphore>
 
 PreviewEndpoints::PreviewEndpoints(PrintClient* printClient)
     : m_printClient(printClient)
@@ -42,6 +43,11 @@ std::function<void()> PreviewEndpoints::previewJobText(QJsonObject& result, cons
 
 void PreviewEndpoints::draw(QJsonObject& result, const QJsonArray& job, bool compatibilityMode)
 {
+    // Outside the API lock nothing else bounds how many previews decode their
+    // images at once (a few hundred megabytes each at worst): two at a time.
+    static QSemaphore drawing(2);
+    drawing.acquire();
+    const QSemaphoreReleaser turn(drawing);
     const QImage picture = JobPreview::draw(job, compatibilityMode);
     if (picture.isNull()) {
         result.insert(QStringLiteral("status"), false);

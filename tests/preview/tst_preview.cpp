@@ -358,7 +358,8 @@ private slots:
         }
     }
 
-    // A preview waiting for its image holds up no other request: the lock is not held while drawing.
+    // A preview waiting for its image holds up no other request: the API lock is not held while
+    // drawing. Two previews draw at a time; a third waits for its turn.
     void endpointOutsideLock()
     {
         ApiServer server;
@@ -368,30 +369,49 @@ private slots:
         const QString url = QStringLiteral("http://127.0.0.1:%1/logo.png").arg(images.serverPort());
         const QJsonObject body{{"job", QJsonArray{op("image", url), op("text", "x\n")}}};
 
-        std::atomic<bool> done{false};
-        ApiReply preview;
-        std::thread previewer([&] {
-            preview = server.client().postJson("/previewJob", body, server.bearer());
-            done = true;
-        });
-        // Joined however the test ends; the image download times out at worst.
-        const std::unique_ptr<std::thread, void (*)(std::thread*)> joined(&previewer,
-                                                                          [](std::thread* t) { t->join(); });
-        QTRY_VERIFY_WITH_TIMEOUT(images.hasPendingConnections(), 20000); // the preview asks for its image
-        std::unique_ptr<QTcpSocket> download(images.nextPendingConnection());
+        std::atomic<int> done{0};
+        std::vector<ApiReply> replies(3);
+        std::vector<std::thread> previewers;
+        for (ApiReply& reply : replies)
+            previewers.emplace_back([&] {
+                reply = server.client().postJson("/previewJob", body, server.bearer());
+                ++done;
+            });
+        // Joined however the test ends; the image downloads time out at worst.
+        const auto join = [](std::vector<std::thread>* threads) {
+            for (std::thread& thread : *threads)
+                thread.join();
+        };
+        const std::unique_ptr<std::vector<std::thread>, decltype(join)> joined(&previewers, join);
 
+        std::vector<std::unique_ptr<QTcpSocket>> downloads;
+        const auto asked = [&] {
+            while (images.hasPendingConnections())
+                downloads.emplace_back(images.nextPendingConnection());
+            return int(downloads.size());
+        };
+        const auto answer = [&](QTcpSocket* download) {
+            QTRY_VERIFY(download->bytesAvailable() > 0);
+            download->readAll();
+            const QByteArray png = RenderSupport::png(filled(40, 24, 0xFF000000));
+            download->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(png.size()) +
+                            "\r\nConnection: close\r\n\r\n" + png);
+            download->disconnectFromHost();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(asked(), 2, 20000);
         const ApiReply status = server.client().get("/getStatus", server.bearer());
         QCOMPARE(status.json().value("data").toString(), QStringLiteral("Device online"));
-        QVERIFY(!done); // still drawing, its image not yet come
+        QCOMPARE(done.load(), 0); // still drawing, their images not yet come
+        QTest::qWait(300);
+        QCOMPARE(asked(), 2);
 
-        QTRY_VERIFY(download->bytesAvailable() > 0);
-        download->readAll();
-        const QByteArray png = RenderSupport::png(filled(40, 24, 0xFF000000));
-        download->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(png.size()) +
-                        "\r\nConnection: close\r\n\r\n" + png);
-        download->disconnectFromHost();
-        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
-        QCOMPARE(preview.json().value("status"), QJsonValue(true));
+        answer(downloads[0].get());
+        QTRY_COMPARE_WITH_TIMEOUT(asked(), 3, 20000);
+        answer(downloads[1].get());
+        answer(downloads[2].get());
+        QTRY_COMPARE_WITH_TIMEOUT(done.load(), 3, 20000);
+        for (const ApiReply& reply : replies)
+            QCOMPARE(reply.json().value("status"), QJsonValue(true));
     }
 };
 
