@@ -25,8 +25,8 @@ struct Parser
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Show the version and exit.")};
     QCommandLineOption preview{QStringLiteral("preview"),
-                               QStringLiteral("Draw the receipt of a print job (a JSON file: the job array, or an\n"
-                                              "object with \"job\" like a /sendJob body) as a PNG picture and\n"
+                               QStringLiteral("Draw the receipt of a print job (a JSON file: the job array, or an "
+                                              "object with \"job\" like a /sendJob body) as a PNG picture and "
                                               "exit. No window, tray or server."),
                                QStringLiteral("JOB.json")};
     QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")},

@@ -40,9 +40,9 @@ class TestPreview : public QObject, public RenderSupport
                     box |= QRect(x, y, 1, 1);
         return box;
     }
-    static QImage draw(const QByteArray& bytes, QStringList* notes = nullptr, int width = 576)
+    static QImage draw(const QByteArray& bytes, QStringList* notes = nullptr)
     {
-        ReceiptPreview preview(width);
+        ReceiptPreview preview;
         const QImage image = preview.draw(bytes);
         if (notes)
             *notes = preview.notes();
