@@ -123,9 +123,12 @@ private slots:
 int main(int argc, char* argv[])
 {
     TestMain::isolateSettings();
+    // The X server of the UI tests under scripts/test; without one, offscreen, where the window draws in software.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // Offscreen has no OpenGL: the window draws in software.
-    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     TestTestPrint test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
