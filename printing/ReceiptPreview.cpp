@@ -61,31 +61,31 @@ private:
 const ReceiptPreview::Command* ReceiptPreview::find(char prefix, char code)
 {
     static const Command commands[] = {
-        {0, '\x00', &ReceiptPreview::nul},                     // NUL: a character no code page has
-        {0, '\x09', &ReceiptPreview::horizontalTab},           // HT
-        {0, '\x0A', &ReceiptPreview::lineFeed},                // LF: print and feed one line
-        {0, '\x0C', &ReceiptPreview::formFeed},                // FF: print the page (page mode)
-        {0, '\x0D', &ReceiptPreview::ignore},                  // CR: ignored without automatic line feed
-        {ESC, '@', &ReceiptPreview::initialise},               // ESC @
-        {ESC, '!', &ReceiptPreview::selectPrintMode},          // ESC ! n
-        {ESC, '-', &ReceiptPreview::selectUnderline},          // ESC - n
-        {ESC, 'E', &ReceiptPreview::selectEmphasis},           // ESC E n
-        {ESC, 'G', &ReceiptPreview::selectEmphasis},           // ESC G n: double strike, drawn as emphasis
-        {ESC, 'M', &ReceiptPreview::selectFont},               // ESC M n
-        {ESC, 'a', &ReceiptPreview::selectJustification},      // ESC a n
-        {ESC, 't', &ReceiptPreview::selectCodePage},           // ESC t n
-        {ESC, '2', &ReceiptPreview::selectDefaultLineSpacing}, // ESC 2
-        {ESC, '3', &ReceiptPreview::selectLineSpacing},        // ESC 3 n
-        {ESC, 'd', &ReceiptPreview::printAndFeedLines},        // ESC d n
-        {ESC, 'J', &ReceiptPreview::printAndFeedDots},         // ESC J n
-        {ESC, '*', &ReceiptPreview::bitImage},                 // ESC * m nL nH d...
-        {ESC, 'p', &ReceiptPreview::pulse},                    // ESC p m t1 t2
-        {ESC, 'L', &ReceiptPreview::selectPageMode},           // ESC L
-        {ESC, 'S', &ReceiptPreview::selectStandardMode},       // ESC S
-        {ESC, 'W', &ReceiptPreview::setPrintArea},             // ESC W x y dx dy
-        {GS, '!', &ReceiptPreview::selectCharacterSize},       // GS ! n
-        {GS, 'P', &ReceiptPreview::selectMotionUnits},         // GS P x y
-        {GS, 'V', &ReceiptPreview::cut},                       // GS V m [n]
+        {0, '\x00', &ReceiptPreview::nul},                     // 00 NUL: a character no code page has
+        {0, '\x09', &ReceiptPreview::horizontalTab},           // 09 HT: horizontal tab
+        {0, '\x0A', &ReceiptPreview::lineFeed},                // 0A LF: print and feed one line
+        {0, '\x0C', &ReceiptPreview::formFeed},                // 0C FF: print the page (page mode)
+        {0, '\x0D', &ReceiptPreview::ignore},                  // 0D CR: ignored without automatic line feed
+        {ESC, '@', &ReceiptPreview::initialise},               // 1B 40 ESC @: initialise
+        {ESC, '!', &ReceiptPreview::selectPrintMode},          // 1B 21 ESC ! n: select print mode
+        {ESC, '-', &ReceiptPreview::selectUnderline},          // 1B 2D ESC - n: underline
+        {ESC, 'E', &ReceiptPreview::selectEmphasis},           // 1B 45 ESC E n: emphasis
+        {ESC, 'G', &ReceiptPreview::selectEmphasis},           // 1B 47 ESC G n: double strike, drawn as emphasis
+        {ESC, 'M', &ReceiptPreview::selectFont},               // 1B 4D ESC M n: select font
+        {ESC, 'a', &ReceiptPreview::selectJustification},      // 1B 61 ESC a n: justification
+        {ESC, 't', &ReceiptPreview::selectCodePage},           // 1B 74 ESC t n: select character code table
+        {ESC, '2', &ReceiptPreview::selectDefaultLineSpacing}, // 1B 32 ESC 2: default line spacing
+        {ESC, '3', &ReceiptPreview::selectLineSpacing},        // 1B 33 ESC 3 n: line spacing
+        {ESC, 'd', &ReceiptPreview::printAndFeedLines},        // 1B 64 ESC d n: print and feed n lines
+        {ESC, 'J', &ReceiptPreview::printAndFeedDots},         // 1B 4A ESC J n: print and feed n dots
+        {ESC, '*', &ReceiptPreview::bitImage},                 // 1B 2A ESC * m nL nH d...: bit image
+        {ESC, 'p', &ReceiptPreview::pulse},                    // 1B 70 ESC p m t1 t2: drawer pulse
+        {ESC, 'L', &ReceiptPreview::selectPageMode},           // 1B 4C ESC L: page mode
+        {ESC, 'S', &ReceiptPreview::selectStandardMode},       // 1B 53 ESC S: standard mode
+        {ESC, 'W', &ReceiptPreview::setPrintArea},             // 1B 57 ESC W x y dx dy: print area
+        {GS, '!', &ReceiptPreview::selectCharacterSize},       // 1D 21 GS ! n: character size
+        {GS, 'P', &ReceiptPreview::selectMotionUnits},         // 1D 50 GS P x y: motion units
+        {GS, 'V', &ReceiptPreview::cut},                       // 1D 56 GS V m [n]: cut
     };
     for (const Command& command : commands) {
         if (command.prefix == prefix && command.code == code)
