@@ -17,6 +17,8 @@ struct Parser
         parser.addOption(version);
         parser.addOption(preview);
         parser.addOption(output);
+        parser.addOption(trust);
+        parser.addOption(untrust);
         parser.addPositionalArgument(debugModeArgument, QStringLiteral("Show the Logs page and capture log lines."),
                                      QStringLiteral("[DebugModeOn]"));
     }
@@ -32,6 +34,12 @@ struct Parser
     QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")},
                               QStringLiteral("Where --preview writes the picture (default: beside the job, .png)."),
                               QStringLiteral("FILE.png")};
+    QCommandLineOption trust{
+        QStringLiteral("trust-certificate"),
+        QStringLiteral("Make this user's browsers trust this installation's certificate, and exit.")};
+    QCommandLineOption untrust{
+        QStringLiteral("untrust-certificate"),
+        QStringLiteral("Remove this installation's certificate from this user's browsers, and exit.")};
 };
 
 } // namespace
@@ -56,6 +64,8 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         line.error = QStringLiteral("--preview needs the job file: --preview JOB.json");
     else if (line.preview && outputGiven && line.previewOutput.isEmpty())
         line.error = QStringLiteral("--output needs the picture's file name");
+    line.trustCertificate = p.parser.isSet(p.trust);
+    line.untrustCertificate = p.parser.isSet(p.untrust);
     return line;
 }
 

@@ -22,4 +22,7 @@ public:
     QString previewOutput;
     // Why the options given cannot be carried out (a missing value); empty when they can.
     QString error;
+    // Trust this installation's certificate in the user's browsers, or take it out.
+    bool trustCertificate = false;
+    bool untrustCertificate = false;
 };

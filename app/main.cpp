@@ -2,8 +2,10 @@
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
 #include "app/PreviewCommand.h"
+#include "app/PrivateFiles.h"
 #include "app/Resources.h"
 #include "app/SingleInstance.h"
+#include "app/TrustCommand.h"
 #include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
 #include "printing/Printer.h"
@@ -50,6 +52,11 @@ int main(int argc, char* argv[])
     }
     if (commandLine.preview)
         return PreviewCommand::main(argc, argv, commandLine.previewJob, commandLine.previewOutput);
+    if (commandLine.trustCertificate || commandLine.untrustCertificate) {
+        QCoreApplication app(argc, argv);
+        PrivateFiles::protectSettings();
+        return TrustCommand::run(commandLine.trustCertificate);
+    }
 
     // Qt's own event dispatcher instead of glib's: every connection thread runs
     // an event loop, and glib's costs about a tenth of the processor time per
@@ -57,6 +64,8 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+    // The settings hold the security key: this user's only, before anything is written.
+    PrivateFiles::protectSettings();
     // Headless platforms have no OpenGL: draw the window in software so a box
     // without a display still runs the service.
     if (QGuiApplication::platformName() == QLatin1String("offscreen") &&
@@ -78,7 +87,6 @@ int main(int argc, char* argv[])
     if (SingleInstance::anotherInstanceIsAlive())
         return 0;
 
-    // The server built by init reads its TLS files from the resources.
     Resources::init();
     app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
     auto* printClient = new PrintClient();

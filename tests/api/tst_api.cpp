@@ -94,12 +94,12 @@ private slots:
         const ApiHeaders bearer = m_server->bearer();
         const ApiHeaders asJson{{"Content-Type", json}};
 
-        // The origin only steers the browser: the request is carried out in any case.
-        for (const QByteArray& origin :
-             {QByteArray("https://a.b.quorvapos.com:8443"), QByteArray("https://evilquorva.pt")})
-            row(origin, "GET", "/getStatus", bearer + ApiHeaders{{"Origin", origin}}, none, 200, deviceOnline,
-                {{"Access-Control-Allow-Origin", origin.contains("evil") ? "https://app.quorva.pt" : origin},
-                 {"Vary", "Origin"}});
+        // A foreign page's request is refused before the key is looked at.
+        row("https://a.b.quorvapos.com:8443", "GET", "/getStatus",
+            bearer + ApiHeaders{{"Origin", "https://a.b.quorvapos.com:8443"}}, none, 200, deviceOnline,
+            {{"Access-Control-Allow-Origin", "https://a.b.quorvapos.com:8443"}, {"Vary", "Origin"}});
+        row("https://evilquorva.pt", "GET", "/getStatus", bearer + ApiHeaders{{"Origin", "https://evilquorva.pt"}},
+            none, 403, envelope("error", "Origin not allowed", false), {{"Access-Control-Allow-Origin", ""}});
         // Answered before the key is looked at.
         row("preflight", "OPTIONS", "/getPrinters",
             {{"Origin", "https://app.quorva.com"},
@@ -298,7 +298,11 @@ private slots:
     {
         const QString port = m_newnote.portPath();
         const QJsonObject owner{{"tpa_port", port}, {"terminal_tpa_id", "till-1"}};
-        const QJsonObject other{{"tpa_port", port}, {"terminal_tpa_id", "till-2"}, {"amount", "3.00"}};
+        const QJsonObject other{{"tpa_port", port},
+                                {"terminal_tpa_id", "till-2"},
+                                {"amount", "3.00"},
+                                {"tpa_id", "REF1"},
+                                {"datetime", "2024-03-01 14:05:09"}};
 
         QCOMPARE(call("/sendTpaOpen", owner), answer(true, "QLK0000|M00|TPA open command sent"));
         QTRY_VERIFY_WITH_TIMEOUT(m_newnote.messages().contains("S00010000011"), 15000);

@@ -271,7 +271,7 @@ void TestPrintFaults::killedDuringJob()
     }
     const QByteArray auth = "Authorization: Bearer " + key.toUtf8() + "\r\n";
     const auto serving = [&]() {
-        HttpTestClient client(true);
+        HttpTestClient client(true, program.certificates());
         if (!client.connectTo(program.port()) || !client.send(HttpTestClient::get("/getPrinters", auth)))
             return false;
         const HttpTestResponse response = client.readResponse(5000);
@@ -282,7 +282,7 @@ void TestPrintFaults::killedDuringJob()
     QVERIFY(QTest::qWaitFor(serving, 30000));
     // A long job; the program is killed while it is being sent.
     const QJsonArray big = receipt(QStringLiteral("killed"), 4000);
-    HttpTestClient client(true);
+    HttpTestClient client(true, program.certificates());
     QVERIFY(client.connectTo(program.port()));
     QVERIFY(client.send(sendJobRequest(auth, capture.queueName(), big)));
     QTest::qWait(50);
