@@ -2,6 +2,7 @@
 
 #include "api/NotificationEndpoints.h"
 #include "api/OriginGate.h"
+#include "api/PreviewEndpoints.h"
 #include "api/PrinterEndpoints.h"
 #include "api/RequestFields.h"
 #include "api/StatusEndpoints.h"
@@ -64,6 +65,8 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
         return OriginGate::refuse(response);
 
     QByteArray body;
+    QJsonObject result;
+    std::function<void()> outsideLock;
     {
         // Held while the request is carried out and its answer built, also when an
         // endpoint throws: the printers, terminals and notifications are used by one
@@ -76,14 +79,19 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
         }
         if (QThread::currentThread()->isInterruptionRequested())
             return;
-        body = answer(request, response);
+        body = answer(request, response, result, outsideLock);
+    }
+    if (outsideLock) {
+        // Drawing a preview uses nothing the lock guards; other requests go on meanwhile.
+        outsideLock();
+        body = serialise(result);
     }
     response.write(body, true);
 }
 
-QByteArray PrintClientRequestHandler::answer(HttpRequest& request, HttpResponseWriter& response)
+QByteArray PrintClientRequestHandler::answer(HttpRequest& request, HttpResponseWriter& response, QJsonObject& result,
+                                              std::function<void()>& outsideLock)
 {
-    QJsonObject result;
     const QString origin = RequestFields::text(request.header("Origin"));
     const RequestFields fields = RequestFields::extract(request);
     if (fields.invalidJson) {
@@ -115,13 +123,13 @@ QByteArray PrintClientRequestHandler::answer(HttpRequest& request, HttpResponseW
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Invalid security key"));
             response.setStatus(401, "Unauthorized");
-        } else if (!route(result, path, fields, request)) {
+        } else if (!route(result, path, fields, request, outsideLock)) {
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Not found"));
             response.setStatus(404, "Not found");
         }
     }
-    return serialise(result);
+    return outsideLock ? QByteArray() : serialise(result);
 }
 
 QByteArray PrintClientRequestHandler::preflight(HttpRequest& request, HttpResponseWriter& response)
@@ -140,7 +148,7 @@ QByteArray PrintClientRequestHandler::preflight(HttpRequest& request, HttpRespon
 }
 
 bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& path, const RequestFields& fields,
-                                      const HttpRequest& request)
+                                      const HttpRequest& request, std::function<void()>& outsideLock)
 {
     const RequestFields& f = fields;
     if (matches(path, "/getPrinters"))
@@ -152,6 +160,13 @@ bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& pat
             handleSendJob(result, f.printer, f.body.value(QStringLiteral("job")).toArray());
         else
             handleSendJobText(result, f.printer, RequestFields::text(request.parameter("job")));
+    } else if (matches(path, "/previewJob")) {
+        if (f.jsonMode)
+            handlePreviewJob(result, f.body.value(QStringLiteral("job")).toArray(),
+                             f.body.value(QStringLiteral("compatibilityMode")), outsideLock);
+        else
+            handlePreviewJobText(result, RequestFields::text(request.parameter("job")),
+                                 RequestFields::text(request.parameter("compatibilityMode")), outsideLock);
     } else if (matches(path, "/setNotificationOrder")) {
         handleSetNotificationOrder(result, f.jsonMode ? f.body : NotificationEndpoints::fromParameters(request));
     } else if (matches(path, "/getStatus"))
@@ -205,6 +220,18 @@ void PrintClientRequestHandler::handleSendJob(QJsonObject& result, QString print
 void PrintClientRequestHandler::handleSendJobText(QJsonObject& result, QString printer, QString job)
 {
     PrinterEndpoints(m_printClient).sendJobText(result, printer, job);
+}
+
+void PrintClientRequestHandler::handlePreviewJob(QJsonObject& result, QJsonArray job, QJsonValue compatibilityMode,
+                                                 std::function<void()>& outsideLock)
+{
+    outsideLock = PreviewEndpoints(m_printClient).previewJob(result, job, compatibilityMode);
+}
+
+void PrintClientRequestHandler::handlePreviewJobText(QJsonObject& result, QString job, QString compatibilityMode,
+                                                     std::function<void()>& outsideLock)
+{
+    outsideLock = PreviewEndpoints(m_printClient).previewJobText(result, job, compatibilityMode);
 }
 
 void PrintClientRequestHandler::handleSetNotificationOrder(QJsonObject& result, QJsonObject notification)

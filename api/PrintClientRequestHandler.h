@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 
 class PrintClient;
@@ -14,7 +15,8 @@ struct RequestFields;
 
 // The one request handler of the local HTTPS server: CORS, the security key,
 // the route table and the JSON envelope of every answer. Requests are served
-// one at a time across all connections.
+// one at a time across all connections; only the drawing of a preview, which
+// uses no shared state, runs beside them.
 class PrintClientRequestHandler : public HttpRequestHandler
 {
     Q_OBJECT
@@ -34,16 +36,24 @@ public slots:
 
 private:
     // The work of a request under the lock: headers and status set on the
-    // response, the body returned for sending after the lock is released.
-    QByteArray answer(HttpRequest& request, HttpResponseWriter& response);
+    // response, the body returned for sending after the lock is released. A path
+    // whose work needs no shared state leaves it in outsideLock instead, to fill
+    // result once the lock is released; the body is then empty.
+    QByteArray answer(HttpRequest& request, HttpResponseWriter& response, QJsonObject& result,
+                      std::function<void()>& outsideLock);
     QByteArray preflight(HttpRequest& request, HttpResponseWriter& response);
-    bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request);
+    bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request,
+               std::function<void()>& outsideLock);
 
     QByteArray statusPage(HttpResponseWriter& response);
     void handleGetPrinters(QJsonObject& result);
     void handleGetPrinterStatus(QJsonObject& result, QString printer);
     void handleSendJob(QJsonObject& result, QString printer, QJsonArray job);
     void handleSendJobText(QJsonObject& result, QString printer, QString job);
+    void handlePreviewJob(QJsonObject& result, QJsonArray job, QJsonValue compatibilityMode,
+                          std::function<void()>& outsideLock);
+    void handlePreviewJobText(QJsonObject& result, QString job, QString compatibilityMode,
+                              std::function<void()>& outsideLock);
     void handleSetNotificationOrder(QJsonObject& result, QJsonObject notification);
     void handleGetStatus(QJsonObject& result, bool with_notifications);
     void handleGetTpas(QJsonObject& result);

@@ -32,6 +32,8 @@ public:
     // mode) and every operation. False as soon as a write is refused; the rest of
     // the job is then not rendered, since it could not reach the printer.
     bool render(QIODevice* sink);
+    // The settings in force where the last walk ended.
+    const JobSettings& settings() const { return m_settings; }
 
     // Inserts line ends so that no line is longer than width, preferring the last
     // space or hyphen of the window; see the notes in the source.
