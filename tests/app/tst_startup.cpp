@@ -121,7 +121,8 @@ private slots:
                        : 0;
         };
         QTRY_COMPARE_WITH_TIMEOUT(status(), 200, 20000);
-        const QString output = program.process().readAllStandardOutput();
+        QString output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += program.process().readAllStandardOutput()).contains("Security key:"), 5000);
         QVERIFY2(output.contains(QStringLiteral("Serving https://localhost:%1\n").arg(program.port())),
                  qPrintable(output));
         QVERIFY2(output.contains("Settings: " + program.settingsFile() + "\n"), qPrintable(output));
