@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QStringList>
 
 QString LanguageChoice::languageOf(const QString& localeName)
 {
@@ -14,21 +15,15 @@ QString LanguageChoice::systemLanguage()
     return languageOf(QLocale::system().name());
 }
 
-QStringList LanguageChoice::translationFolders(const QString& appDir)
-{
-    return {appDir, QDir::cleanPath(appDir + QStringLiteral("/../share/quorva-link/translations"))};
-}
-
 QString LanguageChoice::translationFile(const QString& appDir, const QString& localeName)
 {
     const QString language = languageOf(localeName);
     const bool translated =
         language == QLatin1String("pt") || language == QLatin1String("es") || language == QLatin1String("en");
     const QString name = QStringLiteral("/printclient_") + (translated ? language : QStringLiteral("en"));
-    const QStringList folders = translationFolders(appDir);
-    for (const QString& folder : folders) {
-        if (QFileInfo::exists(folder + name + QStringLiteral(".qm")))
-            return folder + name;
-    }
-    return folders.first() + name;
+    const QString shared = QDir::cleanPath(appDir + QStringLiteral("/../share/quorva-link/translations"));
+    if (!QFileInfo::exists(appDir + name + QStringLiteral(".qm")) &&
+        QFileInfo::exists(shared + name + QStringLiteral(".qm")))
+        return shared + name;
+    return appDir + name;
 }
