@@ -439,6 +439,9 @@ void PrintClient::setKicked()
 
 void PrintClient::checkOpeness()
 {
+    // The request comes from another process: without re-reading the store it
+    // would only be seen when the next liveness stamp syncs it, 4 s later.
+    m_settings.sync();
     if (!m_settings.value(QStringLiteral("showWindow"), false).toBool())
         return;
     m_settings.setValue(QStringLiteral("showWindow"), false);
