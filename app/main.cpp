@@ -3,6 +3,7 @@
 #include "app/LogCapture.h"
 #include "app/Resources.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
 #include "printing/Printer.h"
@@ -57,6 +58,7 @@ int main(int argc, char* argv[])
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     // Closing the window only hides it; the program lives in the tray.
     app.setQuitOnLastWindowClosed(false);
+    const TerminationSignals terminationSignals;
     QQmlApplicationEngine engine;
     QTranslator translator;
 

@@ -293,7 +293,7 @@ void TestPrintFaults::killedDuringJob()
     QTest::qWait(6000);
     program.start();
     QVERIFY(QTest::qWaitFor(serving, 30000));
-    program.stop(10000);
+    QVERIFY2(program.stop(10000), "no clean exit on SIGTERM");
     QSettings settings(program.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value(QStringLiteral("securityKey")).toString(), key);
     QCOMPARE(settings.value(printerKey).toBool(), true);
