@@ -50,8 +50,12 @@ QString PrintClient::newSecurityKey()
 
 PrintClient::PrintClient(QObject* parent)
     : QObject(parent)
+    , m_serverSwitch(new ServerSwitch(this))
     , m_listenerPort(portFromEnvironment())
-{}
+{
+    connect(m_serverSwitch, &ServerSwitch::switched, this, &PrintClient::onServerSwitched);
+    connect(m_serverSwitch, &ServerSwitch::stateChanged, this, &PrintClient::serverStateChanged);
+}
 
 PrintClient::~PrintClient() = default;
 
@@ -177,15 +181,7 @@ void PrintClient::setLicenseAccepted(bool accepted)
 
 void PrintClient::setServerActive(bool online)
 {
-    if (m_listener) {
-        if (online && !m_listener->isListening()) {
-            m_listener->listen();
-            setMessage(tr("Serviço de impressão ligado"));
-        } else if (!online && m_listener->isListening()) {
-            m_listener->close();
-            setMessage(tr("Serviço de impressão desligado"));
-        }
-    }
+    m_serverSwitch->switchTo(online);
     m_serverActive = online;
     m_settings.setValue(QStringLiteral("serverActive"), online);
     m_settings.sync();
@@ -428,8 +424,23 @@ void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
 void PrintClient::onGetServer(HttpListener* listener)
 {
     m_serverReceived = true;
-    m_listener = listener;
+    m_serverSwitch->setListener(listener, m_listenerPort, m_serverActive);
     updateStarted();
+}
+
+void PrintClient::onServerSwitched(ServerSwitch::Change change)
+{
+    switch (change) {
+    case ServerSwitch::Change::Opened:
+        setMessage(tr("Serviço de impressão ligado"));
+        break;
+    case ServerSwitch::Change::Closed:
+        setMessage(tr("Serviço de impressão desligado"));
+        break;
+    case ServerSwitch::Change::Failed:
+        setMessage(m_serverSwitch->failure());
+        break;
+    }
 }
 
 void PrintClient::setKicked()

@@ -7,10 +7,15 @@
 #include "support/TestMain.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 
@@ -90,6 +95,106 @@ private slots:
         client.setServerActive(true);
         QCOMPARE(client.message(), QString("Serviço de impressão ligado"));
         QCOMPARE(ApiClient(listener->serverPort()).request("GET", "/").status, 200);
+    }
+
+    // A port another program holds: the service shows as stopped with the port
+    // and the cause, is tried again while the switch is on, and turns active by
+    // itself once the port is free; switched off, it stops trying.
+    void portTaken()
+    {
+        resetStore(true);
+        auto holder = std::make_unique<QTcpServer>();
+        QVERIFY(holder->listen(QHostAddress::Any));
+        const quint16 port = holder->serverPort();
+        const QString stopped = QStringLiteral("Serviço de impressão parado: não foi possível usar a porta %1 "
+                                               "(já está a ser usada por outro programa).")
+                                    .arg(port);
+        const QRegularExpression bindFailed(QStringLiteral("^HttpListener: Cannot bind on port %1: ").arg(port));
+        PrintClient client;
+        client.setListenerPort(port);
+        client.serverSwitch()->setRetryInterval(100);
+        QSignalSpy messages(&client, &PrintClient::messageChanged);
+        QTest::ignoreMessage(QtCriticalMsg, bindFailed);
+        client.init();
+        QVERIFY(client.started() && client.serverActive());
+        QVERIFY(!client.serverListening());
+        QCOMPARE(client.serverError(), stopped);
+        QCOMPARE(client.message(), stopped);
+        QSignalSpy attempts(&client, &PrintClient::serverStateChanged);
+        QTRY_VERIFY(attempts.count() >= 2); // retries fail (logged again) and tell the user nothing new
+        QCOMPARE(messages.count(), 1);
+
+        holder.reset();
+        QTRY_VERIFY(client.serverListening());
+        QCOMPARE(client.serverError(), QString());
+        QCOMPARE(client.message(), QString("Serviço de impressão ligado"));
+        QCOMPARE(ApiClient(port).request("GET", "/").status, 200);
+
+        // Off while the port is taken: nothing is retried, and on again tries at once.
+        client.setServerActive(false);
+        holder = std::make_unique<QTcpServer>();
+        QVERIFY(holder->listen(QHostAddress::Any, port));
+        QTest::ignoreMessage(QtCriticalMsg, bindFailed);
+        client.setServerActive(true);
+        QCOMPARE(client.message(), stopped);
+        client.setServerActive(false);
+        QCOMPARE(client.serverError(), QString());
+        attempts.clear();
+        QTest::qWait(300);
+        QCOMPARE(attempts.count(), 0);
+    }
+
+    // The USB vendor of a serial port picks the terminal family; another vendor is no terminal.
+    // The user's switch is stored under the device model's key and holds across a restart.
+    void terminalsFoundAndRemembered()
+    {
+        resetStore(true);
+        // Vendor, product, family (0: not a terminal).
+        const QList<std::array<int, 3>> devices{
+            {0x079B, 0x0060, 1}, {0x0B00, 0x0061, 1}, {0x1E0E, 0x9001, 2}, {0x0403, 0x6001, 2}, {0x067B, 0x2303, 0}};
+        QList<int> descriptors;
+        const auto closePorts = qScopeGuard([&] {
+            for (int fd : qAsConst(descriptors))
+                ::close(fd);
+        });
+        QStringList paths, simulated;
+        QMap<QString, int> expected;
+        for (const auto& [vendor, product, family] : devices) {
+            int master = -1, slave = -1;
+            char name[128] = {};
+            QVERIFY(openpty(&master, &slave, name, nullptr, nullptr) == 0);
+            descriptors << master << slave;
+            paths << QString::fromLatin1(name);
+            simulated << QStringLiteral("%1=%2:%3")
+                             .arg(paths.last())
+                             .arg(vendor, 4, 16, QChar(u'0'))
+                             .arg(product, 4, 16, QChar(u'0'));
+            if (family)
+                expected.insert(paths.last(), family);
+        }
+        qputenv(SerialPortDescription::SimulatedPortsVariable, simulated.join(',').toUtf8());
+        const auto found = [](const PrintClient& client, bool available) {
+            QMap<QString, int> families;
+            for (const auto& tpa : client.tpaList())
+                if (tpa->available() == available)
+                    families.insert(tpa->tpa().portName(), tpa->vendorId());
+            return families;
+        };
+        {
+            PrintClient client;
+            client.setListenerPort(0);
+            client.init();
+            QCOMPARE(found(client, true), expected);
+            client.tpaList().first()->setAvailable(false);
+        }
+        // SHA-1 of U+079B U+0060 in UTF-8, in Base64 (computed apart, with Python's hashlib).
+        QCOMPARE(QSettings().value("tpa/zGxwZ4IJP4m5qdbYyxR9L1khrvQ="), QVariant(false));
+        PrintClient restarted;
+        restarted.setListenerPort(0);
+        restarted.init();
+        QCOMPARE(found(restarted, false), (QMap<QString, int>{{paths.first(), 1}}));
+        QCOMPARE(found(restarted, true).size(), 3);
+        qunsetenv(SerialPortDescription::SimulatedPortsVariable);
     }
 
     // Records expire by the sender's date; an unparsable one counts as 1970.

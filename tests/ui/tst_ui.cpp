@@ -1,9 +1,11 @@
 #include "UiRig.h"
+#include "support/ApiClient.h"
 #include "support/CupsQueue.h"
 #include "support/TestMain.h"
 
 #include <QHostAddress>
 #include <QSystemTrayIcon>
+#include <QTcpServer>
 
 #include <memory>
 #include <pty.h>
@@ -47,6 +49,9 @@ private slots:
         if (openpty(&master, &slave, path, nullptr, nullptr) == 0)
             qputenv("QUORVA_LINK_SIMULATED_PORTS", QByteArray(path) + "=0B00:0060");
     }
+
+    // Every rig starts with the service switched on, whatever an earlier one left in the store.
+    void init() { QSettings().setValue("serverActive", true); }
 
     void languages()
     {
@@ -124,8 +129,7 @@ private slots:
 
     void trayMenuSwitchAndIconFollowEachOther()
     {
-        // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
-        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        QVERIFY(trayAvailable());
         UiRig rig;
         QObject* tray = rig.object("trayIcon");
         QVERIFY(tray && tray->property("available").toBool() && tray->property("visible").toBool());
@@ -146,6 +150,99 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
         QTRY_VERIFY(rig.window()->isVisible());
         QCOMPARE(rig.state(), QStringLiteral("config"));
+    }
+
+    // A click on the tray icon brings the window; a right click only opens the menu.
+    void trayActivation_data()
+    {
+        QTest::addColumn<int>("reason"); // QPlatformSystemTrayIcon::ActivationReason
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("click") << 3 << true;
+        QTest::newRow("double click") << 2 << true;
+        QTest::newRow("right click") << 1 << false;
+    }
+    void trayActivation()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, shown);
+        QVERIFY(trayAvailable());
+        UiRig rig;
+        QVERIFY(!rig.window()->isVisible());
+        QObject* tray = rig.object("trayIcon");
+        const QMetaObject* meta = tray->metaObject();
+        const int activated = meta->indexOfSignal("activated(QPlatformSystemTrayIcon::ActivationReason)");
+        QVERIFY(activated >= 0);
+        QVERIFY(meta->method(activated).invoke(tray, Qt::DirectConnection,
+                                               QGenericArgument("QPlatformSystemTrayIcon::ActivationReason", &reason)));
+        QCOMPARE(rig.window()->isVisible(), shown);
+    }
+
+    // Shown on the first start; on a normal one only when there is no tray to reach it from
+    // (tst_ui_notray runs this without a tray host).
+    void windowAtStart_data()
+    {
+        QTest::addColumn<bool>("firstStart");
+        QTest::newRow("first start") << true;
+        QTest::newRow("normal start") << false;
+    }
+    void windowAtStart()
+    {
+        QFETCH(bool, firstStart);
+        const bool tray = !qEnvironmentVariableIsSet("QLK_NO_TRAY");
+        QCOMPARE(trayAvailable(), tray);
+        QSettings settings;
+        if (firstStart)
+            settings.remove("securityKey");
+        else
+            settings.setValue("securityKey", "Ab3dE9gHv4.0");
+        UiRig rig;
+        QCOMPARE(rig.window()->isVisible(), firstStart || !tray);
+    }
+
+    // The terms first: no server until they are accepted, then it starts at once.
+    void termsBeforeServer()
+    {
+        QSettings().setValue("licenseAccepted", false);
+        UiRig rig;
+        QVERIFY(rig.showWindow());
+        QCOMPARE(rig.state(), QStringLiteral("showLicense"));
+        QVERIFY(rig.shown("licensePage"));
+        QVERIFY(!rig.client()->listener() && !rig.client()->started());
+        QVERIFY(rig.click("acceptButton"));
+        QVERIFY(rig.client()->serverListening());
+        QCOMPARE(ApiClient(rig.client()->listener()->serverPort()).request("GET", "/").status, 200);
+        QTRY_COMPARE(rig.state(), QStringLiteral("allSet"));
+        QVERIFY(QSettings().value("licenseAccepted").toBool());
+    }
+
+    // A port another program holds: stopped, with the port and the cause, until it is free.
+    void portTaken()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::Any));
+        UiRig rig(false, holder.serverPort());
+        rig.client()->serverSwitch()->setRetryInterval(100);
+        QVERIFY(rig.showWindow());
+        const auto serviceShown = [&rig](const QString& state, const QString& icon) {
+            return rig.item("serviceStateText")->property("text").toString() == state &&
+                   QQmlProperty(rig.object("trayIcon"), "icon.source", rig.engine()).read().toString() ==
+                       "qrc:/imgs/" + icon;
+        };
+        QVERIFY(serviceShown("Parado", "ic_systray_off.png"));
+        QVERIFY(rig.shown("serviceError"));
+        QVERIFY(rig.item("serviceError")->property("text").toString().contains(QString::number(holder.serverPort())));
+        QCOMPARE(rig.object("trayService")->property("text").toString(), QStringLiteral("Desligar serviço"));
+        holder.close();
+        QTRY_VERIFY(serviceShown("Ativo", "ic_systray_on.png"));
+        QVERIFY(!rig.shown("serviceError"));
+    }
+
+private:
+    // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
+    static bool trayAvailable()
+    {
+        return QTest::qWaitFor(&QSystemTrayIcon::isSystemTrayAvailable,
+                               qEnvironmentVariableIsSet("QLK_NO_TRAY") ? 0 : 10000);
     }
 };
 
