@@ -475,6 +475,7 @@ void PrintClient::checkNewVersion()
     disconnect(m_versionReply, nullptr, nullptr, nullptr);
     connect(m_versionReply, &QNetworkReply::finished, this, &PrintClient::checkNewVersionCompleted);
     connect(m_versionReply, &QNetworkReply::errorOccurred, this, &PrintClient::checkNewVersionError);
+    VersionCheck::limitAnswer(m_versionReply);
     connect(guard, &QTimer::timeout, m_versionReply, &QNetworkReply::abort);
     connect(guard, &QTimer::timeout, guard, &QObject::deleteLater);
     guard->start();

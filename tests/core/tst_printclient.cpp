@@ -1,6 +1,7 @@
 #include "app/Resources.h"
 #include "core/Notification.h"
 #include "core/PrintClient.h"
+#include "core/VersionCheck.h"
 #include "http/HttpListener.h"
 #include "support/ApiClient.h"
 #include "support/ImageServer.h"
@@ -227,6 +228,16 @@ private slots:
         QTest::newRow("member as a string") << QByteArray(R"({"hasNewVersion": "true"})") << true << false;
         QTest::newRow("not JSON") << QByteArray("<html>true</html>") << true << false;
         QTest::newRow("no answer") << QByteArray() << true << true;
+        // A member given twice is malformed, not read as its last value.
+        QTest::newRow("repeated member") << QByteArray(R"({"hasNewVersion": false, "hasNewVersion": true})") << true
+                                         << false;
+        // Up to 64 KiB is read; anything larger is no answer at all.
+        const auto padded = [](qint64 size) {
+            const QByteArray head = "{\"hasNewVersion\": true, \"pad\": \"", tail = "\"}";
+            return head + QByteArray(size - head.size() - tail.size(), 'x') + tail;
+        };
+        QTest::newRow("64 KiB") << padded(VersionCheck::maxAnswerBytes) << false << true;
+        QTest::newRow("one byte more") << padded(VersionCheck::maxAnswerBytes + 1) << false << false;
     }
 
     void versionCheck()
