@@ -83,13 +83,15 @@ private slots:
 
         m_server = std::make_unique<ApiServer>();
         QVERIFY2(m_server->isValid(), qPrintable(m_server->errorString()));
-        QTRY_VERIFY_WITH_TIMEOUT(printer(m_enabled->queueName()) && printer(m_hidden->queueName()), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->printer(m_enabled->queueName()) && m_server->printer(m_hidden->queueName()),
+                                 15000);
         // A printer seen for the first time is off until the user switches it on.
-        QVERIFY(!printer(m_hidden->queueName())->available());
-        printer(m_enabled->queueName())->setAvailable(true);
-        QVERIFY(terminal(m_ingenico.portPath()));
+        QVERIFY(!m_server->printer(m_hidden->queueName())->available());
+        m_server->printer(m_enabled->queueName())->setAvailable(true);
+        QVERIFY(m_server->terminal(m_ingenico.portPath()));
         // The first status poll of the Ingenico worker is answered "M00000".
-        QTRY_COMPARE_WITH_TIMEOUT(terminal(m_ingenico.portPath())->lastStatus(), QStringLiteral("M00000"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(m_ingenico.portPath())->lastStatus(), QStringLiteral("M00000"),
+                                  15000);
     }
 
     // A request; its status, exact body (null: not compared), headers (empty: absent)
@@ -314,7 +316,7 @@ private slots:
             seen = call("/getTpaTransactionStatus", poll, true).value(QStringLiteral("data")).toArray();
         QCOMPARE(seen, expected);
         // Once idle, at most one more read repeats the list (taken just before the end), then none.
-        QTRY_VERIFY_WITH_TIMEOUT(!terminal(port)->isInTransaction(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->terminal(port)->isInTransaction(), 15000);
         QJsonObject after = call("/getTpaTransactionStatus", poll);
         if (after == answer(true, expected))
             after = call("/getTpaTransactionStatus", poll);
@@ -338,7 +340,7 @@ private slots:
 
         // The terminal answers at last; the owner clears its list once.
         m_newnote.sendMessage("S00000");
-        QTRY_VERIFY_WITH_TIMEOUT(!terminal(port)->isInTransaction(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->terminal(port)->isInTransaction(), 15000);
         QCOMPARE(call("/clearTpaTransactionStatus", owner), answer(true, QJsonArray{added, "S00000"}));
         QCOMPARE(call("/clearTpaTransactionStatus", owner), answer(true, QJsonArray()));
         for (const QByteArray& message : m_newnote.messages())
@@ -351,7 +353,8 @@ private slots:
         const QString timeout = QStringLiteral("QLK1001|M99|Operation Timeout");
         const QString port = m_ingenico.portPath();
         QVERIFY(m_ingenico.setPortOutputSuspended(true));
-        QTRY_COMPARE_WITH_TIMEOUT(terminal(port)->lastStatus(), timeout, 30000);
+        // The next poll comes within 30 s and gives up writing after 5 s.
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(port)->lastStatus(), timeout, 45000);
         QJsonObject expected = answer(false, timeout, true);
         expected.insert(QStringLiteral("data"), expected.take(QStringLiteral("error")));
         QCOMPARE(call("/getTpaStatus", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}}), expected);
@@ -370,7 +373,7 @@ private slots:
         m_unpluggedPort.unlink();
         QCOMPARE(call("/getTpaStatus", fields), answer(false, offline, true));
         QCOMPARE(call("/sendTpaOpen", fields), answer(false, offline));
-        QVERIFY(terminal(m_unpluggedPort.path()));
+        QVERIFY(m_server->terminal(m_unpluggedPort.path()));
     }
 
 private:
@@ -386,22 +389,6 @@ private:
             .request("POST", path, {{"Content-Type", "application/x-www-form-urlencoded"}},
                      query.toString(QUrl::FullyEncoded).toUtf8())
             .json();
-    }
-
-    std::shared_ptr<Printer> printer(const QString& name) const
-    {
-        for (const auto& candidate : m_server->printClient().printerList())
-            if (candidate->name() == name)
-                return candidate;
-        return nullptr;
-    }
-
-    std::shared_ptr<Tpa> terminal(const QString& port) const
-    {
-        for (const auto& tpa : m_server->printClient().tpaList())
-            if (tpa->tpa().portName() == port)
-                return tpa;
-        return nullptr;
     }
 
     std::unique_ptr<CapturePrinter> m_enabled;

@@ -10,7 +10,6 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTimer>
 
 #include <algorithm>
@@ -96,53 +95,6 @@ private slots:
         client.setServerActive(true);
         QCOMPARE(client.message(), QString("Serviço de impressão ligado"));
         QCOMPARE(ApiClient(listener->serverPort()).request("GET", "/").status, 200);
-    }
-
-    // A port another program holds: the service shows as stopped with the port
-    // and the cause, is tried again while the switch is on, and turns active by
-    // itself once the port is free; switched off, it stops trying.
-    void portTaken()
-    {
-        resetStore(true);
-        auto holder = std::make_unique<QTcpServer>();
-        QVERIFY(holder->listen(QHostAddress::Any));
-        const quint16 port = holder->serverPort();
-        const QString stopped = QStringLiteral("Serviço de impressão parado: não foi possível usar a porta %1 "
-                                               "(já está a ser usada por outro programa).")
-                                    .arg(port);
-        const QRegularExpression bindFailed(QStringLiteral("^HttpListener: Cannot bind on port %1: ").arg(port));
-        PrintClient client;
-        client.setListenerPort(port);
-        client.serverSwitch()->setRetryInterval(100);
-        QSignalSpy messages(&client, &PrintClient::messageChanged);
-        QTest::ignoreMessage(QtCriticalMsg, bindFailed);
-        client.init();
-        QVERIFY(client.started() && client.serverActive());
-        QVERIFY(!client.serverListening());
-        QCOMPARE(client.serverError(), stopped);
-        QCOMPARE(client.message(), stopped);
-        QSignalSpy attempts(&client, &PrintClient::serverStateChanged);
-        QTRY_VERIFY(attempts.count() >= 2); // retries fail (logged again) and tell the user nothing new
-        QCOMPARE(messages.count(), 1);
-
-        holder.reset();
-        QTRY_VERIFY(client.serverListening());
-        QCOMPARE(client.serverError(), QString());
-        QCOMPARE(client.message(), QString("Serviço de impressão ligado"));
-        QCOMPARE(ApiClient(port).request("GET", "/").status, 200);
-
-        // Off while the port is taken: nothing is retried, and on again tries at once.
-        client.setServerActive(false);
-        holder = std::make_unique<QTcpServer>();
-        QVERIFY(holder->listen(QHostAddress::Any, port));
-        QTest::ignoreMessage(QtCriticalMsg, bindFailed);
-        client.setServerActive(true);
-        QCOMPARE(client.message(), stopped);
-        client.setServerActive(false);
-        QCOMPARE(client.serverError(), QString());
-        attempts.clear();
-        QTest::qWait(300);
-        QCOMPARE(attempts.count(), 0);
     }
 
     // The USB vendor of a serial port picks the terminal family; another vendor is no terminal.

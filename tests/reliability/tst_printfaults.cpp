@@ -70,8 +70,6 @@ private slots:
     void killedDuringJob();
 
 private:
-    std::shared_ptr<Printer> printer(ApiServer& server, const QString& name) const;
-
     std::unique_ptr<PrivateScheduler> m_scheduler;
 };
 
@@ -90,15 +88,6 @@ void TestPrintFaults::initTestCase()
 void TestPrintFaults::cleanupTestCase()
 {
     m_scheduler.reset();
-}
-
-std::shared_ptr<Printer> TestPrintFaults::printer(ApiServer& server, const QString& name) const
-{
-    for (const auto& candidate : server.printClient().printerList()) {
-        if (candidate->name() == name)
-            return candidate;
-    }
-    return nullptr;
 }
 
 void TestPrintFaults::queueStoppedBetweenJobs_data()
@@ -121,8 +110,8 @@ void TestPrintFaults::queueStoppedBetweenJobs()
     QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
     ApiServer server;
     QVERIFY2(server.isValid(), qPrintable(server.errorString()));
-    QTRY_VERIFY_WITH_TIMEOUT(printer(server, capture.queueName()), 15000);
-    const std::shared_ptr<Printer> queuePrinter = printer(server, capture.queueName());
+    QTRY_VERIFY_WITH_TIMEOUT(server.printer(capture.queueName()), 15000);
+    const std::shared_ptr<Printer> queuePrinter = server.printer(capture.queueName());
     queuePrinter->setAvailable(true);
 
     const auto send = [&](const QString& tag) {
@@ -158,8 +147,8 @@ void TestPrintFaults::schedulerRestartUnderLoad()
     QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
     ApiServer server;
     QVERIFY2(server.isValid(), qPrintable(server.errorString()));
-    QTRY_VERIFY_WITH_TIMEOUT(printer(server, capture.queueName()), 15000);
-    printer(server, capture.queueName())->setAvailable(true);
+    QTRY_VERIFY_WITH_TIMEOUT(server.printer(capture.queueName()), 15000);
+    server.printer(capture.queueName())->setAvailable(true);
 
     // Four clients print and ask for status while the scheduler goes away and comes back.
     constexpr int Clients = 4;

@@ -4,6 +4,7 @@
 #include "support/TestMain.h"
 
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QTcpServer>
 
@@ -215,13 +216,21 @@ private slots:
         QVERIFY(QSettings().value("licenseAccepted").toBool());
     }
 
-    // A port another program holds: stopped, with the port and the cause, until it is free.
+    // A port another program holds: stopped, with the port and the cause (logged as critical, told
+    // once), tried again until it is free, then active by itself; switched off, no more tries.
     void portTaken()
     {
-        QTcpServer holder;
-        QVERIFY(holder.listen(QHostAddress::Any));
-        UiRig rig(false, holder.serverPort());
-        rig.client()->serverSwitch()->setRetryInterval(100);
+        auto holder = std::make_unique<QTcpServer>();
+        QVERIFY(holder->listen(QHostAddress::Any));
+        const quint16 port = holder->serverPort();
+        const QString stopped = QStringLiteral("Serviço de impressão parado: não foi possível usar a porta %1 "
+                                               "(já está a ser usada por outro programa).")
+                                    .arg(port);
+        const QRegularExpression bindFailed(QStringLiteral("^HttpListener: Cannot bind on port %1: ").arg(port));
+        QTest::ignoreMessage(QtCriticalMsg, bindFailed);
+        UiRig rig(false, port);
+        PrintClient* client = rig.client();
+        client->serverSwitch()->setRetryInterval(100);
         QVERIFY(rig.showWindow());
         const auto serviceShown = [&rig](const QString& state, const QString& icon) {
             return rig.item("serviceStateText")->property("text").toString() == state &&
@@ -229,12 +238,33 @@ private slots:
                        "qrc:/imgs/" + icon;
         };
         QVERIFY(serviceShown("Parado", "ic_systray_off.png"));
+        QCOMPARE(client->message(), stopped);
         QVERIFY(rig.shown("serviceError"));
-        QVERIFY(rig.item("serviceError")->property("text").toString().contains(QString::number(holder.serverPort())));
+        QCOMPARE(rig.item("serviceError")->property("text").toString(), stopped);
         QCOMPARE(rig.object("trayService")->property("text").toString(), QStringLiteral("Desligar serviço"));
-        holder.close();
+        QSignalSpy messages(client, &PrintClient::messageChanged);
+        QSignalSpy attempts(client, &PrintClient::serverStateChanged);
+        QTRY_VERIFY(attempts.count() >= 2);
+        QCOMPARE(messages.count(), 0);
+
+        holder.reset();
         QTRY_VERIFY(serviceShown("Ativo", "ic_systray_on.png"));
         QVERIFY(!rig.shown("serviceError"));
+        QCOMPARE(client->message(), QStringLiteral("Serviço de impressão ligado"));
+        QCOMPARE(ApiClient(port).request("GET", "/").status, 200);
+
+        // Off, taken again, on: tried at once and told; off again: no more tries.
+        client->setServerActive(false);
+        holder = std::make_unique<QTcpServer>();
+        QVERIFY(holder->listen(QHostAddress::Any, port));
+        QTest::ignoreMessage(QtCriticalMsg, bindFailed);
+        client->setServerActive(true);
+        QCOMPARE(client->message(), stopped);
+        client->setServerActive(false);
+        QVERIFY(serviceShown("Desativo", "ic_systray_off.png") && !rig.shown("serviceError"));
+        attempts.clear();
+        QTest::qWait(300);
+        QCOMPARE(attempts.count(), 0);
     }
 
 private:
