@@ -8,7 +8,8 @@ class QSocketNotifier;
 // the event loop like the tray's quit entry, so the program cleans up and
 // returns its exit code instead of dying where it stood. The handler only
 // writes a byte to a socket pair; the quit happens on the main thread's event
-// loop. One per process; nothing to do on Windows.
+// loop. One per process; nothing to do on Windows. Should the socket pair or
+// the handlers fail, the signals simply kill as before.
 class TerminationSignals : public QObject
 {
     Q_OBJECT
@@ -16,9 +17,6 @@ class TerminationSignals : public QObject
 public:
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
-
-    // False when the socket pair or the handlers could not be set up: the signals then kill as before.
-    bool isActive() const { return m_notifier != nullptr; }
 
 private:
     void quitOnSignal();
