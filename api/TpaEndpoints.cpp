@@ -2,16 +2,12 @@
 
 #include "core/PrintClient.h"
 #include "terminals/Tpa.h"
+#include "terminals/TpaStatus.h"
 
 #include <QJsonArray>
 #include <QStringList>
 
 namespace {
-
-const QString notFound = QStringLiteral("QLK1001|M21|TPA not found");
-const QString offline = QStringLiteral("QLK1001|M22|TPA offline or in error state");
-const QString busy = QStringLiteral("QLK1001|M10|TPA already busy");
-const QString noStatus = QStringLiteral("QLK1001|M98|TPA status not found");
 
 void fail(QJsonObject& result, const QString& error)
 {
@@ -45,11 +41,11 @@ std::shared_ptr<Tpa> TpaEndpoints::find(const QString& tpaPort) const
 bool TpaEndpoints::usable(QJsonObject& result, const std::shared_ptr<Tpa>& tpa)
 {
     if (!tpa) {
-        fail(result, notFound);
+        fail(result, TpaStatus::NotFound);
         return false;
     }
     if (!tpa->state()) {
-        fail(result, offline);
+        fail(result, TpaStatus::Offline);
         return false;
     }
     return true;
@@ -60,7 +56,7 @@ bool TpaEndpoints::idle(QJsonObject& result, const std::shared_ptr<Tpa>& tpa)
     if (!usable(result, tpa))
         return false;
     if (tpa->isInTransaction()) {
-        succeed(result, busy);
+        succeed(result, TpaStatus::Busy);
         return false;
     }
     return true;
@@ -95,10 +91,10 @@ void TpaEndpoints::getTpaStatus(QJsonObject& result, const QString& tpaPort, con
     if (usable(result, tpa)) {
         const QString status = tpa->statusFor(terminalTpaId);
         if (status.isEmpty()) {
-            fail(result, noStatus);
+            fail(result, TpaStatus::StatusNotFound);
         } else {
             // The timeout family is a failure, but its text still goes under "data".
-            result.insert(QStringLiteral("status"), !status.startsWith(QLatin1String("QLK1001|M99")));
+            result.insert(QStringLiteral("status"), !TpaStatus::isTimeout(status));
             result.insert(QStringLiteral("data"), status);
         }
     }
@@ -128,34 +124,51 @@ void TpaEndpoints::sendCommand(QJsonObject& result, Command command, const QStri
                                const QString& amount) const
 {
     const auto tpa = find(tpaPort);
-    if (!idle(result, tpa))
+    if (!usable(result, tpa))
         return;
+    Tpa::SendResult handed = Tpa::Sent;
     QString sent;
     switch (command) {
     case Open:
-        tpa->sendOpen(terminalTpaId);
-        sent = QStringLiteral("QLK0000|M00|TPA open command sent");
+        handed = tpa->sendOpen(terminalTpaId);
+        sent = TpaStatus::OpenSent;
         break;
     case Close:
-        tpa->sendClose(terminalTpaId);
-        sent = QStringLiteral("QLK0000|M00|TPA close command sent");
+        handed = tpa->sendClose(terminalTpaId);
+        sent = TpaStatus::CloseSent;
         break;
     case Purchase:
-        tpa->sendPurchase(terminalTpaId, amount);
-        sent = QStringLiteral("QLK0000|M00|TPA purchase command sent");
+        handed = tpa->sendPurchase(terminalTpaId, amount);
+        sent = TpaStatus::PurchaseSent;
         break;
     case Refund:
-        tpa->sendRefund(terminalTpaId, tpaId, datetime, amount);
-        sent = QStringLiteral("QLK0000|M00|TPA refund command sent");
+        handed = tpa->sendRefund(terminalTpaId, tpaId, datetime, amount);
+        sent = TpaStatus::RefundSent;
         break;
     case OpenMenu:
-        tpa->sendOpenMenu(terminalTpaId);
-        sent = QStringLiteral("QLK0000|M00|TPA menu open command sent");
+        handed = tpa->sendOpenMenu(terminalTpaId);
+        sent = TpaStatus::MenuOpenSent;
         break;
     case ReprintLastReceipt:
-        tpa->sendReprintLastReceipt(terminalTpaId);
-        sent = QStringLiteral("QLK0000|M00|TPA reprint last receipt command sent");
+        handed = tpa->sendReprintLastReceipt(terminalTpaId);
+        sent = TpaStatus::ReprintSent;
         break;
     }
-    succeed(result, sent);
+    switch (handed) {
+    case Tpa::Sent:
+        succeed(result, sent);
+        break;
+    case Tpa::Busy:
+        succeed(result, TpaStatus::Busy);
+        break;
+    case Tpa::InvalidAmount:
+        fail(result, TpaStatus::InvalidAmount);
+        break;
+    case Tpa::InvalidReference:
+        fail(result, TpaStatus::InvalidReference);
+        break;
+    case Tpa::InvalidDateTime:
+        fail(result, TpaStatus::InvalidDateTime);
+        break;
+    }
 }

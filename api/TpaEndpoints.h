@@ -31,7 +31,8 @@ private:
     std::shared_ptr<Tpa> find(const QString& tpaPort) const;
     // Fills the not-found and offline errors; true when the terminal may be used.
     static bool usable(QJsonObject& result, const std::shared_ptr<Tpa>& tpa);
-    // usable, and not in a transaction (then answered "busy").
+    // usable, and not in a transaction (then answered "busy"). Commands ask the
+    // terminal itself, which tests and takes in one step.
     static bool idle(QJsonObject& result, const std::shared_ptr<Tpa>& tpa);
 
     PrintClient* m_printClient;

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QThread>
 #include <algorithm>
+#include <utility>
 
 Tpa::Tpa(const SerialPortDescription& port, int type, QObject* parent, const TpaTimings& timings)
     : QObject(parent)
@@ -133,24 +134,40 @@ QString Tpa::lastStatus() const
 QStringList Tpa::lastTransactionStatus() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_currentCaller >= 0 ? m_transactionStatuses.at(m_currentCaller) : QStringList();
+    return m_currentCaller >= 0 ? m_callers[m_currentCaller].statuses : QStringList();
 }
 
-int Tpa::callerIndex(const QString& callerId)
+int Tpa::findCaller(const QString& callerId)
 {
-    int index = m_callers.indexOf(callerId);
-    if (index < 0) {
-        m_callers.append(callerId);
-        m_transactionStatuses.append(QStringList());
-        index = m_callers.size() - 1;
+    for (int index = 0; index < int(m_callers.size()); ++index) {
+        if (m_callers[index].id == callerId) {
+            m_callers[index].seen = ++m_clock;
+            return index;
+        }
     }
-    return index;
+    return -1;
+}
+
+int Tpa::addCaller(const QString& callerId)
+{
+    const int found = findCaller(callerId);
+    if (found >= 0)
+        return found;
+    if (int(m_callers.size()) >= MaxCallers) {
+        // Make room: the least recently seen caller with nothing queued loses nothing;
+        // when every caller has statuses waiting, the least recently seen one's go.
+        const auto rank = [](const Caller& caller) { return std::make_pair(!caller.statuses.isEmpty(), caller.seen); };
+        m_callers.erase(std::min_element(m_callers.begin(), m_callers.end(),
+                                         [&](const Caller& a, const Caller& b) { return rank(a) < rank(b); }));
+    }
+    m_callers.push_back(Caller{callerId, {}, ++m_clock});
+    return int(m_callers.size()) - 1;
 }
 
 QString Tpa::statusFor(const QString& callerId)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const int index = callerIndex(callerId);
+    const int index = findCaller(callerId);
     if (m_currentCaller >= 0 && m_currentCaller != index)
         return TpaStatus::Busy;
     return m_lastStatus;
@@ -159,69 +176,83 @@ QString Tpa::statusFor(const QString& callerId)
 QStringList Tpa::takeTransactionStatuses(const QString& callerId)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const int index = callerIndex(callerId);
+    const int index = findCaller(callerId);
+    if (index < 0)
+        return {};
     // While its transaction runs the caller sees the whole growing list; afterwards each status once.
     if (m_inTransaction && m_currentCaller == index)
-        return m_transactionStatuses.at(index);
+        return m_callers[index].statuses;
     QStringList statuses;
-    statuses.swap(m_transactionStatuses[index]);
+    statuses.swap(m_callers[index].statuses);
     return statuses;
 }
 
 QStringList Tpa::clearTransactionStatuses(const QString& callerId)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const int index = callerIndex(callerId);
-    if (m_inTransaction || m_currentCaller >= 0)
+    const int index = findCaller(callerId);
+    if (index < 0 || m_inTransaction || m_currentCaller >= 0)
         return {};
     QStringList statuses;
-    statuses.swap(m_transactionStatuses[index]);
+    statuses.swap(m_callers[index].statuses);
     return statuses;
 }
 
-void Tpa::issueCommand(const QString& callerId, const QByteArray& command)
+Tpa::SendResult Tpa::issueCommand(const QString& callerId, const QByteArray& command)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const int index = callerIndex(callerId);
+        // The test and the taking are one step: two tills cannot both pass the test.
+        if (m_inTransaction)
+            return Busy;
         // A command this type does not have sends nothing, so nothing runs that
         // could make the caller current and the terminal busy for the others.
         if (command.isEmpty() || !m_worker)
-            return;
-        m_currentCaller = index;
+            return Sent;
+        m_currentCaller = addCaller(callerId);
         m_inTransaction = true;
     }
     emit sendMessage(command);
+    return Sent;
 }
 
-void Tpa::sendOpen(const QString& callerId)
+Tpa::SendResult Tpa::sendOpen(const QString& callerId)
 {
-    issueCommand(callerId, TpaMessages::open(m_type));
+    return issueCommand(callerId, TpaMessages::open(m_type));
 }
 
-void Tpa::sendClose(const QString& callerId)
+Tpa::SendResult Tpa::sendClose(const QString& callerId)
 {
-    issueCommand(callerId, TpaMessages::close(m_type));
+    return issueCommand(callerId, TpaMessages::close(m_type));
 }
 
-void Tpa::sendPurchase(const QString& callerId, const QString& amount)
+Tpa::SendResult Tpa::sendPurchase(const QString& callerId, const QString& amount)
 {
-    issueCommand(callerId, TpaMessages::purchase(m_type, amount));
+    if (!TpaMessages::isValidAmount(amount))
+        return InvalidAmount;
+    return issueCommand(callerId, TpaMessages::purchase(m_type, amount));
 }
 
-void Tpa::sendRefund(const QString& callerId, const QString& reference, const QString& dateTime, const QString& amount)
+Tpa::SendResult Tpa::sendRefund(const QString& callerId, const QString& reference, const QString& dateTime,
+                                const QString& amount)
 {
-    issueCommand(callerId, TpaMessages::refund(m_type, reference, dateTime, amount));
+    if (!TpaMessages::isValidAmount(amount))
+        return InvalidAmount;
+    if (!TpaMessages::isValidReference(reference))
+        return InvalidReference;
+    if (!TpaMessages::isValidDateTime(dateTime))
+        return InvalidDateTime;
+    return issueCommand(callerId, TpaMessages::refund(m_type, reference, dateTime, amount));
 }
 
-void Tpa::sendOpenMenu(const QString& callerId)
+Tpa::SendResult Tpa::sendOpenMenu(const QString& callerId)
 {
-    issueCommand(callerId, TpaMessages::openMenu(m_type));
+    return issueCommand(callerId, TpaMessages::openMenu(m_type));
 }
 
-void Tpa::sendReprintLastReceipt(const QString& callerId)
+Tpa::SendResult Tpa::sendReprintLastReceipt(const QString& callerId)
 {
-    issueCommand(callerId, TpaMessages::reprintLastReceipt(m_type));
+    return issueCommand(callerId, TpaMessages::reprintLastReceipt(m_type));
 }
 
 void Tpa::onSetStatus(QString status)
@@ -240,7 +271,11 @@ void Tpa::onSetTransactionStatus(QString transactionStatus)
         // Nobody to deliver it to.
         if (m_currentCaller < 0)
             return;
-        m_transactionStatuses[m_currentCaller].append(transactionStatus);
+        QStringList& statuses = m_callers[m_currentCaller].statuses;
+        statuses.append(transactionStatus);
+        // A terminal that talks on and a caller that never reads cannot grow the queue for ever.
+        if (statuses.size() > MaxStatusesPerCaller)
+            statuses.removeFirst();
     }
     emit lastTransactionStatusChanged();
 }

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QStringList>
 #include <mutex>
+#include <vector>
 
 class QThread;
 class TpaWorker;
@@ -32,6 +33,13 @@ class Tpa : public QObject
 
 public:
     enum Type { NoTerminal = 0, Ingenico = 1, Newnote = 2 };
+    // What became of a command: handed to the worker, or refused with nothing sent.
+    enum SendResult { Sent, Busy, InvalidAmount, InvalidReference, InvalidDateTime };
+
+    // Callers kept at most (the least recently seen with nothing queued makes room),
+    // and statuses queued per caller at most (the oldest goes).
+    static constexpr int MaxCallers = 64;
+    static constexpr int MaxStatusesPerCaller = 100;
 
     Tpa(const SerialPortDescription& port, int type, QObject* parent = nullptr,
         const TpaTimings& timings = TpaTimings());
@@ -55,18 +63,22 @@ public:
     QStringList lastTransactionStatus() const;
     QString terminalKey() const;
 
-    // Caller-aware reads; each records a caller it has not seen before.
+    // Caller-aware reads. A caller that never sent a command has nothing queued and
+    // is not recorded, so reading under made-up ids costs nothing.
     QString statusFor(const QString& callerId);
     QStringList takeTransactionStatuses(const QString& callerId);
     QStringList clearTransactionStatuses(const QString& callerId);
 
-    // Commands; each makes the caller the current one and hands the message to the worker.
-    void sendOpen(const QString& callerId);
-    void sendClose(const QString& callerId);
-    void sendPurchase(const QString& callerId, const QString& amount);
-    void sendRefund(const QString& callerId, const QString& reference, const QString& dateTime, const QString& amount);
-    void sendOpenMenu(const QString& callerId);
-    void sendReprintLastReceipt(const QString& callerId);
+    // Commands. Fields are checked first; then, in one step, a terminal in a
+    // transaction answers Busy, or the caller becomes the current one and the
+    // message goes to the worker. Of two tills at the same instant one gets Sent.
+    SendResult sendOpen(const QString& callerId);
+    SendResult sendClose(const QString& callerId);
+    SendResult sendPurchase(const QString& callerId, const QString& amount);
+    SendResult sendRefund(const QString& callerId, const QString& reference, const QString& dateTime,
+                          const QString& amount);
+    SendResult sendOpenMenu(const QString& callerId);
+    SendResult sendReprintLastReceipt(const QString& callerId);
 
 signals:
     void sendMessage(QByteArray command);
@@ -85,9 +97,19 @@ public slots:
     void persistAvailability();
 
 private:
-    // Index of the caller, added with an empty queue if new. m_mutex must be held.
-    int callerIndex(const QString& callerId);
-    void issueCommand(const QString& callerId, const QByteArray& command);
+    struct Caller
+    {
+        QString id;
+        QStringList statuses; // transaction statuses not yet delivered, oldest first
+        quint64 seen = 0;     // m_clock when last heard of
+    };
+
+    // With m_mutex held: the caller's index (marked as seen), or -1 when unknown.
+    int findCaller(const QString& callerId);
+    // With m_mutex held and no transaction running (so no index is current): as
+    // findCaller, recording a new caller (within MaxCallers).
+    int addCaller(const QString& callerId);
+    SendResult issueCommand(const QString& callerId, const QByteArray& command);
     QString settingsKey() const;
 
     QThread* m_workerThread = nullptr;
@@ -99,8 +121,8 @@ private:
     mutable std::mutex m_mutex;
     bool m_available = false;
     QString m_lastStatus;
-    QList<QStringList> m_transactionStatuses;
     bool m_inTransaction = false;
-    QStringList m_callers;
-    int m_currentCaller = -1;
+    std::vector<Caller> m_callers;
+    quint64 m_clock = 0;
+    int m_currentCaller = -1; // index of the caller whose command runs
 };

@@ -1,19 +1,59 @@
 #include "TpaMessages.h"
 
+#include <algorithm>
+
 namespace TpaMessages {
+
+namespace {
+
+QString amountDigits(const QString& amount)
+{
+    QString digits = amount;
+    return digits.remove(QLatin1Char('.')).remove(QLatin1Char(','));
+}
+
+QString dateTimeDigits(const QString& dateTime)
+{
+    QString digits = dateTime;
+    return digits.remove(QLatin1Char(':')).remove(QLatin1Char(' ')).remove(QLatin1Char('-'));
+}
+
+// ASCII digits only: other scripts' digits mean nothing to a terminal.
+bool isDigits(const QString& text)
+{
+    return std::all_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+} // namespace
 
 QByteArray normaliseAmount(const QString& amount)
 {
-    QString digits = amount;
-    digits.remove(QLatin1Char('.')).remove(QLatin1Char(','));
-    return digits.rightJustified(8, QLatin1Char('0')).toUtf8();
+    return amountDigits(amount).rightJustified(8, QLatin1Char('0')).toUtf8();
 }
 
 QByteArray normaliseDateTime(const QString& dateTime)
 {
-    QString digits = dateTime;
-    digits.remove(QLatin1Char(':')).remove(QLatin1Char(' ')).remove(QLatin1Char('-'));
-    return digits.toUtf8();
+    return dateTimeDigits(dateTime).toUtf8();
+}
+
+bool isValidAmount(const QString& amount)
+{
+    const QString digits = amountDigits(amount);
+    return !digits.isEmpty() && digits.size() <= 8 && isDigits(digits);
+}
+
+bool isValidDateTime(const QString& dateTime)
+{
+    const QString digits = dateTimeDigits(dateTime);
+    return digits.size() == 14 && isDigits(digits);
+}
+
+bool isValidReference(const QString& reference)
+{
+    return !reference.isEmpty() && reference.size() <= 32 &&
+           std::all_of(reference.cbegin(), reference.cend(),
+                       [](QChar c) { return c >= QLatin1Char(' ') && c <= QLatin1Char('~'); });
 }
 
 // Fields are written together; the comments split them: code, then the

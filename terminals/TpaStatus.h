@@ -23,6 +23,10 @@ inline const QString Busy = QStringLiteral("QLK1001|M10|TPA already busy");
 inline const QString CommandRefused = QStringLiteral("QLK1001|M10|Já existe um comando a ser processado");
 inline const QString NotFound = QStringLiteral("QLK1001|M21|TPA not found");
 inline const QString Offline = QStringLiteral("QLK1001|M22|TPA offline or in error state");
+// A command field the terminal cannot carry; nothing was sent.
+inline const QString InvalidAmount = QStringLiteral("QLK1001|M23|Invalid amount");
+inline const QString InvalidReference = QStringLiteral("QLK1001|M23|Invalid reference");
+inline const QString InvalidDateTime = QStringLiteral("QLK1001|M23|Invalid date-time");
 inline const QString StatusNotFound = QStringLiteral("QLK1001|M98|TPA status not found");
 // No answer in time, the serial port timed out three times, or the port is gone.
 inline const QString Timeout = QStringLiteral("QLK1001|M99|Operation Timeout");

@@ -330,7 +330,11 @@ private slots:
     {
         const QString port = m_newnote.portPath();
         const QJsonObject owner{{"tpa_port", port}, {"terminal_tpa_id", "till-1"}};
-        const QJsonObject other{{"tpa_port", port}, {"terminal_tpa_id", "till-2"}, {"amount", "3.00"}};
+        const QJsonObject other{{"tpa_port", port},
+                                {"terminal_tpa_id", "till-2"},
+                                {"amount", "3.00"},
+                                {"tpa_id", "REF1"},
+                                {"datetime", "2024-03-01 14:05:09"}};
 
         QCOMPARE(call("/sendTpaOpen", owner), answer(true, "QLK0000|M00|TPA open command sent"));
         QTRY_VERIFY_WITH_TIMEOUT(m_newnote.messages().contains("S00010000011"), 15000);

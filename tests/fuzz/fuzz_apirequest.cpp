@@ -38,6 +38,11 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     auto* client = new PrintClient;
     client->setSecurityKey(QStringLiteral("Ab3dEf9hv4.0"));
+    // One terminal, on a port that is no serial line (/dev/null): commands reach the
+    // field checks and the building of their messages, and its worker refuses them at once.
+    qputenv(SerialPortDescription::SimulatedPortsVariable, "/dev/null=0B00:0060");
+    QMetaObject::invokeMethod(client, "onGetTpas",
+                              Q_ARG(QList<SerialPortDescription>, SerialPortDescription::simulatedPorts()));
     g_handler = new PrintClientRequestHandler;
     g_handler->setPrintClient(client);
     // Small limits so that short inputs reach them.

@@ -104,7 +104,6 @@ private slots:
     {
         QCOMPARE(TpaMessages::purchase(1, "0.99"), "P05100133304978200000099");
         QCOMPARE(TpaMessages::purchase(1, "1.234,50"), "P05100133304978200123450");
-        QCOMPARE(TpaMessages::purchase(1, "123456789"), "P051001333049782123456789");
     }
 
     void receive_data()
@@ -264,6 +263,44 @@ private slots:
                  (QStringList{QTest::currentDataTag() == QLatin1String("1 terminal gives up") ? "tx:M01101" : "in:1",
                               "tx:" + TpaStatus::Timeout, "in:0"}));
         QCOMPARE(rig.sim.messages().count(commandFor(type)), qMax(1, writeTimeouts));
+    }
+
+    // Callers and their queues are bounded. On a dead port each command ends at once in
+    // the timeout, which stays queued for its caller until read.
+    void callersBounded()
+    {
+        auto tpa = makeTpa(1, QStringLiteral("/nonexistent/ttyB"));
+        const auto command = [&](const QString& caller) {
+            QCOMPARE(tpa->sendOpen(caller), Tpa::Sent);
+            QVERIFY(QTest::qWaitFor([&]() { return !tpa->isInTransaction(); }, 10000));
+        };
+        const QStringList timedOut{TpaStatus::Timeout};
+        // A terminal that talks on: its caller keeps the newest statuses.
+        QCOMPARE(tpa->sendOpen(QStringLiteral("chatty")), Tpa::Sent);
+        for (int i = 0; i < Tpa::MaxStatusesPerCaller + 50; ++i)
+            tpa->onSetTransactionStatus(QString::number(i));
+        QVERIFY(QTest::qWaitFor([&]() { return !tpa->isInTransaction(); }, 10000));
+        const QStringList kept = tpa->takeTransactionStatuses(QStringLiteral("chatty"));
+        QCOMPARE(kept.size(), Tpa::MaxStatusesPerCaller);
+        QCOMPARE(kept.first(), QStringLiteral("51"));
+        QCOMPARE(kept.last(), TpaStatus::Timeout);
+
+        // Full of callers with statuses waiting: the least recently seen one's go.
+        for (int i = 0; i < Tpa::MaxCallers; ++i)
+            command(QStringLiteral("c%1").arg(i));
+        tpa->statusFor(QStringLiteral("c0")); // seen again
+        command(QStringLiteral("new"));
+        QCOMPARE(tpa->takeTransactionStatuses(QStringLiteral("c1")), QStringList());
+        for (const char* kept : {"c0", "c2", "new"})
+            QCOMPARE(tpa->takeTransactionStatuses(kept), timedOut);
+        // One with nothing waiting (c0, just read) makes room before an older one with statuses (c3).
+        command(QStringLiteral("newer"));
+        QCOMPARE(tpa->takeTransactionStatuses(QStringLiteral("c3")), timedOut);
+        // Reads under a thousand made-up ids push out no caller's statuses.
+        for (int i = 0; i < 1000; ++i)
+            QCOMPARE(tpa->takeTransactionStatuses(QStringLiteral("reader%1").arg(i)), QStringList());
+        for (const char* kept : {"c4", "newer"})
+            QCOMPARE(tpa->takeTransactionStatuses(kept), timedOut);
     }
 
     // A terminal not there yet, plugged in, gone in the middle of a transaction, back on the same path.
