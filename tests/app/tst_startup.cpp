@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <thread>
+#include <tuple>
 
 class TestStartup : public QObject
 {
@@ -52,34 +53,31 @@ private slots:
     }
 
     // A stamp of the running copy counts as alive from 5 s ahead (a clock set
-    // back) to 5 s old; it is renewed every 4 s.
+    // back) to 5 s old; it is renewed every 4 s. Where a second or two of start-up
+    // cannot change the outcome, the real program is started too: on a live stamp
+    // it asks the running copy for its window and leaves with exit code 0.
     void stampAge_data()
     {
         QTest::addColumn<qint64>("age");
         QTest::addColumn<bool>("alive");
-        for (const auto& [age, alive] : QList<QPair<qint64, bool>>{
-                 {-6, false}, {-5, true}, {0, true}, {1, true}, {5, true}, {6, false}, {3600, false}})
-            QTest::addRow("%lld s", age) << age << alive;
+        QTest::addColumn<bool>("program");
+        for (const auto& [age, alive, program] : QList<std::tuple<qint64, bool, bool>>{{-6, false, false},
+                                                                                       {-5, true, false},
+                                                                                       {-3, true, true},
+                                                                                       {0, true, true},
+                                                                                       {5, true, false},
+                                                                                       {6, false, false},
+                                                                                       {3600, false, false}})
+            QTest::addRow("%lld s", age) << age << alive << program;
     }
     void stampAge()
     {
         QFETCH(qint64, age);
         QFETCH(bool, alive);
+        QFETCH(bool, program);
         QCOMPARE(SingleInstance::isStampAlive(1700000000 + age, 1700000000), alive);
-    }
-
-    // With the real program: a fresh "kicked" stamp (written this second, or
-    // ahead) means another copy lives, so a start asks it for its window and
-    // leaves; with a stale stamp the program runs and stamps its own liveness.
-    void singleInstance_data()
-    {
-        QTest::addColumn<qint64>("age");
-        QTest::newRow("same second") << qint64(0);
-        QTest::newRow("clock set back") << qint64(-3);
-    }
-    void singleInstance()
-    {
-        QFETCH(qint64, age);
+        if (!program)
+            return;
         QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
         QTemporaryDir home;
         ProgramRunner second(home.path());
