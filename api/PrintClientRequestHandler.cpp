@@ -1,6 +1,7 @@
 #include "api/PrintClientRequestHandler.h"
 
 #include "api/NotificationEndpoints.h"
+#include "api/OriginGate.h"
 #include "api/PrinterEndpoints.h"
 #include "api/RequestFields.h"
 #include "api/StatusEndpoints.h"
@@ -56,6 +57,9 @@ QByteArray PrintClientRequestHandler::serialise(const QJsonObject& result)
 
 void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter& response)
 {
+    if (!OriginGate::admits(request.headers("Origin")))
+        return OriginGate::refuse(response);
+
     // Held until return, also when an endpoint throws: the printers, terminals and
     // notifications are used by one request at a time.
     std::lock_guard<std::mutex> locker(m_lock);
@@ -68,7 +72,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
         result.insert(QStringLiteral("error"), QStringLiteral("Invalid Json"));
     }
 
-    // The origin only steers the browser; the request is carried out either way.
+    // Only allowed origins get this far; a request without one gets the web application's address.
     response.setHeader("Access-Control-Allow-Origin", WebAppOrigin::allowOriginFor(origin));
     response.setHeader("Vary", "Origin");
 
@@ -84,8 +88,15 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
             writePreflight(request, response);
             return;
         }
-        // Without its state object the handler knows no key, and lets nobody in.
-        if (!m_printClient || !sameKey(fields.token, m_printClient->securityKey())) {
+        // A guessing address is answered without its key being looked at. Without
+        // its state object the handler knows no key, and lets nobody in.
+        if (const qint64 wait = m_keyAttempts.blockedFor(request.peerAddress())) {
+            result.insert(QStringLiteral("status"), false);
+            result.insert(QStringLiteral("error"), QStringLiteral("Too many attempts"));
+            response.setStatus(429, "Too Many Requests");
+            response.setHeader("Retry-After", int((wait + 999) / 1000));
+        } else if (!m_printClient || !sameKey(fields.token, m_printClient->securityKey())) {
+            m_keyAttempts.recordFailure(request.peerAddress());
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Invalid security key"));
             response.setStatus(401, "Unauthorized");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/KeyAttempts.h"
 #include "http/HttpRequestHandler.h"
 
 #include <QJsonArray>
@@ -55,6 +56,7 @@ private:
     void handleSendTpaReprintLastReceipt(QJsonObject& result, QString tpa_port, QString terminal_tpa_id);
 
     PrintClient* m_printClient = nullptr;
+    KeyAttempts m_keyAttempts;
     // A standard mutex, so that the thread sanitizer sees the serialisation.
     std::mutex m_lock;
 };

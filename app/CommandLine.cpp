@@ -15,6 +15,8 @@ struct Parser
             "receipt printers and payment terminals. It serves https://localhost:5080 and lives in the tray."));
         parser.addOption(help);
         parser.addOption(version);
+        parser.addOption(trust);
+        parser.addOption(untrust);
         parser.addPositionalArgument(debugModeArgument, QStringLiteral("Show the Logs page and capture log lines."),
                                      QStringLiteral("[DebugModeOn]"));
     }
@@ -22,6 +24,12 @@ struct Parser
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Show the version and exit.")};
+    QCommandLineOption trust{
+        QStringLiteral("trust-certificate"),
+        QStringLiteral("Make this user's browsers trust this installation's certificate, and exit.")};
+    QCommandLineOption untrust{
+        QStringLiteral("untrust-certificate"),
+        QStringLiteral("Remove this installation's certificate from this user's browsers, and exit.")};
 };
 
 } // namespace
@@ -35,6 +43,8 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     line.debugMode = arguments.mid(1).contains(debugModeArgument);
     line.help = p.parser.isSet(p.help);
     line.version = p.parser.isSet(p.version);
+    line.trustCertificate = p.parser.isSet(p.trust);
+    line.untrustCertificate = p.parser.isSet(p.untrust);
     return line;
 }
 

@@ -16,4 +16,7 @@ public:
     bool debugMode = false;
     bool help = false;
     bool version = false;
+    // Trust this installation's certificate in the user's browsers, or take it out.
+    bool trustCertificate = false;
+    bool untrustCertificate = false;
 };

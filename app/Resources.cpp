@@ -7,7 +7,6 @@ static void initQmlResources()
 {
     Q_INIT_RESOURCE(qml);
     Q_INIT_RESOURCE(ui_images);
-    Q_INIT_RESOURCE(ssl);
 }
 
 void Resources::init()

@@ -1,7 +1,7 @@
 #pragma once
 
 // Registers the resource collections compiled into the static library
-// (documents, images, TLS files). The program and the UI tests call it once.
+// (documents and images). The program and the UI tests call it once.
 namespace Resources {
 void init();
 }

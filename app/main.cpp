@@ -1,9 +1,11 @@
 #include "app/CommandLine.h"
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
+#include "app/PrivateFiles.h"
 #include "app/Resources.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
+#include "app/TrustCommand.h"
 #include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
 #include "printing/Printer.h"
@@ -44,6 +46,11 @@ int main(int argc, char* argv[])
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (commandLine.trustCertificate || commandLine.untrustCertificate) {
+        QCoreApplication app(argc, argv);
+        PrivateFiles::protectSettings();
+        return TrustCommand::run(commandLine.trustCertificate);
+    }
 
     // Qt's own event dispatcher instead of glib's: every connection thread runs
     // an event loop, and glib's costs about a tenth of the processor time per
@@ -51,6 +58,8 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
+    // The settings hold the security key: this user's only, before anything is written.
+    PrivateFiles::protectSettings();
     // Headless platforms have no OpenGL: draw the window in software so a box
     // without a display still runs the service.
     if (QGuiApplication::platformName() == QLatin1String("offscreen") &&
@@ -73,7 +82,6 @@ int main(int argc, char* argv[])
     if (SingleInstance::anotherInstanceIsAlive())
         return 0;
 
-    // The server built by init reads its TLS files from the resources.
     Resources::init();
     app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
     auto* printClient = new PrintClient();

@@ -2,7 +2,10 @@
 
 #include "api/PrintClientRequestHandler.h"
 #include "app/LanguageChoice.h"
+#include "app/PrivateFiles.h"
 #include "app/SingleInstance.h"
+#include "core/CertificateTrust.h"
+#include "core/InstallationCertificate.h"
 #include "core/PrintClientThreaded.h"
 #include "core/SharedLists.h"
 #include "core/VersionCheck.h"
@@ -10,6 +13,7 @@
 
 #include <QClipboard>
 #include <QDateTime>
+#include <QDir>
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QRandomGenerator>
@@ -341,6 +345,25 @@ void PrintClient::clipboard(QString val)
     // Without a GUI application there is no clipboard to write to.
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         QGuiApplication::clipboard()->setText(val, QClipboard::Clipboard);
+}
+
+QString PrintClient::trustCertificate()
+{
+    InstallationCertificate certificate(PrivateFiles::folder());
+    if (certificate.ensure() == InstallationCertificate::Outcome::Failed)
+        return tr("Falhou: %1").arg(certificate.errorString());
+    const CertificateTrust::Result result = CertificateTrust().trust(certificate.certificate());
+    // Shorter lines for the card: the home folder as "~".
+    QStringList places = result.places;
+    QStringList failures = result.failures;
+    for (QStringList* list : {&places, &failures})
+        list->replaceInStrings(QDir::homePath() + QLatin1Char('/'), QStringLiteral("~/"));
+    QStringList lines;
+    if (!places.isEmpty())
+        lines << tr("Certificado de confiança em:") << places;
+    if (!failures.isEmpty())
+        lines << tr("Falhou:") << failures;
+    return lines.join(QLatin1Char('\n'));
 }
 
 void PrintClient::updatePrinters()

@@ -159,6 +159,8 @@ signals:
 
 public slots:
     void clipboard(QString val);
+    // The About overlay's trust step: the text to show, where it was done and what failed.
+    QString trustCertificate();
     void updatePrinters();
     void updateTpas();
 

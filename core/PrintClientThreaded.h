@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QPrinterInfo>
 
 class HttpListener;
@@ -23,6 +24,11 @@ public:
 
     // The port written to the listener settings (5080); tests pick a free one.
     void setPort(quint16 port) { m_port = port; }
+    // A deployer's key and certificate chain, served instead of the installation's
+    // own while both files can be read. The build's QLK_TLS_KEY and QLK_TLS_CERT.
+    void setDeployerTls(const QString& keyFile, const QString& certFile);
+    // Where the installation's key and certificate live (PrivateFiles::folder()).
+    void setCertificateFolder(const QString& folder) { m_certificateFolder = folder; }
 
 signals:
     void onGetAddresses(QList<QHostAddress> addresses);
@@ -37,5 +43,11 @@ public slots:
     void getServer(bool online, PrintClientRequestHandler* requestHandler);
 
 private:
+    // The key and certificate files the server is to use.
+    QPair<QString, QString> tlsFiles() const;
+
     quint16 m_port = defaultPort;
+    QString m_deployerKey;
+    QString m_deployerCert;
+    QString m_certificateFolder;
 };

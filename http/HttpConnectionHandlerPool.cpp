@@ -108,8 +108,12 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
         qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
         return;
     }
-    const QSslKey key(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
+    // The installation's own key is EC; a deployer's may be RSA.
+    const QByteArray pem = keyFile.readAll();
     keyFile.close();
+    QSslKey key(pem, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
+    if (key.isNull())
+        key = QSslKey(pem, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey);
     qDebug("%s", key.isNull() ? "no key" : "has key");
 
     m_sslConfiguration = new QSslConfiguration;

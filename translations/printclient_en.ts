@@ -204,6 +204,10 @@
         <source>Descarregar</source>
         <translation>Download</translation>
     </message>
+    <message>
+        <source>Confiar no certificado</source>
+        <translation>Trust the certificate</translation>
+    </message>
 </context>
 <context>
     <name>PrintClient</name>
@@ -216,6 +220,18 @@
         <location line="+3"/>
         <source>Serviço de impressão desligado</source>
         <translation>Print service off</translation>
+    </message>
+    <message>
+        <source>Certificado de confiança em:</source>
+        <translation>Certificate trusted in:</translation>
+    </message>
+    <message>
+        <source>Falhou:</source>
+        <translation>Failed:</translation>
+    </message>
+    <message>
+        <source>Falhou: %1</source>
+        <translation>Failed: %1</translation>
     </message>
 </context>
 <context>

@@ -204,6 +204,10 @@
         <source>Descarregar</source>
         <translation>Descargar</translation>
     </message>
+    <message>
+        <source>Confiar no certificado</source>
+        <translation>Confiar en el certificado</translation>
+    </message>
 </context>
 <context>
     <name>PrintClient</name>
@@ -216,6 +220,18 @@
         <location line="+3"/>
         <source>Serviço de impressão desligado</source>
         <translation>Servicio de impresión desconectado</translation>
+    </message>
+    <message>
+        <source>Certificado de confiança em:</source>
+        <translation>Certificado de confianza en:</translation>
+    </message>
+    <message>
+        <source>Falhou:</source>
+        <translation>Falló:</translation>
+    </message>
+    <message>
+        <source>Falhou: %1</source>
+        <translation>Falló: %1</translation>
     </message>
 </context>
 <context>

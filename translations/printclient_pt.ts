@@ -204,6 +204,10 @@
         <source>Descarregar</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Confiar no certificado</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>PrintClient</name>
@@ -215,6 +219,18 @@
     <message>
         <location line="+3"/>
         <source>Serviço de impressão desligado</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Certificado de confiança em:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Falhou:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Falhou: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -48,6 +48,9 @@ public:
     void stop();
 
     QString errorString() const { return m_error; }
+    // The TLS files the program made for itself at its first start.
+    QString certFile() const { return m_configHome.filePath(QStringLiteral("Quorva/QuorvaLink.crt")); }
+    QString keyFile() const { return m_configHome.filePath(QStringLiteral("Quorva/QuorvaLink.key")); }
     qint64 pid() const { return m_process.processId(); }
 
 private:

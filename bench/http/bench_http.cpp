@@ -3,9 +3,9 @@
 // that matter, same certificate) on another loopback port. The two servers
 // take turns, so both see the same noise of a shared machine.
 //
-// Usage: bench_http CERT KEY LUA [RUNS] [SECONDS]
-//   CERT, KEY: the program's TLS files (PEM), which nginx serves too
+// Usage: bench_http LUA [RUNS] [SECONDS]
 //   LUA: bench/http/report.lua
+// nginx serves the key and certificate that the program made at its first start.
 // Environment: QLK_BENCH_NGINX_WORKERS (default "auto", as nginx ships).
 // Prints one JSON object: per connection count, medians of requests/s, p50
 // and p99 in ms for both servers and the ratios.
@@ -239,15 +239,13 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 4) {
-        std::fprintf(stderr, "usage: bench_http CERT KEY LUA [RUNS] [SECONDS]\n");
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: bench_http LUA [RUNS] [SECONDS]\n");
         return 2;
     }
-    const QString cert = QFileInfo(args.at(1)).absoluteFilePath();
-    const QString key = QFileInfo(args.at(2)).absoluteFilePath();
-    const QString lua = QFileInfo(args.at(3)).absoluteFilePath();
-    const int runs = args.size() > 4 ? qMax(1, args.at(4).toInt()) : 3;
-    const int seconds = args.size() > 5 ? qMax(1, args.at(5).toInt()) : 5;
+    const QString lua = QFileInfo(args.at(1)).absoluteFilePath();
+    const int runs = args.size() > 2 ? qMax(1, args.at(2).toInt()) : 3;
+    const int seconds = args.size() > 3 ? qMax(1, args.at(3).toInt()) : 5;
     const QString wrk = findTool(QStringLiteral("wrk"));
     const QString nginx = findTool(QStringLiteral("nginx"));
     if (wrk.isEmpty() || nginx.isEmpty()) {
@@ -260,6 +258,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "bench_http: %s\n", qPrintable(program.errorString()));
         return 1;
     }
+    // nginx serves the certificate and key that the program made for itself.
+    const QString cert = program.certFile();
+    const QString key = program.keyFile();
     BenchClient client(BenchProgram::port);
     const BenchClient::Response answer = client.getStatus(BenchProgram::key);
     client.disconnectFromServer();

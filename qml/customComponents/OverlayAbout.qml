@@ -33,7 +33,9 @@ Rectangle {
         width: 430
         // Many addresses could make the card taller than the window: it then stops at
         // the window's edge and its content scrolls.
-        readonly property real fullHeight: (printClient.hasUpdate ? 430 : 280) + 30 * printClient.ipAddresses.length
+        // The trust row adds 46 pixels, and its result message its own height once shown.
+        readonly property real fullHeight: (printClient.hasUpdate ? 430 : 280) + 46 + 30 * printClient.ipAddresses.length
+                                           + (trustMessage.visible ? trustMessage.height + 6 : 0)
         height: Math.min(fullHeight, overlay.height - 40)
         radius: 8
         color: appSettings.white
@@ -182,6 +184,31 @@ Rectangle {
                                     printClient.compatibilityMode = checked
                             }
                         }
+                    }
+                }
+
+                // Makes this user's browsers trust the connector's own certificate, so the
+                // web application can call https://localhost; says where and what failed.
+                Column {
+                    topPadding: 10
+                    spacing: 6
+                    width: parent.width
+                    PageButton {
+                        objectName: "trustButton"
+                        filled: true
+                        width: 200
+                        text: qsTr("Confiar no certificado")
+                        onClicked: trustMessage.text = printClient.trustCertificate()
+                    }
+                    Text {
+                        id: trustMessage
+                        objectName: "trustMessage"
+                        visible: text.length > 0
+                        width: parent.width
+                        wrapMode: Text.WrapAnywhere
+                        font.family: appSettings.appFontRegular.name
+                        font.pixelSize: 12
+                        color: appSettings.subTitleColor
                     }
                 }
 

@@ -263,7 +263,7 @@ void TestPrintFaults::killedDuringJob()
     }
     const QByteArray auth = "Authorization: Bearer " + key.toUtf8() + "\r\n";
     const auto serving = [&]() {
-        HttpTestClient client(true);
+        HttpTestClient client(true, program.certificates());
         if (!client.connectTo(program.port()) || !client.send(HttpTestClient::get("/getPrinters", auth)))
             return false;
         const HttpTestResponse response = client.readResponse(5000);
@@ -279,7 +279,7 @@ void TestPrintFaults::killedDuringJob()
     images.serve(QStringLiteral("/held.png"), {}, 0);
     QJsonArray held = receipt(QStringLiteral("killed"), 3);
     held.insert(2, QJsonObject{{"op", "image"}, {"data", images.url(QStringLiteral("/held.png"))}});
-    HttpTestClient client(true);
+    HttpTestClient client(true, program.certificates());
     QVERIFY(client.connectTo(program.port()));
     QVERIFY(client.send(sendJobRequest(auth, capture.queueName(), held)));
     const auto inFlight = [&]() {
@@ -299,7 +299,7 @@ void TestPrintFaults::killedDuringJob()
     program.start();
     QVERIFY(QTest::qWaitFor(serving, 30000));
     const QJsonArray after = receipt(QStringLiteral("after the restart"));
-    HttpTestClient again(true);
+    HttpTestClient again(true, program.certificates());
     QVERIFY(again.connectTo(program.port()));
     QVERIFY(again.send(sendJobRequest(auth, capture.queueName(), after)));
     QCOMPARE(QJsonDocument::fromJson(again.readResponse(30000).body).object().value("data"),

@@ -1,15 +1,38 @@
 // Hostile callers of the local API: keys that are guessed, missing or nearly
-// right on every path; origins that only look like the web application's;
-// requests too large to take. Also that new keys are unguessable in practice.
+// right on every path, and the address that guesses shut out for a while;
+// pages of other origins refused; requests too large to take. Also that new
+// keys are unguessable in practice, and that the real program keeps its
+// settings and TLS key to its user and its keys out of its log.
 
 #include "support/ApiServer.h"
 #include "support/HttpTestRig.h"
+#include "support/ProgramRunner.h"
 #include "support/TestMain.h"
 
+#include "api/KeyAttempts.h"
 #include "app/SafeJson.h"
 #include "core/PrintClient.h"
 
 #include <QUrl>
+
+namespace {
+
+// Requests of a test that must not count against each other's wrong keys come
+// from addresses of their own (all of 127.0.0.0/8 is this computer).
+QHostAddress freshAddress()
+{
+    static int next = 0;
+    ++next;
+    return QHostAddress(QStringLiteral("127.0.%1.%2").arg(1 + next / 250).arg(1 + next % 250));
+}
+
+QStringList lines;
+void collect(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    lines.append(message);
+}
+
+} // namespace
 
 class TestSecurity : public QObject
 {
@@ -83,8 +106,10 @@ private slots:
                 const QByteArray query =
                     scheme.isNull() && !key.isNull() ? "?securityKey=" + QUrl::toPercentEncoding(key) : "";
                 for (const QByteArray& method : {QByteArray("GET"), QByteArray("POST")}) {
-                    const ApiReply reply = m_server->client().request(
-                        method, path + query, header ? ApiHeaders{{"Authorization", scheme + key}} : ApiHeaders());
+                    const ApiReply reply =
+                        ApiClient(m_server->port(), freshAddress())
+                            .request(method, path + query,
+                                     header ? ApiHeaders{{"Authorization", scheme + key}} : ApiHeaders());
                     QVERIFY2(reply.status == 401, qPrintable(method + ' ' + path + query));
                     QCOMPARE(reply.json().value("error").toString(), QStringLiteral("Invalid security key"));
                 }
@@ -98,13 +123,16 @@ private slots:
 
     void origin_data()
     {
-        QTest::addColumn<QByteArray>("origin");
+        QTest::addColumn<QByteArray>("origin"); // null: no Origin header
         QTest::addColumn<bool>("allowed");
+        QTest::newRow("no origin (curl, native programs)") << QByteArray() << true;
         QTest::newRow("own domain") << QByteArray("https://quorva.pt") << true;
         QTest::newRow("subdomain") << QByteArray("https://app.quorva.pt") << true;
         QTest::newRow("deep subdomain with port") << QByteArray("https://a.b.quorvapos.com:8443") << true;
         QTest::newRow("localhost") << QByteArray("http://localhost") << true;
         QTest::newRow("localhost with port") << QByteArray("http://localhost:3000") << true;
+        QTest::newRow("empty") << QByteArray("") << false;
+        QTest::newRow("loopback address") << QByteArray("http://127.0.0.1:3000") << false;
         QTest::newRow("suffix without dot") << QByteArray("https://evilquorva.pt") << false;
         QTest::newRow("domain as a label") << QByteArray("https://quorva.pt.evil.example") << false;
         QTest::newRow("localhost as a label") << QByteArray("http://localhost.evil.example") << false;
@@ -115,14 +143,174 @@ private slots:
         QTest::newRow("other scheme") << QByteArray("file://quorva.pt") << false;
     }
 
+    // A foreign page's request is refused before the key or the endpoint: with the
+    // right key, on the status page and in its preflight, and it gets no CORS headers.
     void origin()
     {
         QFETCH(QByteArray, origin);
         QFETCH(bool, allowed);
-        const ApiReply reply =
-            m_server->client().get("/getStatus", m_server->bearer() + ApiHeaders{{"Origin", origin}});
-        QCOMPARE(reply.status, 200);
-        QCOMPARE(reply.header("Access-Control-Allow-Origin"), allowed ? origin : QByteArray("https://app.quorva.pt"));
+        const ApiHeaders headers = origin.isNull() ? ApiHeaders() : ApiHeaders{{"Origin", origin}};
+        const QByteArray allowOrigin = origin.isNull() ? QByteArray("https://app.quorva.pt") : origin;
+        const int before = m_server->printClient().notifications().size();
+        const QByteArray notification =
+            R"({"request_id": 1, "terminal_id": 1, "status_id": 1, "title": "t", "subtitle": "s"})";
+        const ApiReply post =
+            m_server->client().postJson("/setNotificationOrder", notification, m_server->bearer() + headers);
+        const ApiReply page = m_server->client().get("/", headers);
+        const ApiReply preflight =
+            m_server->client().request("OPTIONS", "/sendJob",
+                                       headers + ApiHeaders{{"Access-Control-Request-Method", "POST"},
+                                                            {"Access-Control-Request-Private-Network", "true"}});
+        QCOMPARE(m_server->printClient().notifications().size(), before + (allowed ? 1 : 0));
+        for (const ApiReply& reply : {post, page, preflight}) {
+            QCOMPARE(reply.status, allowed ? 200 : 403);
+            QCOMPARE(reply.header("Access-Control-Allow-Origin"), allowed ? allowOrigin : QByteArray());
+            QCOMPARE(reply.header("Vary"), QByteArray("Origin"));
+        }
+        QCOMPARE(preflight.headers.contains("access-control-allow-methods"), allowed);
+        QCOMPARE(preflight.headers.contains("access-control-allow-private-network"), allowed);
+        if (!allowed) {
+            QCOMPARE(post.body, PrintClientRequestHandler::serialise(
+                                    {{"status", false}, {"error", QStringLiteral("Origin not allowed")}}));
+            QCOMPARE(page.json().value("error").toString(), QStringLiteral("Origin not allowed"));
+        }
+    }
+
+    void tooManyAttempts_data()
+    {
+        QTest::addColumn<int>("wrongKeys");
+        QTest::addColumn<bool>("shutOut");
+        QTest::newRow("20 wrong keys") << 20 << false;
+        QTest::newRow("21 wrong keys") << 21 << true;
+    }
+
+    // Over TLS against the real handler: after more than 20 wrong keys within 10 s
+    // the address gets 429 on every keyed path, the right key included; others,
+    // the status page and the preflight are not affected.
+    void tooManyAttempts()
+    {
+        QFETCH(int, wrongKeys);
+        QFETCH(bool, shutOut);
+        const ApiClient guesser(m_server->port(), freshAddress());
+        for (int i = 0; i < wrongKeys; ++i)
+            QCOMPARE(guesser.get("/getStatus", {{"Authorization", "Bearer guess" + QByteArray::number(i)}}).status,
+                     401);
+        for (const QByteArray& path : {QByteArray("/getStatus"), QByteArray("/sendJob"), QByteArray("/nowhere")}) {
+            const ApiReply reply = guesser.get(path, m_server->bearer());
+            QCOMPARE(reply.status, shutOut ? 429 : path == "/nowhere" ? 404 : 200);
+            if (shutOut) {
+                QCOMPARE(reply.body, PrintClientRequestHandler::serialise(
+                                         {{"status", false}, {"error", QStringLiteral("Too many attempts")}}));
+                QVERIFY(reply.header("Retry-After").toInt() > 0 && reply.header("Retry-After").toInt() <= 10);
+            }
+        }
+        QCOMPARE(guesser.get("/").status, 200);
+        QCOMPARE(guesser.request("OPTIONS", "/getStatus").status, 200);
+        QCOMPARE(ApiClient(m_server->port(), freshAddress()).get("/getStatus", m_server->bearer()).status, 200);
+        if (shutOut) // the window ends 10 s after it began
+            QTRY_COMPARE_WITH_TIMEOUT(guesser.get("/getStatus", m_server->bearer()).status, 200, 15000);
+    }
+
+    void attemptWindow_data()
+    {
+        QTest::addColumn<QList<qint64>>("failures"); // times in ms of the wrong keys
+        QTest::addColumn<qint64>("askedAt");
+        QTest::addColumn<qint64>("blockedFor");
+        QTest::addColumn<int>("logLines");
+        QList<qint64> burst, spread, twoBursts;
+        for (qint64 t = 0; t < 21; ++t) {
+            burst.append(t);
+            spread.append(t * 500); // the first has left the window when the 21st comes
+            twoBursts.append(t);
+        }
+        for (qint64 t = 0; t < 21; ++t)
+            twoBursts.append(10020 + t);
+        QTest::newRow("21 in 20 ms") << burst << qint64(21) << qint64(9999) << 1;
+        QTest::newRow("20 in the window") << burst.mid(1) << qint64(21) << qint64(0) << 0;
+        QTest::newRow("21 over 10 s") << spread << qint64(10001) << qint64(0) << 0;
+        QTest::newRow("window over") << burst << qint64(10020) << qint64(0) << 1;
+        QTest::newRow("wrong keys while shut out do not extend it")
+            << burst + QList<qint64>{5000, 6000, 9000} << qint64(10020) << qint64(0) << 1;
+        QTest::newRow("a second window, logged again") << twoBursts << qint64(10041) << qint64(9999) << 2;
+    }
+    void attemptWindow()
+    {
+        QFETCH(QList<qint64>, failures);
+        QFETCH(qint64, askedAt);
+        QFETCH(qint64, blockedFor);
+        QFETCH(int, logLines);
+        qint64 now = 0;
+        KeyAttempts attempts([&now] { return now; });
+        const QHostAddress guesser("192.0.2.1");
+        lines.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(collect);
+        for (const qint64 at : failures) {
+            now = at;
+            attempts.recordFailure(guesser);
+        }
+        qInstallMessageHandler(previous);
+        now = askedAt;
+        QCOMPARE(attempts.blockedFor(guesser), blockedFor);
+        // The same client over IPv4-mapped IPv6, and someone else.
+        QCOMPARE(attempts.blockedFor(QHostAddress("::ffff:192.0.2.1")), blockedFor);
+        QCOMPARE(attempts.blockedFor(QHostAddress("192.0.2.2")), qint64(0));
+        QCOMPARE(lines.size(), logLines);
+        for (const QString& line : lines)
+            QVERIFY2(line.contains("192.0.2.1") && line.contains("wrong keys"), qPrintable(line));
+    }
+
+    // The real program: the settings file and the TLS key become this user's only,
+    // also when they existed with wider modes, and no key reaches its log.
+    void programFiles()
+    {
+        QTemporaryDir config;
+        ProgramRunner program(config.path());
+        const QString folder = QFileInfo(program.settingsFile()).absolutePath();
+        const QString key = QStringLiteral("Zq8Xw2Lp") + QStringLiteral("v4.0");
+        QVERIFY(QDir().mkpath(folder));
+        {
+            QSettings settings(program.settingsFile(), QSettings::IniFormat);
+            settings.setValue("securityKey", key);
+            settings.setValue("licenseAccepted", true);
+        }
+        const QFile::Permissions wide = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(QFile::setPermissions(folder, wide | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(program.settingsFile(), wide));
+
+        // Without DebugModeOn every debug line goes to the standard error stream.
+        program.process().setProcessChannelMode(QProcess::MergedChannels);
+        program.start();
+        const auto ask = [&](const QByteArray& request) {
+            HttpTestClient client(true, program.certificates());
+            return client.connectTo(program.port()) && client.send(request) ? client.readResponse()
+                                                                            : HttpTestResponse();
+        };
+        const QByteArray k = key.toUtf8();
+        QTRY_COMPARE_WITH_TIMEOUT(ask(HttpTestClient::get("/getStatus", "Authorization: Bearer " + k + "\r\n")).status,
+                                  200, 20000);
+        const auto post = [](const QByteArray& path, const QByteArray& type, const QByteArray& body) {
+            return "POST " + path + " HTTP/1.1\r\nContent-Type: " + type +
+                   "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        };
+        for (const QByteArray& request :
+             {HttpTestClient::get("/getStatus?securityKey=" + k),
+              HttpTestClient::get("/getStatus", "Authorization: Bearer " + k.left(11) + "x\r\n"),
+              post("/getStatus", "application/json", "{\"securityKey\": \"" + k + "\"}"),
+              post("/sendJob", "application/x-www-form-urlencoded", "securityKey=" + k + "&job=")})
+            QVERIFY(ask(request).complete);
+        QVERIFY2(program.stop(), "no clean exit on SIGTERM");
+        const QByteArray log = program.process().readAll();
+        QVERIFY2(log.contains("HttpListener: Listening"), log.constData());
+        QVERIFY2(!log.contains(k) && !log.contains(k.left(11)), log.constData());
+
+        const QFile::Permissions others = ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                                            QFile::WriteUser | QFile::ExeUser);
+        QCOMPARE(QFileInfo(folder).permissions() & others, QFile::Permissions());
+        for (const QString& file : {program.settingsFile(), QDir(folder).filePath("QuorvaLink.key")}) {
+            QVERIFY2(QFileInfo::exists(file), qPrintable(file));
+            QCOMPARE(QFileInfo(file).permissions() & others, QFile::Permissions());
+        }
+        QCOMPARE(QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString(), key);
     }
 
     void oversized_data()

@@ -27,6 +27,8 @@ ApiReply ApiClient::request(const QByteArray& method, const QByteArray& target, 
     std::thread exchange([&] {
         HttpTestClient client(true);
         HttpTestResponse response;
+        if (!m_source.isNull())
+            client.socket().bind(m_source);
         if (client.connectTo(m_port) && client.send(wire))
             response = client.readResponse(30000);
         reply.status = response.complete ? response.status : 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -25,8 +26,10 @@ using ApiHeaders = QList<QPair<QByteArray, QByteArray>>;
 class ApiClient
 {
 public:
-    explicit ApiClient(quint16 port)
+    // From the given local address (any of 127.0.0.0/8), else the system's choice.
+    explicit ApiClient(quint16 port, const QHostAddress& source = QHostAddress())
         : m_port(port)
+        , m_source(source)
     {}
     ApiReply request(const QByteArray& method, const QByteArray& target, const ApiHeaders& headers = {},
                      const QByteArray& body = QByteArray()) const;
@@ -42,4 +45,5 @@ public:
 
 private:
     quint16 m_port;
+    QHostAddress m_source;
 };

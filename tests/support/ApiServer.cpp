@@ -10,7 +10,8 @@
 
 ApiServer::ApiServer(const QString& key)
 {
-    // The server reads its TLS files from the resources, as in the program.
+    // Resources registered as in the program; the TLS files are this test
+    // process's installation certificate, which ApiClient trusts.
     static const bool resources = (Resources::init(), true);
     Q_UNUSED(resources)
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/PrivateFiles.h"
+#include "core/InstallationCertificate.h"
 #include "http/HttpConnectionHandlerPool.h"
 #include "http/HttpListener.h"
 #include "http/HttpRequest.h"
@@ -106,10 +108,20 @@ public:
         return ask([this]() { return m_listener->pool() ? m_listener->pool()->size() : -1; });
     }
     HttpTestHandler* handler() const { return m_ownHandler; }
-    static QVariantMap tls() // the build's TLS files
+    // The TLS files of this test process's installation, made as the program makes its own.
+    static QVariantMap tls()
     {
-        const QString ssl = qEnvironmentVariable("QLK_BUILD_DIR") + QStringLiteral("/ssl/");
-        return {{"sslKeyFile", ssl + "qlk.key"}, {"sslCertFile", ssl + "qlk.cert"}};
+        const InstallationCertificate& certificate = installationCertificate();
+        return {{"sslKeyFile", certificate.keyFile()}, {"sslCertFile", certificate.certFile()}};
+    }
+    static const InstallationCertificate& installationCertificate()
+    {
+        static const InstallationCertificate certificate = [] {
+            InstallationCertificate made(PrivateFiles::folder());
+            made.ensure();
+            return made;
+        }();
+        return certificate;
     }
 
 private:
@@ -137,16 +149,18 @@ struct HttpTestResponse
     QByteArray body;
 };
 
-// A blocking client, plain or TLS; TLS clients trust the build's certificate.
+// A blocking client, plain or TLS; TLS clients trust the given certificates, by
+// default the one of this test process's installation (that the API server uses).
 class HttpTestClient
 {
 public:
-    explicit HttpTestClient(bool tls)
+    explicit HttpTestClient(bool tls, QList<QSslCertificate> trusted = {})
         : m_tls(tls)
     {
+        if (tls && trusted.isEmpty())
+            trusted = QSslCertificate::fromPath(HttpTestServer::installationCertificate().certFile());
         QSslConfiguration configuration = m_socket.sslConfiguration();
-        configuration.setCaCertificates(
-            QSslCertificate::fromPath(qEnvironmentVariable("QLK_BUILD_DIR") + "/ssl/qlk.cert"));
+        configuration.setCaCertificates(trusted);
         m_socket.setSslConfiguration(configuration);
     }
     QSslSocket& socket() { return m_socket; }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QSslCertificate>
 #include <QTcpServer>
 
 // Starts the real quorva-link program (path from QLK_PROGRAM) headless, on
@@ -35,6 +36,11 @@ public:
     quint16 port() const { return m_port; }
     // The settings file the program reads (QSettings native format on Linux).
     QString settingsFile() const { return QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.conf")); }
+    // The certificate the program made for itself at its first start: what TLS clients trust.
+    QList<QSslCertificate> certificates() const
+    {
+        return QSslCertificate::fromPath(QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.crt")));
+    }
     void start()
     {
         m_process.start(programPath(), QStringList());

@@ -108,9 +108,9 @@ private slots:
         QTest::addColumn<bool>("hasUpdate");
         QTest::addColumn<int>("addresses");
         QTest::addColumn<int>("height"); // -1: the window's height less 20 pixels above and below
-        QTest::newRow("one address") << false << 1 << 310;
-        QTest::newRow("three addresses, update") << true << 3 << 520;
-        QTest::newRow("twelve addresses, update") << true << 12 << -1; // 430 + 12 x 30 does not fit
+        QTest::newRow("one address") << false << 1 << 356; // 280 + 46 for the trust row + 30
+        QTest::newRow("three addresses, update") << true << 3 << 566;
+        QTest::newRow("twelve addresses, update") << true << 12 << -1; // 430 + 46 + 12 x 30 does not fit
     }
     void aboutCardHeight()
     {

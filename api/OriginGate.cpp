@@ -1,0 +1,24 @@
+#include "api/OriginGate.h"
+
+#include "api/RequestFields.h"
+#include "api/WebAppOrigin.h"
+#include "http/HttpResponseWriter.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+bool OriginGate::admits(const QList<QByteArray>& origins)
+{
+    // A header that is present but empty, or a second one, names no allowed origin.
+    return origins.isEmpty() || (origins.size() == 1 && WebAppOrigin::isAllowed(RequestFields::text(origins.first())));
+}
+
+void OriginGate::refuse(HttpResponseWriter& response)
+{
+    const QJsonObject result{{QStringLiteral("status"), false},
+                             {QStringLiteral("error"), QStringLiteral("Origin not allowed")}};
+    response.setStatus(403, "Forbidden");
+    response.setHeader("Vary", "Origin");
+    response.setHeader("Content-Type", "application/json; charset=UTF-8");
+    response.write(QJsonDocument(result).toJson(QJsonDocument::Indented), true);
+}
