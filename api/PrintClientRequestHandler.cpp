@@ -2,6 +2,7 @@
 
 #include "api/NotificationEndpoints.h"
 #include "api/OriginGate.h"
+#include "api/PreviewEndpoints.h"
 #include "api/PrinterEndpoints.h"
 #include "api/RequestFields.h"
 #include "api/StatusEndpoints.h"
@@ -14,6 +15,9 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QThread>
+
+#include <chrono>
 
 namespace {
 
@@ -60,11 +64,34 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
     if (!OriginGate::admits(request.headers("Origin")))
         return OriginGate::refuse(response);
 
-    // Held until return, also when an endpoint throws: the printers, terminals and
-    // notifications are used by one request at a time.
-    std::lock_guard<std::mutex> locker(m_lock);
-
+    QByteArray body;
     QJsonObject result;
+    std::function<void()> outsideLock;
+    {
+        // Held while the request is carried out and its answer built, also when an
+        // endpoint throws: the printers, terminals and notifications are used by one
+        // request at a time. Not held while the answer goes out: a client that does
+        // not read it holds its own connection only.
+        std::unique_lock<std::timed_mutex> locker(m_lock, std::defer_lock);
+        while (!locker.try_lock_for(std::chrono::milliseconds(50))) {
+            if (QThread::currentThread()->isInterruptionRequested())
+                return; // the server is being switched off
+        }
+        if (QThread::currentThread()->isInterruptionRequested())
+            return;
+        body = answer(request, response, result, outsideLock);
+    }
+    if (outsideLock) {
+        // Drawing a preview uses nothing the lock guards; other requests go on meanwhile.
+        outsideLock();
+        body = serialise(result);
+    }
+    response.write(body, true);
+}
+
+QByteArray PrintClientRequestHandler::answer(HttpRequest& request, HttpResponseWriter& response, QJsonObject& result,
+                                              std::function<void()>& outsideLock)
+{
     const QString origin = RequestFields::text(request.header("Origin"));
     const RequestFields fields = RequestFields::extract(request);
     if (fields.invalidJson) {
@@ -77,17 +104,13 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
     response.setHeader("Vary", "Origin");
 
     const QByteArray path = request.path();
-    if (path == "/") {
-        writeStatusPage(request, response);
-        return;
-    }
+    if (path == "/")
+        return statusPage(response);
 
     response.setHeader("Content-Type", "application/json; charset=UTF-8");
     if (result.isEmpty()) {
-        if (request.method().contains("OPTIONS")) {
-            writePreflight(request, response);
-            return;
-        }
+        if (request.method().contains("OPTIONS"))
+            return preflight(request, response);
         // A guessing address is answered without its key being looked at. Without
         // its state object the handler knows no key, and lets nobody in.
         if (const qint64 wait = m_keyAttempts.blockedFor(request.peerAddress())) {
@@ -100,16 +123,16 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Invalid security key"));
             response.setStatus(401, "Unauthorized");
-        } else if (!route(result, path, fields, request)) {
+        } else if (!route(result, path, fields, request, outsideLock)) {
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Not found"));
             response.setStatus(404, "Not found");
         }
     }
-    response.write(serialise(result), true);
+    return outsideLock ? QByteArray() : serialise(result);
 }
 
-void PrintClientRequestHandler::writePreflight(HttpRequest& request, HttpResponseWriter& response)
+QByteArray PrintClientRequestHandler::preflight(HttpRequest& request, HttpResponseWriter& response)
 {
     const QString date = QLocale::system()
                              .toString(QDateTime::currentDateTimeUtc(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss t"))
@@ -121,11 +144,11 @@ void PrintClientRequestHandler::writePreflight(HttpRequest& request, HttpRespons
     // Browsers ask before a public web page may call a server on this computer.
     if (request.header("Access-Control-Request-Private-Network").trimmed().toLower() == "true")
         response.setHeader("Access-Control-Allow-Private-Network", "true");
-    response.write(QByteArray(), true);
+    return QByteArray();
 }
 
 bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& path, const RequestFields& fields,
-                                      const HttpRequest& request)
+                                      const HttpRequest& request, std::function<void()>& outsideLock)
 {
     const RequestFields& f = fields;
     if (matches(path, "/getPrinters"))
@@ -137,6 +160,13 @@ bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& pat
             handleSendJob(result, f.printer, f.body.value(QStringLiteral("job")).toArray());
         else
             handleSendJobText(result, f.printer, RequestFields::text(request.parameter("job")));
+    } else if (matches(path, "/previewJob")) {
+        if (f.jsonMode)
+            handlePreviewJob(result, f.body.value(QStringLiteral("job")).toArray(),
+                             f.body.value(QStringLiteral("compatibilityMode")), outsideLock);
+        else
+            handlePreviewJobText(result, RequestFields::text(request.parameter("job")),
+                                 RequestFields::text(request.parameter("compatibilityMode")), outsideLock);
     } else if (matches(path, "/setNotificationOrder")) {
         handleSetNotificationOrder(result, f.jsonMode ? f.body : NotificationEndpoints::fromParameters(request));
     } else if (matches(path, "/getStatus"))
@@ -166,10 +196,10 @@ bool PrintClientRequestHandler::route(QJsonObject& result, const QByteArray& pat
     return true;
 }
 
-void PrintClientRequestHandler::writeStatusPage(HttpRequest&, HttpResponseWriter& response)
+QByteArray PrintClientRequestHandler::statusPage(HttpResponseWriter& response)
 {
     response.setHeader("Content-Type", "text/html; charset=UTF-8");
-    response.write(StatusEndpoints::statusPage(), true);
+    return StatusEndpoints::statusPage();
 }
 
 void PrintClientRequestHandler::handleGetPrinters(QJsonObject& result)
@@ -190,6 +220,18 @@ void PrintClientRequestHandler::handleSendJob(QJsonObject& result, QString print
 void PrintClientRequestHandler::handleSendJobText(QJsonObject& result, QString printer, QString job)
 {
     PrinterEndpoints(m_printClient).sendJobText(result, printer, job);
+}
+
+void PrintClientRequestHandler::handlePreviewJob(QJsonObject& result, QJsonArray job, QJsonValue compatibilityMode,
+                                                 std::function<void()>& outsideLock)
+{
+    outsideLock = PreviewEndpoints(m_printClient).previewJob(result, job, compatibilityMode);
+}
+
+void PrintClientRequestHandler::handlePreviewJobText(QJsonObject& result, QString job, QString compatibilityMode,
+                                                     std::function<void()>& outsideLock)
+{
+    outsideLock = PreviewEndpoints(m_printClient).previewJobText(result, job, compatibilityMode);
 }
 
 void PrintClientRequestHandler::handleSetNotificationOrder(QJsonObject& result, QJsonObject notification)

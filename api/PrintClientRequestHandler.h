@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 
 class PrintClient;
@@ -14,7 +15,8 @@ struct RequestFields;
 
 // The one request handler of the local HTTPS server: CORS, the security key,
 // the route table and the JSON envelope of every answer. Requests are served
-// one at a time across all connections.
+// one at a time across all connections; only the drawing of a preview, which
+// uses no shared state, runs beside them.
 class PrintClientRequestHandler : public HttpRequestHandler
 {
     Q_OBJECT
@@ -33,14 +35,25 @@ public slots:
     void setPrintClient(PrintClient* printClient);
 
 private:
-    void writePreflight(HttpRequest& request, HttpResponseWriter& response);
-    bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request);
+    // The work of a request under the lock: headers and status set on the
+    // response, the body returned for sending after the lock is released. A path
+    // whose work needs no shared state leaves it in outsideLock instead, to fill
+    // result once the lock is released; the body is then empty.
+    QByteArray answer(HttpRequest& request, HttpResponseWriter& response, QJsonObject& result,
+                      std::function<void()>& outsideLock);
+    QByteArray preflight(HttpRequest& request, HttpResponseWriter& response);
+    bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request,
+               std::function<void()>& outsideLock);
 
-    void writeStatusPage(HttpRequest& request, HttpResponseWriter& response);
+    QByteArray statusPage(HttpResponseWriter& response);
     void handleGetPrinters(QJsonObject& result);
     void handleGetPrinterStatus(QJsonObject& result, QString printer);
     void handleSendJob(QJsonObject& result, QString printer, QJsonArray job);
     void handleSendJobText(QJsonObject& result, QString printer, QString job);
+    void handlePreviewJob(QJsonObject& result, QJsonArray job, QJsonValue compatibilityMode,
+                          std::function<void()>& outsideLock);
+    void handlePreviewJobText(QJsonObject& result, QString job, QString compatibilityMode,
+                              std::function<void()>& outsideLock);
     void handleSetNotificationOrder(QJsonObject& result, QJsonObject notification);
     void handleGetStatus(QJsonObject& result, bool with_notifications);
     void handleGetTpas(QJsonObject& result);
@@ -57,6 +70,7 @@ private:
 
     PrintClient* m_printClient = nullptr;
     KeyAttempts m_keyAttempts;
-    // A standard mutex, so that the thread sanitizer sees the serialisation.
-    std::mutex m_lock;
+    // A standard mutex, so that the thread sanitizer sees the serialisation;
+    // timed, so that a waiting connection can give up when the server stops.
+    std::timed_mutex m_lock;
 };

@@ -15,6 +15,8 @@ struct Parser
             "receipt printers and payment terminals. It serves https://localhost:5080 and lives in the tray."));
         parser.addOption(help);
         parser.addOption(version);
+        parser.addOption(preview);
+        parser.addOption(output);
         parser.addOption(trust);
         parser.addOption(untrust);
         parser.addPositionalArgument(debugModeArgument, QStringLiteral("Show the Logs page and capture log lines."),
@@ -24,6 +26,14 @@ struct Parser
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Show the version and exit.")};
+    QCommandLineOption preview{QStringLiteral("preview"),
+                               QStringLiteral("Draw the receipt of a print job (a JSON file: the job array, or an "
+                                              "object with \"job\" like a /sendJob body) as a PNG picture and "
+                                              "exit. No window, tray or server."),
+                               QStringLiteral("JOB.json")};
+    QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")},
+                              QStringLiteral("Where --preview writes the picture (default: beside the job, .png)."),
+                              QStringLiteral("FILE.png")};
     QCommandLineOption trust{
         QStringLiteral("trust-certificate"),
         QStringLiteral("Make this user's browsers trust this installation's certificate, and exit.")};
@@ -43,6 +53,17 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     line.debugMode = arguments.mid(1).contains(debugModeArgument);
     line.help = p.parser.isSet(p.help);
     line.version = p.parser.isSet(p.version);
+    // A --preview or --output whose value is missing is not set for the parser.
+    const QStringList given = arguments.mid(1);
+    line.preview = p.parser.isSet(p.preview) || given.contains(QStringLiteral("--preview"));
+    line.previewJob = p.parser.value(p.preview);
+    line.previewOutput = p.parser.value(p.output);
+    const bool outputGiven =
+        p.parser.isSet(p.output) || given.contains(QStringLiteral("--output")) || given.contains(QStringLiteral("-o"));
+    if (line.preview && line.previewJob.isEmpty())
+        line.error = QStringLiteral("--preview needs the job file: --preview JOB.json");
+    else if (line.preview && outputGiven && line.previewOutput.isEmpty())
+        line.error = QStringLiteral("--output needs the picture's file name");
     line.trustCertificate = p.parser.isSet(p.trust);
     line.untrustCertificate = p.parser.isSet(p.untrust);
     return line;

@@ -16,6 +16,12 @@ public:
     bool debugMode = false;
     bool help = false;
     bool version = false;
+    // --preview JOB.json [--output FILE.png]: draw the job's receipt and exit.
+    bool preview = false;
+    QString previewJob;
+    QString previewOutput;
+    // Why the options given cannot be carried out (a missing value); empty when they can.
+    QString error;
     // Trust this installation's certificate in the user's browsers, or take it out.
     bool trustCertificate = false;
     bool untrustCertificate = false;

@@ -25,8 +25,10 @@ QString keyText(const QByteArray& token)
 
 } // namespace
 
-int SafeJson::repeatedKeyOffset(const QByteArray& json)
+int SafeJson::refusedOffset(const QByteArray& json, QJsonParseError::ParseError* why)
 {
+    if (why)
+        *why = QJsonParseError::NoError;
     QVector<Level> levels;
     const int size = json.size();
     for (int at = 0; at < size; ++at) {
@@ -41,12 +43,20 @@ int SafeJson::repeatedKeyOffset(const QByteArray& json)
                 Level& level = levels.last();
                 level.expectingKey = false;
                 const QString key = keyText(json.mid(at, end - at + 1));
-                if (level.keys.contains(key))
+                if (level.keys.contains(key)) {
+                    if (why)
+                        *why = QJsonParseError::IllegalValue;
                     return at;
+                }
                 level.keys.insert(key);
             }
             at = end;
         } else if (c == '{' || c == '[') {
+            if (levels.size() == maxDepth) {
+                if (why)
+                    *why = QJsonParseError::DeepNesting;
+                return at;
+            }
             levels.append(Level{c == '{', c == '{', {}});
         } else if ((c == '}' || c == ']') && !levels.isEmpty()) {
             levels.removeLast();
@@ -59,11 +69,12 @@ int SafeJson::repeatedKeyOffset(const QByteArray& json)
 
 QJsonDocument SafeJson::parse(const QByteArray& json, QJsonParseError* error)
 {
-    const int repeated = repeatedKeyOffset(json);
-    if (repeated >= 0) {
+    QJsonParseError::ParseError why = QJsonParseError::NoError;
+    const int refused = refusedOffset(json, &why);
+    if (refused >= 0) {
         if (error) {
-            error->offset = repeated;
-            error->error = QJsonParseError::IllegalValue;
+            error->offset = refused;
+            error->error = why;
         }
         return QJsonDocument();
     }

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
+#include "app/PreviewCommand.h"
 #include "app/PrivateFiles.h"
 #include "app/Resources.h"
 #include "app/SingleInstance.h"
@@ -46,6 +47,12 @@ int main(int argc, char* argv[])
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (!commandLine.error.isEmpty()) {
+        std::fprintf(stderr, "quorva-link: %s\n", qPrintable(commandLine.error));
+        return 2;
+    }
+    if (commandLine.preview)
+        return PreviewCommand::main(argc, argv, commandLine.previewJob, commandLine.previewOutput);
     if (commandLine.trustCertificate || commandLine.untrustCertificate) {
         QCoreApplication app(argc, argv);
         PrivateFiles::protectSettings();

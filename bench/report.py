@@ -197,6 +197,9 @@ def main():
         budgets.append(("Render a 576 × 1200 photo-like PNG (stress case) ≤ 10 ms", f"{fmt(r['photo_ms'], 2)} ms",
                         verdict(r["photo_ms"] <= 10)))
         budgets.append(("Render a 200-line text job ≤ 1 ms", f"{fmt(r['text_ms'], 3)} ms", verdict(r["text_ms"] <= 1)))
+        for key, label in (("text_preview_ms", "the text job"), ("image_preview_ms", "the image job")):
+            if key in r:
+                budgets.append((f"Preview (PNG) of {label} ≤ 20 ms", f"{fmt(r[key], 2)} ms", verdict(r[key] <= 20)))
     if os.path.exists(render_md):
         with open(render_md, encoding="utf-8") as f:
             table = [line for line in f]
@@ -209,6 +212,15 @@ def main():
         out += text.splitlines() + [""]
         if render and render[-1].get("load"):
             out += [f"Load average at the start: {render[-1]['load']}.", ""]
+        if render and "text_preview_ms" in render[-1]:
+            r = render[-1]
+            out += ["Preview (no peer): the job rendered, drawn one pixel per dot and encoded as PNG, as",
+                    "/previewJob does. Medians in ms, wall clock and processor time of the thread.", "",
+                    "| job | wall | (processor time) | PNG |", "|---|---:|---:|---:|",
+                    f"| text job, 200 lines | {fmt(r['text_preview_ms'], 2)} | {fmt(r['text_preview_cpu_ms'], 2)} | "
+                    f"{round(r['text_preview_png_bytes'] / 1024)} KiB |",
+                    f"| image job, 576x1200 receipt PNG | {fmt(r['image_preview_ms'], 2)} | "
+                    f"{fmt(r['image_preview_cpu_ms'], 2)} | {round(r['image_preview_png_bytes'] / 1024)} KiB |", ""]
         out.append("")
     else:
         out += ["Not run.", ""]

@@ -12,9 +12,19 @@
 
 #include <exception>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 const QByteArray kEntityTooLarge = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
-}
+// What a connection may hold unread while its request is being served: beyond
+// it the kernel's window stops the sender instead of our memory growing.
+constexpr qint64 kReadBufferBytes = 65536;
+} // namespace
 
 HttpConnectionHandler::HttpConnectionHandler(const QSettings* settings, HttpRequestHandler* requestHandler,
                                              const QSslConfiguration* sslConfiguration)
@@ -46,13 +56,35 @@ HttpConnectionHandler::HttpConnectionHandler(const QSettings* settings, HttpRequ
 
 HttpConnectionHandler::~HttpConnectionHandler()
 {
-    quit();
+    stop();
     wait();
     // wait() already orders the thread's last steps before these; the mutex
     // only makes that order visible to the thread sanitizer.
     std::lock_guard<std::mutex> stopped(m_stopMutex);
     delete m_currentRequest;
     qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
+}
+
+void HttpConnectionHandler::stop()
+{
+    // Every wait of this thread (for a peer, for the API lock, for an image)
+    // looks at the interruption request in short steps and gives up.
+    requestInterruption();
+    quit();
+}
+
+void HttpConnectionHandler::closeDescriptor(tSocketDescriptor socketDescriptor)
+{
+    if (socketDescriptor < 0)
+        return;
+#ifdef Q_OS_WIN
+    ::closesocket(SOCKET(socketDescriptor));
+#else
+    // Only while it is open: a refusal that already closed it must not close
+    // whatever has taken its number since.
+    if (::fcntl(int(socketDescriptor), F_GETFD) != -1)
+        ::close(int(socketDescriptor));
+#endif
 }
 
 void HttpConnectionHandler::createSocket()
@@ -76,7 +108,8 @@ void HttpConnectionHandler::run()
         qCritical("HttpConnectionHandler (%p): an uncatched exception occured in the thread", static_cast<void*>(this));
     }
     std::lock_guard<std::mutex> stopped(m_stopMutex);
-    m_socket->close();
+    // At once: a peer that takes nothing must not hold the end of the thread.
+    m_socket->abort();
     delete m_socket;
     m_socket = nullptr;
     m_readTimer->stop();
@@ -96,11 +129,15 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     if (!m_socket->setSocketDescriptor(socketDescriptor)) {
         qCritical("HttpConnectionHandler (%p): cannot initialize socket: %s", static_cast<void*>(this),
                   qPrintable(m_socket->errorString()));
+        // The connection is ours to end; left open, each one would leak a descriptor.
+        closeDescriptor(socketDescriptor);
         // No connection to serve: the handler is free again rather than lost to the pool.
         m_busy = false;
         return;
     }
 
+    // Set on every connection: a TLS socket passes it on to the connection it wraps.
+    m_socket->setReadBufferSize(kReadBufferBytes);
     if (m_sslConfiguration) {
         qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
         static_cast<QSslSocket*>(m_socket)->startServerEncryption();
@@ -152,6 +189,10 @@ void HttpConnectionHandler::read()
 
     const int timeout = readTimeoutMs();
     while (m_socket->isOpen() && m_socket->bytesAvailable() > 0) {
+        if (isInterruptionRequested()) {
+            m_socket->abort(); // the server is being switched off
+            return;
+        }
         if (!m_currentRequest)
             m_currentRequest = new HttpRequest(m_requestLimits);
 
@@ -226,8 +267,12 @@ void HttpConnectionHandler::read()
     }
 }
 
-void HttpConnectionHandler::socketError(QAbstractSocket::SocketError)
+void HttpConnectionHandler::socketError(QAbstractSocket::SocketError socketError)
 {
+    // The bounded waits for a slow peer time out in short steps; they say so
+    // themselves when they give up.
+    if (socketError == QAbstractSocket::SocketTimeoutError)
+        return;
     qDebug() << "Socket Error" << m_socket->errorString();
 }
 

@@ -31,6 +31,12 @@ public:
 
     bool isBusy() const { return m_busy; }
     void markBusy() { m_busy = true; }
+    // From any thread: ends the connection and the thread's event loop without
+    // waiting for a slow peer, the API lock or an image download.
+    void stop();
+
+    // Closes a native socket that no socket object took over, if it is still open.
+    static void closeDescriptor(tSocketDescriptor socketDescriptor);
 
 public slots:
     void handleConnection(tSocketDescriptor socketDescriptor);

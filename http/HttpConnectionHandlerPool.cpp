@@ -26,7 +26,10 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
     m_cleanupTimer.stop();
     {
         QMutexLocker locker(&m_mutex);
-        // Each handler ends its thread's event loop and waits for it.
+        // All are told first, so that they end side by side; then each handler's
+        // destructor waits for its thread.
+        for (HttpConnectionHandler* handler : qAsConst(m_pool))
+            handler->stop();
         qDeleteAll(m_pool);
         m_pool.clear();
     }
@@ -121,6 +124,7 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
     m_sslConfiguration->setPrivateKey(key);
     // Clients are never asked for a certificate.
     m_sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
-    m_sslConfiguration->setProtocol(QSsl::AnyProtocol);
+    // Whatever the system's TLS library would still allow: nothing older than 1.2.
+    m_sslConfiguration->setProtocol(QSsl::TlsV1_2OrLater);
     qDebug("HttpConnectionHandlerPool: SSL settings loaded");
 }

@@ -62,6 +62,7 @@ void HttpListener::incomingConnection(qintptr socketDescriptor)
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(socketDescriptor)) {
         delete socket;
+        HttpConnectionHandler::closeDescriptor(socketDescriptor);
         return;
     }
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -7,15 +7,25 @@
 #include <QTemporaryFile>
 #include <QtDebug>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
 
 constexpr qint64 kMultiPartBlock = 65536;
+// The request line and the headers together, and the number of header fields:
+// enough for any browser, and no more entries or bytes than that per request.
+constexpr qint64 kMaxHeaderBytes = 65536;
+constexpr int kMaxHeaderFields = 100;
 
 bool isHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hexValue(char c)
+{
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 }
 
 // The text after the marker and its opening double quote, up to the next double quote.
@@ -77,6 +87,7 @@ void HttpRequest::readFromSocket(QIODevice* socket)
         }
     }
 
+    const bool inHead = m_status == AwaitingRequestLine || m_status == AwaitingHeaders;
     switch (m_status) {
     case AwaitingRequestLine:
         readRequestLine(socket);
@@ -98,6 +109,11 @@ void HttpRequest::readFromSocket(QIODevice* socket)
         m_status = Aborted;
         return;
     }
+    if (inHead && m_currentSize > kMaxHeaderBytes) {
+        qWarning("HttpRequest: header section too large");
+        m_status = Aborted;
+        return;
+    }
 
     if (m_status == Complete) {
         decodeRequestParams();
@@ -107,27 +123,29 @@ void HttpRequest::readFromSocket(QIODevice* socket)
 
 bool HttpRequest::readLine(QIODevice* socket, QByteArray* line)
 {
-    // Never read past what the limit leaves; at the limit one more byte is
-    // enough to trip it, so an endless line cannot grow memory.
-    const qint64 left = qMax<qint64>(1, m_maxSize - m_currentSize);
+    // Never read past what the limits leave; at a limit one more byte is enough
+    // to trip it, so an endless line cannot grow memory.
+    const qint64 left = qMax<qint64>(1, qMin(m_maxSize, kMaxHeaderBytes) - m_currentSize);
     // Read in small pieces: QIODevice::readLine(maxSize) allocates maxSize bytes
     // up front, megabytes for every header line, and the mapping and unmapping
     // of that much memory was most of the server's time.
-    QByteArray chunk;
+    const int start = m_lineBuffer.size();
     char piece[1024];
     qint64 wanted = left;
     while (wanted > 0) {
         const qint64 read = socket->readLine(piece, qMin<qint64>(sizeof piece, wanted + 1));
         if (read <= 0)
             break;
-        chunk.append(piece, int(read));
+        m_lineBuffer.append(piece, int(read));
         wanted -= read;
         if (piece[read - 1] == '\n')
             break;
     }
-    m_lineBuffer.append(chunk);
-    m_currentSize += chunk.size();
-    if (!m_lineBuffer.contains('\r') && !m_lineBuffer.contains('\n'))
+    m_currentSize += m_lineBuffer.size() - start;
+    // Only the new bytes can end the line: a line that trickles in is not searched again and again.
+    const char* begin = m_lineBuffer.constData() + start;
+    const char* end = m_lineBuffer.constData() + m_lineBuffer.size();
+    if (std::find_if(begin, end, [](char c) { return c == '\r' || c == '\n'; }) == end)
         return false;
     m_skipLf = m_lineBuffer.endsWith('\r');
     *line = m_lineBuffer.trimmed();
@@ -163,12 +181,19 @@ void HttpRequest::readHeader(QIODevice* socket)
 
     const int colon = line.indexOf(':');
     if (colon > 0) {
+        if (++m_headerFields > kMaxHeaderFields) {
+            qWarning("HttpRequest: too many header fields");
+            m_status = Aborted;
+            return;
+        }
         m_currentHeader = line.left(colon).toLower();
         m_headers.insert(m_currentHeader, line.mid(colon + 1).trimmed());
     } else if (!line.isEmpty()) {
-        // A continuation line extends the header read last.
-        if (m_headers.contains(m_currentHeader))
-            m_headers.insert(m_currentHeader, m_headers.value(m_currentHeader) + ' ' + line);
+        // A continuation line extends the value of the header read last, in
+        // place: a copy per line would make memory grow with the square of the lines.
+        const auto latest = m_headers.find(m_currentHeader);
+        if (latest != m_headers.end())
+            latest.value().append(' ').append(line);
     } else {
         finishHeaders();
     }
@@ -329,7 +354,8 @@ void HttpRequest::parseMultiPartFile()
                 if (!fieldName.isEmpty() && fileName.isEmpty()) {
                     fieldValue.chop(2);
                     m_parameters.insert(fieldName, fieldValue);
-                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(), fieldValue.constData());
+                    // Not the value: it may be a key, and its line ends would forge log lines.
+                    qDebug("HttpRequest: set parameter %s (%i bytes)", fieldName.constData(), int(fieldValue.size()));
                 } else if (!fieldName.isEmpty() && !fileName.isEmpty() && uploadedFile) {
                     uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2));
                     uploadedFile->flush();
@@ -407,15 +433,23 @@ QTemporaryFile* HttpRequest::uploadedFile(const QByteArray& fieldName) const
 
 QByteArray HttpRequest::urlDecode(const QByteArray& source)
 {
-    QByteArray buffer(source);
-    buffer.replace('+', ' ');
-    int percent = buffer.indexOf('%');
-    while (percent >= 0) {
-        if (percent + 2 < buffer.size() && isHexDigit(buffer.at(percent + 1)) && isHexDigit(buffer.at(percent + 2))) {
-            const char byte = char(buffer.mid(percent + 1, 2).toInt(nullptr, 16));
-            buffer.replace(percent, 3, QByteArray(1, byte));
+    // One pass: shifting the rest of the buffer at every escape made a body of
+    // escapes cost the square of its length.
+    QByteArray decoded(source.size(), Qt::Uninitialized);
+    char* out = decoded.data();
+    const char* in = source.constData();
+    const int size = source.size();
+    for (int i = 0; i < size; ++i) {
+        const char c = in[i];
+        if (c == '+') {
+            *out++ = ' ';
+        } else if (c == '%' && i + 2 < size && isHexDigit(in[i + 1]) && isHexDigit(in[i + 2])) {
+            *out++ = char(hexValue(in[i + 1]) << 4 | hexValue(in[i + 2]));
+            i += 2; // what an escape decodes to is not decoded again
+        } else {
+            *out++ = c;
         }
-        percent = buffer.indexOf('%', percent + 1);
     }
-    return buffer;
+    decoded.truncate(int(out - decoded.constData()));
+    return decoded;
 }

@@ -79,6 +79,7 @@ private:
     qint64 m_maxMultiPartSize;
     qint64 m_currentSize = 0;
     qint64 m_expectedBodySize = 0;
+    int m_headerFields = 0;
     QByteArray m_currentHeader;
     QByteArray m_boundary;
     QTemporaryFile* m_tempFile = nullptr;

@@ -1,13 +1,16 @@
 #include "http/HttpResponseWriter.h"
 
+#include <QDeadlineTimer>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QThread>
 #include <QtDebug>
 
 namespace {
 // More unsent bytes than this and the writer waits for the peer: a large body
 // written in parts is not buffered whole in memory.
 constexpr qint64 kMaxPendingOutput = 16384;
+constexpr int kWaitStepMs = 50;
 } // namespace
 
 HttpResponseWriter::HttpResponseWriter(QTcpSocket* socket, int writeTimeout)
@@ -112,12 +115,8 @@ bool HttpResponseWriter::writeToSocket(const QByteArray& data)
     qint64 done = 0;
     while (done < data.size() && m_socket->isOpen()) {
         if (pendingOutput(m_socket) > kMaxPendingOutput) {
-            if (!m_socket->waitForBytesWritten(m_writeTimeout) && m_socket->isOpen() &&
-                pendingOutput(m_socket) > kMaxPendingOutput) {
-                qWarning("HttpResponseWriter: peer takes no data, connection aborted");
-                m_socket->abort();
+            if (!waitForPeer(m_socket, m_writeTimeout, kMaxPendingOutput))
                 return false;
-            }
             continue;
         }
         const qint64 written = m_socket->write(data.constData() + done, data.size() - done);
@@ -136,14 +135,34 @@ qint64 HttpResponseWriter::pendingOutput(QTcpSocket* socket)
     return pending;
 }
 
-bool HttpResponseWriter::drain(QTcpSocket* socket, int timeoutMs)
+bool HttpResponseWriter::waitForPeer(QTcpSocket* socket, int timeoutMs, qint64 pendingAtMost)
 {
-    while (socket->isOpen() && socket->state() == QAbstractSocket::ConnectedState && pendingOutput(socket) > 0) {
-        if (!socket->waitForBytesWritten(timeoutMs) && socket->isOpen() && pendingOutput(socket) > 0) {
+    // Short steps, so that a server being switched off (an interruption request
+    // to this thread) does not wait out a peer that takes nothing.
+    QDeadlineTimer idle(timeoutMs);
+    while (socket->isOpen() && pendingOutput(socket) > pendingAtMost) {
+        if (QThread::currentThread()->isInterruptionRequested()) {
+            socket->abort();
+            return false;
+        }
+        if (socket->waitForBytesWritten(int(qBound<qint64>(1, idle.remainingTime(), kWaitStepMs)))) {
+            idle.setRemainingTime(timeoutMs); // the peer took some: it is not idle
+            continue;
+        }
+        if (!socket->isOpen() || pendingOutput(socket) <= pendingAtMost)
+            break;
+        if (idle.hasExpired() || socket->state() != QAbstractSocket::ConnectedState) {
             qWarning("HttpResponseWriter: peer takes no data, connection aborted");
             socket->abort();
             return false;
         }
     }
     return true;
+}
+
+bool HttpResponseWriter::drain(QTcpSocket* socket, int timeoutMs)
+{
+    if (!socket->isOpen() || socket->state() != QAbstractSocket::ConnectedState)
+        return true;
+    return waitForPeer(socket, timeoutMs, 0);
 }

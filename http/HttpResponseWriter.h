@@ -42,6 +42,11 @@ public:
     static bool drain(QTcpSocket* socket, int timeoutMs);
 
 private:
+    // Waits until the socket holds at most pendingAtMost bytes of output. Aborts
+    // the connection (false) when the peer takes nothing for timeoutMs or when
+    // the calling thread is asked to stop (QThread::requestInterruption).
+    static bool waitForPeer(QTcpSocket* socket, int timeoutMs, qint64 pendingAtMost);
+
     void writeHeaders();
     bool writeToSocket(const QByteArray& data);
 

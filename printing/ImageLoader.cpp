@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <array>
@@ -73,11 +74,15 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // No compression: the size limit then counts what arrives, not what it would unpack to.
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply* reply = manager.get(request);
 
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    // Not early: the job's time for images is counted from the same clock.
+    deadline.setTimerType(Qt::PreciseTimer);
     bool timedOut = false;
     bool tooLarge = false;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -97,9 +102,16 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     deadline.stop();
 
     qDebug() << "fetched, I guess?";
+    // Quitting the thread's event loop (as the server does when it is switched
+    // off) ends this one too, with the download unfinished.
+    if (!reply->isFinished() || QThread::currentThread()->isInterruptionRequested()) {
+        reply->abort();
+        qWarning("ImageLoader: download cancelled, the server is being switched off");
+        return QImage();
+    }
     if (timedOut || tooLarge) {
         qWarning().noquote() << "ImageLoader: download abandoned, image skipped:"
-                             << (timedOut ? QStringLiteral("no answer within %1 ms").arg(timeoutMs)
+                             << (timedOut ? QStringLiteral("no answer in time")
                                           : QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes));
         return QImage();
     }

@@ -10,7 +10,6 @@
 class ImageLoader
 {
 public:
-    static constexpr int defaultTimeoutMs = 10000;
     static constexpr qint64 maxDownloadBytes = 16 * 1024 * 1024;
     // Decoded images above this many pixels (or wider or taller than a bit-image
     // command can say) are skipped: their buffers would take gigabytes.
@@ -18,7 +17,9 @@ public:
     static constexpr int maxSide = 0xFFFF;
 
     // Whole-download time limit in ms: connecting, redirects and body together.
-    static QImage load(const QString& source, int timeoutMs = defaultTimeoutMs);
+    // A download also ends, with a null image, when the calling thread is stopped
+    // (its event loop told to quit), as connection threads are when the server stops.
+    static QImage load(const QString& source, int timeoutMs);
 
     static QImage fetch(const QString& address, int timeoutMs);
     static QImage fromBase64(const QString& data);

@@ -65,6 +65,14 @@ void NativeESCFakeSocket::endDocument()
     m_spooler->closePrinter();
 }
 
+void NativeESCFakeSocket::discardDocument()
+{
+    if (!m_documentStarted)
+        return;
+    m_documentStarted = false;
+    m_spooler->abortDocument();
+}
+
 qint64 NativeESCFakeSocket::readData(char*, qint64)
 {
     return 0;

@@ -25,6 +25,8 @@ public:
     bool startDocument();
     // Hands the document to the spooler for printing.
     void endDocument();
+    // Throws the document away unprinted.
+    void discardDocument();
 
     // True once a write or the end of the document was refused. The document is
     // then thrown away, never printed in part.

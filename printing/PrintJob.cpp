@@ -8,6 +8,7 @@
 #include <QIODevice>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QThread>
 
 PrintJob::PrintJob(const QJsonArray& job, const QString& printerName, bool compatibilityMode, QObject* parent)
     : QObject(parent)
@@ -24,6 +25,11 @@ bool PrintJob::print()
     if (!m_device->startDocument())
         return false;
     const bool walked = render(m_device);
+    if (m_stopped) {
+        qWarning("PrintJob: the server is being switched off; the job is cancelled");
+        m_device->discardDocument();
+        return false;
+    }
     m_device->endDocument();
     return walked && !m_device->failed();
 }
@@ -32,11 +38,14 @@ bool PrintJob::render(QIODevice* sink)
 {
     m_sink = sink;
     m_refused = false;
+    m_stopped = false;
+    m_downloading = false;
     resetState();
     if (!m_compatibilityMode)
         initialize();
     for (const QJsonValue& element : qAsConst(m_job)) {
-        if (m_refused)
+        m_stopped = QThread::currentThread()->isInterruptionRequested();
+        if (m_refused || m_stopped)
             break;
         if (!element.isObject())
             continue;
@@ -164,7 +173,19 @@ void PrintJob::printText(const QString& text)
 
 void PrintJob::printImage(const QString& source)
 {
-    const QImage image = ImageLoader::load(source, m_imageTimeoutMs);
+    QImage image;
+    if (!source.startsWith(QLatin1String("http"))) {
+        image = ImageLoader::fromBase64(source);
+    } else {
+        if (!m_downloading) {
+            m_downloading = true;
+            m_imageDeadline.setRemainingTime(m_imageTimeMs);
+        }
+        if (m_imageDeadline.hasExpired())
+            qWarning("PrintJob: the job's %d ms for image downloads are used up, image skipped", m_imageTimeMs);
+        else
+            image = ImageLoader::fetch(source, int(qMax<qint64>(1, m_imageDeadline.remainingTime())));
+    }
     qDebug() << image.width() << image.height();
     const bool low = m_settings.lowDensity;
     // Single density prints wider dots and 8-dot stripes: halve the width, third the height.
@@ -187,16 +208,20 @@ void PrintJob::send(const QByteArray& bytes)
 }
 
 // Lines longer than width are cut at the last space or hyphen in the window, or
-// at a line end that comes before them; a window with neither is cut hard. The
-// searches look back over the whole string, not only the current line, and a
+// at a line end that comes before them; a window with neither is cut hard. A
 // line end after the window's last space or hyphen is met again in the next pass.
+// The last space, line end and hyphen at or before the window's end are found by
+// one sweep over the text that only moves forward: linear, however long the
+// text and however few its spaces.
 QString PrintJob::wrapText(const QString& s, int width)
 {
     // A zero or negative width (a settings value, halved by double width) would never advance.
     const int w = qMax(1, width);
     const int len = s.size();
     QString o;
-    o.reserve(len + len / qMax(1, w) + 1);
+    o.reserve(len + len / w + 1);
+    int lastSpace = -1, lastNewline = -1, lastHyphen = -1;
+    int swept = 0, sweptHyphens = 0; // characters looked at so far, from the start
     int pos = 0;
     while (true) {
         if (len - pos <= w) {
@@ -207,9 +232,20 @@ QString PrintJob::wrapText(const QString& s, int width)
             ++pos; // a continuation line does not start with a space
             continue;
         }
-        const int sp = s.lastIndexOf(QLatin1Char(' '), pos + w);
-        const int nl = s.lastIndexOf(QLatin1Char('\n'), pos + w);
-        const int hy = s.lastIndexOf(QLatin1Char('-'), pos + w - 1) + 1;
+        for (; swept <= pos + w; ++swept) {
+            if (s.at(swept) == QLatin1Char(' '))
+                lastSpace = swept;
+            else if (s.at(swept) == QLatin1Char('\n'))
+                lastNewline = swept;
+        }
+        // A hyphen counts one place less far: it stays on its line.
+        for (; sweptHyphens <= pos + w - 1; ++sweptHyphens) {
+            if (s.at(sweptHyphens) == QLatin1Char('-'))
+                lastHyphen = sweptHyphens;
+        }
+        const int sp = lastSpace;
+        const int nl = lastNewline;
+        const int hy = lastHyphen + 1;
         const int brk = qMax(sp, hy);
         int cut;
         if (pos < nl && nl < brk) {
@@ -224,6 +260,8 @@ QString PrintJob::wrapText(const QString& s, int width)
         }
         o.append(s.midRef(pos, cut - pos));
         o.append(QLatin1Char('\n'));
-        pos = (cut == hy) ? cut : cut + 1; // a hyphen stays at the end of its line
+        // A hyphen stays at the end of its line; the space or line end at the cut
+        // is dropped, also a line end right after a hyphen (no blank line).
+        pos = (cut == hy && s.at(cut) != QLatin1Char('\n')) ? cut : cut + 1;
     }
 }

@@ -3,6 +3,7 @@
 #include "printing/ImageLoader.h"
 #include "printing/JobSettings.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QObject>
 #include <QString>
@@ -23,19 +24,25 @@ public:
 
     // Prints the whole job to the printer. False when the printer was not ready, the
     // spooler refused the document, or it refused any of the job's bytes: a
-    // truncated receipt is never reported as printed.
+    // truncated receipt is never reported as printed. A job whose thread is asked
+    // to stop (the server is being switched off) ends there and prints nothing.
     bool print();
 
     // Walks the job onto any open device: initialisation (unless in compatibility
     // mode) and every operation. False as soon as a write is refused; the rest of
     // the job is then not rendered, since it could not reach the printer.
     bool render(QIODevice* sink);
+    // The settings in force where the last walk ended.
+    const JobSettings& settings() const { return m_settings; }
 
     // Inserts line ends so that no line is longer than width, preferring the last
     // space or hyphen of the window; see the notes in the source.
     static QString wrapText(const QString& text, int width);
 
-    void setImageTimeout(int ms) { m_imageTimeoutMs = ms; }
+    // One time limit for all image downloads of the job together, counted from
+    // the first; images whose download would start after it are skipped.
+    static constexpr int defaultImageTimeMs = 15000;
+    void setImageTimeout(int ms) { m_imageTimeMs = ms; }
 
 private:
     void resetState();
@@ -56,7 +63,10 @@ private:
     bool m_underlined = false;
     int m_alignment = -1; // -1: none sent yet
     bool m_compatibilityMode = false;
-    int m_imageTimeoutMs = ImageLoader::defaultTimeoutMs;
+    int m_imageTimeMs = defaultImageTimeMs;
+    QDeadlineTimer m_imageDeadline{QDeadlineTimer::Forever};
+    bool m_downloading = false; // the image deadline runs
+    bool m_stopped = false;     // the thread was asked to stop: the job ends unprinted
     NativeESCFakeSocket* m_device;
     QIODevice* m_sink = nullptr;
     bool m_refused = false;

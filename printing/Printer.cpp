@@ -1,8 +1,13 @@
 #include "printing/Printer.h"
 
+#include "printing/PrintJob.h"
 #include "printing/Spooler.h"
+#include "printing/TestReceipt.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QPointer>
+#include <QThreadPool>
 #include <QVariant>
 
 namespace {
@@ -38,6 +43,34 @@ void Printer::setAvailable(bool value)
 {
     m_available = value;
     emit availableChanged(value);
+}
+
+void Printer::printTest(bool compatibilityMode)
+{
+    if (m_testPrint == TestPrinting)
+        return;
+    m_testPrint = TestPrinting;
+    emit testPrintChanged();
+    // Built here, where the window's translation is at hand; spooled on a pool
+    // thread so that a slow scheduler never freezes the window.
+    const QJsonArray job = TestReceipt::job(m_name, QDateTime::currentDateTime());
+    const QString name = m_name;
+    const QPointer<Printer> self(this);
+    QThreadPool::globalInstance()->start([job, name, compatibilityMode, self] {
+        PrintJob printJob(job, name, compatibilityMode);
+        const bool printed = printJob.print();
+        // Queued to the application object, which outlives the printer: the
+        // pointer is looked at on the main thread only.
+        QCoreApplication* application = QCoreApplication::instance();
+        if (!application)
+            return; // the program is ending
+        QMetaObject::invokeMethod(application, [self, printed] {
+            if (!self)
+                return;
+            self->m_testPrint = printed ? TestSent : TestFailed;
+            emit self->testPrintChanged();
+        });
+    });
 }
 
 void Printer::persistAvailability()

@@ -20,8 +20,13 @@ class Printer : public QObject
     Q_PROPERTY(QString name READ name NOTIFY nameChanged)
     Q_PROPERTY(bool state READ state NOTIFY stateChanged)
     Q_PROPERTY(bool available READ available WRITE setAvailable NOTIFY availableChanged)
+    Q_PROPERTY(TestPrint testPrint READ testPrint NOTIFY testPrintChanged)
 
 public:
+    // Where the window's test print is: none yet, on its way, taken by the spooler, or refused.
+    enum TestPrint { TestNone, TestPrinting, TestSent, TestFailed };
+    Q_ENUM(TestPrint)
+
     explicit Printer(const QPrinterInfo& info, QObject* parent = nullptr);
 
     QString name() const { return m_name; }
@@ -31,6 +36,11 @@ public:
     // Stores and announces the value on every call, unchanged or not, so every
     // flip of the switch reaches the settings store.
     void setAvailable(bool value);
+
+    TestPrint testPrint() const { return m_testPrint; }
+    // Prints the test receipt in the window's language on a worker thread; the
+    // outcome arrives as testPrint. Ignored while one is on its way.
+    Q_INVOKABLE void printTest(bool compatibilityMode);
 
     QString settingsId() const { return m_settingsId; }
     // Base64 of the SHA-1 of the name in Latin-1 (other characters count as "?").
@@ -42,6 +52,7 @@ signals:
     void nameChanged(QString val);
     void stateChanged(bool val);
     void availableChanged(bool val);
+    void testPrintChanged();
 
 public slots:
     void persistAvailability();
@@ -51,5 +62,6 @@ private:
     const QString m_name;
     const QString m_settingsId;
     std::atomic<bool> m_available{false};
+    TestPrint m_testPrint = TestNone; // main thread only
     QSettings m_settings;
 };

@@ -237,7 +237,27 @@
 <context>
     <name>PrinterListItem</name>
     <message>
-        <location filename="../qml/configComponents/PrinterListItem.qml" line="+44"/>
+        <location filename="../qml/configComponents/PrinterListItem.qml" line="+53"/>
+        <source>A imprimir…</source>
+        <translation>Printing…</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Imprimir teste</source>
+        <translation>Print test</translation>
+    </message>
+    <message>
+        <location line="+22"/>
+        <source>Enviado</source>
+        <translation>Sent</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Falhou</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <location line="+21"/>
         <source>Ligado</source>
         <translation>Turn on</translation>
     </message>
@@ -313,6 +333,59 @@
         <location line="+6"/>
         <source>Atualizar lista</source>
         <translation>Update list</translation>
+    </message>
+</context>
+<context>
+    <name>TestReceipt</name>
+    <message>
+        <location filename="../printing/TestReceipt.cpp" line="+33"/>
+        <source>Versão %1</source>
+        <translation>Version %1</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Página de teste</source>
+        <translation>Test page</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Impressora: %1</source>
+        <translation>Printer: %1</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Data: %1</source>
+        <translation>Date: %1</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>Esquerda</source>
+        <translation>Left</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Centro</source>
+        <translation>Centre</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Direita</source>
+        <translation>Right</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Tamanho duplo</source>
+        <translation>Double size</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>Letra condensada, 64 caracteres por linha:</source>
+        <translation>Condensed, 64 characters per line:</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Se consegue ler isto, a impressora funciona.</source>
+        <translation>If you can read this, the printer works.</translation>
     </message>
 </context>
 <context>

@@ -237,7 +237,27 @@
 <context>
     <name>PrinterListItem</name>
     <message>
-        <location filename="../qml/configComponents/PrinterListItem.qml" line="+44"/>
+        <location filename="../qml/configComponents/PrinterListItem.qml" line="+53"/>
+        <source>A imprimir…</source>
+        <translation>Imprimiendo…</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Imprimir teste</source>
+        <translation>Imprimir prueba</translation>
+    </message>
+    <message>
+        <location line="+22"/>
+        <source>Enviado</source>
+        <translation>Enviado</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Falhou</source>
+        <translation>Falló</translation>
+    </message>
+    <message>
+        <location line="+21"/>
         <source>Ligado</source>
         <translation>Conectado</translation>
     </message>
@@ -313,6 +333,59 @@
         <location line="+6"/>
         <source>Atualizar lista</source>
         <translation>Actualizar lista</translation>
+    </message>
+</context>
+<context>
+    <name>TestReceipt</name>
+    <message>
+        <location filename="../printing/TestReceipt.cpp" line="+33"/>
+        <source>Versão %1</source>
+        <translation>Versión %1</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Página de teste</source>
+        <translation>Página de prueba</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Impressora: %1</source>
+        <translation>Impresora: %1</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Data: %1</source>
+        <translation>Fecha: %1</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>Esquerda</source>
+        <translation>Izquierda</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Centro</source>
+        <translation>Centro</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Direita</source>
+        <translation>Derecha</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Tamanho duplo</source>
+        <translation>Tamaño doble</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>Letra condensada, 64 caracteres por linha:</source>
+        <translation>Letra condensada, 64 caracteres por línea:</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Se consegue ler isto, a impressora funciona.</source>
+        <translation>Si puede leer esto, la impresora funciona.</translation>
     </message>
 </context>
 <context>

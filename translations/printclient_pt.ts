@@ -237,7 +237,27 @@
 <context>
     <name>PrinterListItem</name>
     <message>
-        <location filename="../qml/configComponents/PrinterListItem.qml" line="+44"/>
+        <location filename="../qml/configComponents/PrinterListItem.qml" line="+53"/>
+        <source>A imprimir…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Imprimir teste</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+22"/>
+        <source>Enviado</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Falhou</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+21"/>
         <source>Ligado</source>
         <translation type="unfinished"></translation>
     </message>
@@ -312,6 +332,59 @@
     <message>
         <location line="+6"/>
         <source>Atualizar lista</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TestReceipt</name>
+    <message>
+        <location filename="../printing/TestReceipt.cpp" line="+33"/>
+        <source>Versão %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Página de teste</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Impressora: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Data: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>Esquerda</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Centro</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Direita</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Tamanho duplo</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>Letra condensada, 64 caracteres por linha:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Se consegue ler isto, a impressora funciona.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1,12 +1,14 @@
 // Times receipt rendering into memory: 576 x 1200 PNG image jobs (a receipt
 // rendered as a picture, as web apps send them, and a photo-like picture with
-// grain that compresses badly) and a 200-line Portuguese text job. Writes the
+// grain that compresses badly) and a 200-line Portuguese text job; and the
+// preview (PNG) of the receipt picture job and of the text job. Writes the
 // PNGs and the text it used so that peers can render exactly the same input.
 //
 // Usage: bench_render OUTPUT_DIR [RUNS]
 // Prints one JSON object: medians in milliseconds (wall clock, and processor
 // time of the rendering thread) and output sizes.
 
+#include "printing/JobPreview.h"
 #include "printing/PrintJob.h"
 
 #include <QBuffer>
@@ -179,6 +181,30 @@ Timing measure(const QJsonArray& job, int runs)
     return timing;
 }
 
+// The preview as /previewJob makes it: the job rendered, drawn and encoded as PNG.
+Timing measurePreview(const QJsonArray& job, int runs)
+{
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    Timing timing;
+    for (int i = 0; i < runs + 2; ++i) {
+        QElapsedTimer clock;
+        const double cpuStart = threadCpuMs();
+        clock.start();
+        const QByteArray png = JobPreview::png(JobPreview::draw(job, false));
+        const double ms = clock.nsecsElapsed() / 1e6;
+        const double cpuMs = threadCpuMs() - cpuStart;
+        timing.bytes = png.size();
+        if (i >= 2) { // the first runs draw the characters into the font cache
+            wall.push_back(ms);
+            cpu.push_back(cpuMs);
+        }
+    }
+    timing.wallMs = median(wall);
+    timing.cpuMs = median(cpu);
+    return timing;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -214,6 +240,8 @@ int main(int argc, char* argv[])
     const Timing image = measure(imageJob(png), runs);
     const Timing photoTiming = measure(imageJob(photo), runs);
     const Timing textTiming = measure(textJob, runs);
+    const Timing imagePreview = measurePreview(imageJob(png), runs);
+    const Timing textPreview = measurePreview(textJob, runs);
     const QJsonObject result{{"runs", runs},
                              {"png_bytes", png.size()},
                              {"image_ms", image.wallMs},
@@ -225,7 +253,13 @@ int main(int argc, char* argv[])
                              {"photo_bytes", photoTiming.bytes},
                              {"text_ms", textTiming.wallMs},
                              {"text_cpu_ms", textTiming.cpuMs},
-                             {"text_bytes", textTiming.bytes}};
+                             {"text_bytes", textTiming.bytes},
+                             {"image_preview_ms", imagePreview.wallMs},
+                             {"image_preview_cpu_ms", imagePreview.cpuMs},
+                             {"image_preview_png_bytes", imagePreview.bytes},
+                             {"text_preview_ms", textPreview.wallMs},
+                             {"text_preview_cpu_ms", textPreview.cpuMs},
+                             {"text_preview_png_bytes", textPreview.bytes}};
     std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
     return 0;
 }

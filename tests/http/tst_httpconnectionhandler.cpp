@@ -3,6 +3,8 @@
 
 #include "http/HttpConnectionHandler.h"
 
+#include <QProcess>
+
 // Connection behaviour over real loopback sockets, plain and TLS.
 class TestHttpConnectionHandler : public QObject
 {
@@ -16,7 +18,21 @@ class TestHttpConnectionHandler : public QObject
         return map;
     }
 
+    QTemporaryDir m_openSslDir;
+
 private slots:
+    // This process's TLS library (server and test clients) allows every protocol
+    // and cipher, as a lax system configuration would: the server's own floor must hold.
+    void initTestCase()
+    {
+        QFile config(m_openSslDir.filePath("openssl.cnf"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = lax\n"
+                     "[lax]\nMinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n");
+        config.close();
+        qputenv("OPENSSL_CONF", config.fileName().toLocal8Bit());
+    }
+
     void answers_data()
     {
         QTest::addColumn<bool>("tls");
@@ -121,6 +137,32 @@ private slots:
         QCOMPARE(client.readResponse(30000).body.size(), 128 * 65536);
         QCOMPARE(client.readResponse().body, QByteArray("GET /echo"));
         QCOMPARE(server.handler()->served.load(), 2);
+    }
+
+    // TLS before 1.2 is refused, whatever the system's TLS library would allow.
+    void tlsVersions_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("served");
+        QTest::newRow("TLS 1.0") << "-tls1" << false;
+        QTest::newRow("TLS 1.1") << "-tls1_1" << false;
+        QTest::newRow("TLS 1.2") << "-tls1_2" << true;
+        QTest::newRow("TLS 1.3") << "-tls1_3" << true;
+    }
+
+    void tlsVersions()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, served);
+        HttpTestServer server(settings(true, {{"readTimeout", 5000}}));
+        QProcess client;
+        client.start("openssl", {"s_client", "-connect", QStringLiteral("127.0.0.1:%1").arg(server.port()), version,
+                                 "-cipher", "DEFAULT@SECLEVEL=0", "-ign_eof", "-quiet"});
+        QVERIFY2(client.waitForStarted(), "openssl is not installed");
+        client.write(HttpTestClient::get("/v", "Connection: close\r\n"));
+        client.closeWriteChannel();
+        QVERIFY(client.waitForFinished(20000));
+        QCOMPARE(client.readAllStandardOutput().contains("GET /v"), served);
     }
 
     void unadoptableDescriptor()

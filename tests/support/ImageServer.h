@@ -18,6 +18,9 @@ public:
         });
     }
     bool start() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    // Requests received so far, answered or not, and the head of the last one.
+    int requests() const { return m_requests; }
+    QByteArray lastHead() const { return m_lastHead; }
     QString url(const QString& path) const
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
@@ -42,6 +45,8 @@ private:
         if (!head.contains("\r\n\r\n")) // image requests have no body
             return;
         socket->readAll();
+        ++m_requests;
+        m_lastHead = head;
         const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
         const Route route = m_routes.value(path, Route{"not found", 404, -1});
         if (route.status == 0)
@@ -54,4 +59,6 @@ private:
 
     QTcpServer m_server;
     QHash<QString, Route> m_routes;
+    int m_requests = 0;
+    QByteArray m_lastHead;
 };

@@ -1,0 +1,419 @@
+// The receipt preview: ESC/POS bytes drawn on paper, jobs drawn from the bytes
+// they render to, `quorva-link --preview` and /previewJob.
+
+#include "printing/ESCImageManager.h"
+#include "printing/JobPreview.h"
+#include "printing/ReceiptFont.h"
+#include "printing/ReceiptPreview.h"
+#include "support/ApiServer.h"
+#include "support/RenderSupport.h"
+#include "support/TestMain.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <atomic>
+#include <thread>
+
+// Text needs DejaVu Sans Mono through fontconfig: CI fails without it, elsewhere the test skips.
+#define REQUIRE_FONT()                                                                                                 \
+    do {                                                                                                               \
+        if (!fontInstalled()) {                                                                                        \
+            if (qgetenv("CI") == "true")                                                                               \
+                QFAIL("DejaVu Sans Mono is not installed (fonts-dejavu-core)");                                        \
+            QSKIP("DejaVu Sans Mono is not installed (fonts-dejavu-core)");                                            \
+        }                                                                                                              \
+    } while (false)
+
+class TestPreview : public QObject, public RenderSupport
+{
+    Q_OBJECT
+
+    // The smallest rectangle that holds every black dot of the area (null when it is blank).
+    static QRect ink(const QImage& image, const QRect& area = QRect())
+    {
+        const QRect within = area.isNull() ? image.rect() : area.intersected(image.rect());
+        QRect box;
+        for (int y = within.top(); y <= within.bottom(); ++y)
+            for (int x = within.left(); x <= within.right(); ++x)
+                if (qGray(image.pixel(x, y)) < 128)
+                    box |= QRect(x, y, 1, 1);
+        return box;
+    }
+    static QImage draw(const QByteArray& bytes, QStringList* notes = nullptr)
+    {
+        ReceiptPreview preview;
+        const QImage image = preview.draw(bytes);
+        if (notes)
+            *notes = preview.notes();
+        return image;
+    }
+    static QImage drawJob(const QJsonArray& job, bool compatibilityMode = false, QStringList* notes = nullptr)
+    {
+        return JobPreview::draw(job, compatibilityMode, notes);
+    }
+    // Pictures compared dot for dot, whatever format a decoder gave them.
+    static QImage rgb(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
+    static QJsonObject op(const char* name, const QJsonValue& data) { return {{"op", name}, {"data", data}}; }
+    static QJsonArray textJob(const QJsonArray& before, const QString& text)
+    {
+        QJsonArray job = before;
+        job.append(op("text", text));
+        return job;
+    }
+    static bool fontInstalled() { return ReceiptFont::family() == ReceiptFont::preferredFamily(); }
+
+    // The dots of the rasteriser's own stripes, read straight from its bytes: [row][column].
+    static QVector<QVector<bool>> stripeDots(const QByteArray& bytes, int offset)
+    {
+        QVector<QVector<bool>> rows;
+        for (int pos = offset; pos + 5 <= bytes.size() && bytes.mid(pos, 2) == hex("1B 2A");) {
+            const int perColumn = quint8(bytes[pos + 2]) >= 32 ? 3 : 1;
+            const int width = quint8(bytes[pos + 3]) | quint8(bytes[pos + 4]) << 8;
+            const int top = rows.size();
+            rows.resize(top + 8 * perColumn);
+            for (int row = 0; row < 8 * perColumn; ++row)
+                for (int x = 0; x < width; ++x)
+                    rows[top + row].append(quint8(bytes[pos + 5 + x * perColumn + row / 8]) & (0x80 >> (row % 8)));
+            pos += 5 + width * perColumn + 3;
+        }
+        return rows;
+    }
+
+private slots:
+    // Every dot of an image region is the dithered bit the printer gets, dots scaled for single density.
+    void images_data()
+    {
+        QTest::addColumn<QJsonObject>("settings");
+        QTest::addColumn<bool>("compatibility");
+        QTest::addColumn<int>("alignment");
+        QTest::newRow("double density") << QJsonObject() << false << 0;
+        QTest::newRow("single density, centred") << QJsonObject{{"lowDensity", true}} << false << 1;
+        QTest::newRow("page mode") << QJsonObject{{"imagePrintMode", 1}} << false << 0;
+        QTest::newRow("page mode, single density")
+            << QJsonObject{{"imagePrintMode", 1}, {"lowDensity", true}} << false << 0;
+        QTest::newRow("compatibility, right") << QJsonObject() << true << 2;
+    }
+    void images()
+    {
+        QFETCH(QJsonObject, settings);
+        QFETCH(bool, compatibility);
+        QFETCH(int, alignment);
+        QImage picture(97, 61, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * 3 + y * 5) % 256, (x * y) % 256));
+        QJsonObject all{{"hasCutter", true}};
+        for (auto it = settings.begin(); it != settings.end(); ++it)
+            all.insert(it.key(), it.value());
+        const QImage preview = drawJob(
+            {op("settings", all), op("alignment", alignment), op("image", pngBase64(picture)), op("cut", "no_feed")},
+            compatibility);
+
+        const bool low = all.value("lowDensity").toBool();
+        const bool page = all.value("imagePrintMode").toInt() == 1;
+        ESCImageManager manager;
+        manager.setImage(picture, low ? 48 : 97, low ? 20 : 61, !low, page ? 1 : 0, compatibility);
+        const QVector<QVector<bool>> dots = stripeDots(manager.render(), (page ? 12 : 0) + (compatibility ? 4 : 7));
+        QCOMPARE(dots.size(), low ? 24 : 72);
+        const int dotWidth = low ? 2 : 1, dotHeight = low ? 3 : 1;
+        const int width = dots[0].size() * dotWidth;
+        // Standard mode centres or right-aligns the stripes. Page mode has no justification, and its
+        // print area is the image's size in pixels: single-density dots (2 x 3) run past it.
+        const int left = alignment == 1 ? (576 - width) / 2 : alignment == 2 ? 576 - width : 0;
+        const QRect printed =
+            page ? QRect(0, 0, dots[0].size(), low ? 20 : 61) : QRect(left, 0, width, dots.size() * dotHeight);
+        QVERIFY(preview.height() > printed.bottom());
+        int differences = 0;
+        for (int y = 0; y < printed.bottom() + 3; ++y) {
+            for (int x = 0; x < 576; ++x) {
+                const bool expected = printed.contains(x, y) && dots[y / dotHeight][(x - printed.left()) / dotWidth];
+                differences += (qGray(preview.pixel(x, y)) < 128) != expected;
+            }
+        }
+        QCOMPARE(differences, 0);
+    }
+
+    // Ink of a line per alignment: at the left edge, centred, or at the right edge, within one cell.
+    void alignment_data()
+    {
+        QTest::addColumn<int>("alignment");
+        QTest::newRow("left") << 0;
+        QTest::newRow("centre") << 1;
+        QTest::newRow("right") << 2;
+    }
+    void alignment()
+    {
+        REQUIRE_FONT();
+        QFETCH(int, alignment);
+        const QRect box = ink(drawJob(textJob({op("alignment", alignment)}, "Total 12,50 EUR\n")));
+        QVERIFY(box.height() > 10 && box.width() > 15 * 12 - 12);
+        const int edge = alignment == 0 ? box.left() : alignment == 1 ? box.center().x() - 288 : 575 - box.right();
+        QVERIFY2(qAbs(edge) < 12, qPrintable(QStringLiteral("%1 dots off").arg(edge)));
+    }
+
+    // Double width and height double the ink of a line exactly; 64 condensed characters fill 576
+    // dots on one line; a 65th wraps on the printer.
+    void sizes()
+    {
+        REQUIRE_FONT();
+        const QRect single = ink(drawJob(textJob({}, "AbgW\n")));
+        const QRect wide = ink(drawJob(textJob({op("double", QJsonObject{{"width", true}})}, "AbgW\n")));
+        const QRect tall = ink(drawJob(textJob({op("double", QJsonObject{{"height", true}})}, "AbgW\n")));
+        QCOMPARE(wide, QRect(2 * single.left(), single.top(), 2 * single.width(), single.height()));
+        QCOMPARE(tall, QRect(single.left(), 2 * single.top(), single.width(), 2 * single.height()));
+
+        const QRect condensed = ink(drawJob(textJob({op("condensed", true)}, QString(64, 'M') + '\n')));
+        QVERIFY(condensed.left() < 9 && condensed.right() > 576 - 9 && condensed.height() <= 17);
+        QVERIFY(ink(draw(hex("1B 21 01") + QByteArray(65, 'M') + hex("0A"))).height() > 30);
+    }
+
+    // A character drawn from its byte in one code page is the same cell as from its byte in another.
+    void codePages_data()
+    {
+        QTest::addColumn<QByteArray>("one");
+        QTest::addColumn<QByteArray>("other");
+        QTest::newRow("ã in 860 and 1252") << hex("1B 74 03 84 0A") << hex("1B 74 10 E3 0A");
+        QTest::newRow("Ê in 860 and 1252") << hex("1B 74 03 89 0A") << hex("1B 74 10 CA 0A");
+        QTest::newRow("€ in 1252 and 858") << hex("1B 74 10 80 0A") << hex("1B 74 13 D5 0A");
+        QTest::newRow("é in 437 and 1252") << hex("82 0A") << hex("1B 74 10 E9 0A");
+    }
+    void codePages()
+    {
+        REQUIRE_FONT();
+        QFETCH(QByteArray, one);
+        QFETCH(QByteArray, other);
+        const QImage image = draw(one);
+        QVERIFY(!ink(image).isNull());
+        QVERIFY(image == draw(other));
+        QVERIFY(image != draw(hex("61 0A")));
+    }
+
+    // A cut is a dashed line across the paper; a drawer pulse a marked line that prints nothing else.
+    void marks()
+    {
+        for (const char* cut : {"1D 56 42 0A", "1D 56 31", "1D 56 00"}) {
+            const QImage image = draw(hex(cut));
+            int dashedRows = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                int runs = 0;
+                for (int x = 0; x < 576; ++x)
+                    runs += qGray(image.pixel(x, y)) < 128 && (x == 0 || qGray(image.pixel(x - 1, y)) >= 128);
+                dashedRows += runs >= 40;
+            }
+            QVERIFY2(dashedRows >= 1, cut);
+        }
+        QStringList notes;
+        const QImage pulse = draw(hex("1B 70 01 78 FA"), &notes);
+        QVERIFY(!ink(pulse).isNull());
+        QVERIFY(notes.isEmpty() || !fontInstalled());
+    }
+
+    // A fault ends the drawing with a note under what came before it (nothing after it is drawn);
+    // other findings are noted under the whole receipt.
+    void notes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<bool>("stops");
+        const QByteArray line = hex("2D 0A"); // "-", then a line feed
+        QTest::newRow("unknown command") << line + hex("1C 70 01 00 2D 0A") << "Unknown command 1C at byte 2" << true;
+        QTest::newRow("unknown control byte") << line + hex("07 2D 0A") << "Unknown command 07 at byte 2" << true;
+        QTest::newRow("unknown ESC") << line + hex("1B 28 41 2D 0A") << "Unknown command 1B 28 at byte 2" << true;
+        QTest::newRow("image cut off") << line + hex("1B 2A 21 10 00 FF FF") << "The command 1B 2A 21 at byte 2"
+                                       << true;
+        QTest::newRow("stream ends in ESC") << line + hex("1B") << "The command 1B at byte 2 is cut off" << true;
+        QTest::newRow("cut cut off") << line + hex("1D 56 42") << "The command 1D 56 42 at byte 2 is cut off" << true;
+        QTest::newRow("unknown image mode") << line + hex("1B 2A 05 01 00 FF 2D 0A") << "unknown mode 5" << true;
+        QTest::newRow("no line end") << line + hex("2D") << "The last line has no line end" << true;
+        QTest::newRow("page without FF") << line + hex("1B 4C 2D 0A") << "never got its FF" << true;
+        QTest::newRow("lost characters") << line + hex("00 2D 00 0A") << "2 character(s) that no code page holds"
+                                         << false;
+        QTest::newRow("unknown code page") << line + hex("1B 74 05 41 0A") << "Code page 5 is none" << false;
+        QTest::newRow("image too wide") << line + hex("1B 2A 21 60 02") + QByteArray(608 * 3, '\xFF') + hex("0A")
+                                        << "does not fit the 576 dots" << false;
+    }
+    void notes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, note);
+        QFETCH(bool, stops);
+        QStringList notes;
+        const QImage image = draw(bytes, &notes);
+        QVERIFY2(notes.join('\n').contains(note), qPrintable(notes.join('\n')));
+        const QImage before = draw(hex("2D 0A"));
+        QCOMPARE(image.copy(0, 0, 576, before.height()), before);
+        const int end = stops ? before.height() : before.height() + 30;
+        QCOMPARE(ink(image, QRect(0, end, 576, 8)).isNull(), true);
+        if (fontInstalled())
+            QVERIFY(!ink(image, QRect(0, end + 8, 576, image.height())).isNull());
+    }
+
+    // The strip stops at 20,000 dots with a note; paper as wide as the job's dotWidth, or 576 for nonsense.
+    void limits()
+    {
+        QStringList notes;
+        const QImage longOne = draw(hex("1B 33 FF") + QByteArray(100, '\n'), &notes);
+        QVERIFY(longOne.height() >= 20000 && longOne.height() < 20200);
+        QVERIFY(notes.join(' ').contains("longer than 20000 dots"));
+        QVERIFY(!draw(hex("1B 4C 1B 57 00 00 00 00 40 02 FF FF 0C"), &notes).isNull());
+        QVERIFY(notes.join(' ').contains("longer than 20000 dots"));
+
+        QCOMPARE(drawJob({op("settings", QJsonObject{{"dotWidth", 384}}), op("text", "x\n")}).width(), 384);
+        const QImage nonsense =
+            drawJob({op("settings", QJsonObject{{"dotWidth", 100000}}), op("text", "x\n")}, false, &notes);
+        QCOMPARE(nonsense.width(), 576);
+        QVERIFY(notes.join(' ').contains("\"dotWidth\" 100000 is no paper width"));
+    }
+
+    // quorva-link --preview: the picture beside the job or where --output says; a bad file gives
+    // a non-zero exit and one line that says why.
+    void commandLine()
+    {
+        const QString program = qEnvironmentVariable("QLK_PROGRAM");
+        if (program.isEmpty()) {
+            if (qgetenv("CI") == "true")
+                QFAIL("QLK_PROGRAM is not set: run through ctest");
+            QSKIP("QLK_PROGRAM is not set: run through ctest");
+        }
+        QTemporaryDir dir;
+        const QJsonArray job{op("alignment", 1), op("text", "Obrigado pela visita!\n"), op("cut", "feed")};
+        const auto write = [&](const QString& name, const QByteArray& bytes) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        };
+        write("job.json", QJsonDocument(QJsonObject{{"printer", "EPSON"}, {"job", job}}).toJson());
+        write("array.json", QJsonDocument(job).toJson());
+        write("broken.json", "[{\"op\": ");
+        write("object.json", "{\"printer\": \"EPSON\"}");
+        write("empty.json", "[]");
+        const auto run = [&](const QStringList& arguments, QString* errors = nullptr) {
+            QProcess process;
+            process.start(program, arguments);
+            if (!process.waitForFinished(60000))
+                return -1;
+            if (errors)
+                *errors = QString::fromUtf8(process.readAllStandardError());
+            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        };
+        QCOMPARE(run({"--preview", dir.filePath("job.json")}), 0);
+        QCOMPARE(run({"--preview", dir.filePath("array.json"), "--output", dir.filePath("out.png")}), 0);
+        const QImage expected = drawJob(job);
+        QCOMPARE(rgb(QImage(dir.filePath("job.png"))), rgb(expected));
+        QCOMPARE(rgb(QImage(dir.filePath("out.png"))), rgb(expected));
+
+        const QList<QPair<QStringList, QString>> bad{
+            {{"--preview", dir.filePath("missing.json")}, "cannot read"},
+            {{"--preview", dir.filePath("broken.json")}, "is not JSON"},
+            {{"--preview", dir.filePath("object.json")}, "holds no print job"},
+            {{"--preview", dir.filePath("empty.json")}, "Job is empty"},
+            {{"--preview"}, "--preview needs the job file"},
+            {{"--preview", dir.filePath("job.json"), "--output", dir.filePath("no/such/dir.png")}, "cannot write"},
+        };
+        for (const auto& call : bad) {
+            QString errors;
+            QVERIFY2(run(call.first, &errors) > 0, qPrintable(call.second));
+            QCOMPARE(errors.count('\n'), 1);
+            QVERIFY2(errors.startsWith("quorva-link: ") && errors.contains(call.second), qPrintable(errors));
+        }
+    }
+
+    // /previewJob: keyed; the picture as a data URL; the errors of /sendJob; no printer needed.
+    void endpoint()
+    {
+        ApiServer server;
+        QVERIFY2(server.isValid(), qPrintable(server.errorString()));
+        const ApiClient client = server.client();
+        const QJsonArray job{op("double", QJsonObject{{"width", true}}), op("text", "Olá\n"), op("cut", "feed")};
+        QCOMPARE(client.postJson("/previewJob", QJsonObject{{"job", job}}).status, 401);
+
+        const auto picture = [](const ApiReply& reply) {
+            const QString data = reply.json().value("data").toString();
+            if (reply.json().value("status") != true || !data.startsWith("data:image/png;base64,"))
+                return QImage();
+            return QImage::fromData(QByteArray::fromBase64(data.mid(22).toLatin1()), "PNG");
+        };
+        for (bool compatibility : {false, true}) {
+            const ApiReply reply = client.postJson(
+                "/previewJob/", QJsonObject{{"job", job}, {"compatibilityMode", compatibility}}, server.bearer());
+            QCOMPARE(reply.status, 200);
+            QCOMPARE(rgb(picture(reply)), rgb(drawJob(job, compatibility)));
+        }
+        const QByteArray form = "securityKey=" + server.keyBytes() +
+                                "&job=" + QUrl::toPercentEncoding(QJsonDocument(job).toJson(QJsonDocument::Compact));
+        QCOMPARE(rgb(picture(client.request("POST", "/previewJob", {}, form))), rgb(drawJob(job)));
+
+        const QList<QPair<ApiReply, QString>> errors{
+            {client.postJson("/previewJob", QJsonObject{{"job", QJsonArray()}}, server.bearer()), "Job is empty"},
+            {client.postJson("/previewJob", QJsonObject{{"job", "[1]"}}, server.bearer()), "Job is empty"},
+            {client.request("POST", "/previewJob", {}, "securityKey=" + server.keyBytes() + "&job=%7B%7D"),
+             "Job with incorrect format"},
+            {client.request("POST", "/previewJob", {}, "securityKey=" + server.keyBytes()),
+             "Job with incorrect format"},
+        };
+        for (const auto& error : errors) {
+            QCOMPARE(error.first.json().value("status"), QJsonValue(false));
+            QCOMPARE(error.first.json().value("error").toString(), error.second);
+        }
+    }
+
+    // A preview waiting for its image holds up no other request: the API lock is not held while
+    // drawing. Two previews draw at a time; a third waits for its turn.
+    void endpointOutsideLock()
+    {
+        ApiServer server;
+        QVERIFY(server.isValid());
+        QTcpServer images;
+        QVERIFY(images.listen(QHostAddress::LocalHost));
+        const QString url = QStringLiteral("http://127.0.0.1:%1/logo.png").arg(images.serverPort());
+        const QJsonObject body{{"job", QJsonArray{op("image", url), op("text", "x\n")}}};
+
+        std::atomic<int> done{0};
+        std::vector<ApiReply> replies(3);
+        std::vector<std::thread> previewers;
+        for (ApiReply& reply : replies)
+            previewers.emplace_back([&] {
+                reply = server.client().postJson("/previewJob", body, server.bearer());
+                ++done;
+            });
+        // Joined however the test ends; the image downloads time out at worst.
+        const auto join = [](std::vector<std::thread>* threads) {
+            for (std::thread& thread : *threads)
+                thread.join();
+        };
+        const std::unique_ptr<std::vector<std::thread>, decltype(join)> joined(&previewers, join);
+
+        std::vector<std::unique_ptr<QTcpSocket>> downloads;
+        const auto asked = [&] {
+            while (images.hasPendingConnections())
+                downloads.emplace_back(images.nextPendingConnection());
+            return int(downloads.size());
+        };
+        const auto answer = [&](QTcpSocket* download) {
+            QTRY_VERIFY(download->bytesAvailable() > 0);
+            download->readAll();
+            const QByteArray png = RenderSupport::png(filled(40, 24, 0xFF000000));
+            download->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(png.size()) +
+                            "\r\nConnection: close\r\n\r\n" + png);
+            download->disconnectFromHost();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(asked(), 2, 20000);
+        const ApiReply status = server.client().get("/getStatus", server.bearer());
+        QCOMPARE(status.json().value("data").toString(), QStringLiteral("Device online"));
+        QCOMPARE(done.load(), 0); // still drawing, their images not yet come
+        QTest::qWait(300);
+        QCOMPARE(asked(), 2);
+
+        answer(downloads[0].get());
+        QTRY_COMPARE_WITH_TIMEOUT(asked(), 3, 20000);
+        answer(downloads[1].get());
+        answer(downloads[2].get());
+        QTRY_COMPARE_WITH_TIMEOUT(done.load(), 3, 20000);
+        for (const ApiReply& reply : replies)
+            QCOMPARE(reply.json().value("status"), QJsonValue(true));
+    }
+};
+
+QLK_TEST_MAIN(TestPreview)
+#include "tst_preview.moc"

@@ -1,0 +1,136 @@
+// The window's test print: a short receipt in the window's language through a real CUPS
+// queue to a capture printer, and the row's button that sends it.
+
+#include "app/LanguageChoice.h"
+#include "printing/CodePages.h"
+#include "printing/Printer.h"
+#include "support/CapturePrinter.h"
+#include "support/TestMain.h"
+#include "ui/UiRig.h"
+
+#include <QQuickWindow>
+
+class TestTestPrint : public QObject
+{
+    Q_OBJECT
+
+    // A text as the job's encoder sends it, without the page select it starts with.
+    static QByteArray encoded(const QString& text) { return CodePages::encodeText(text, false).mid(3); }
+
+    static QQuickItem* rowItem(QQuickItem* root, const QString& printer, const QString& name)
+    {
+        for (QQuickItem* child : root->childItems()) {
+            if (child->objectName() == QLatin1String("printerName") && child->property("text") == printer)
+                return UiRig::find(child->parentItem(), name);
+            if (QQuickItem* found = rowItem(child, printer, name))
+                return found;
+        }
+        return nullptr;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QLK_REQUIRE_CUPS();
+        Resources::init(); // the logo
+    }
+
+    void receipt_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("pt") << "pt_PT" << QStringList{"Página de teste", "Impressora: ",
+                                                      "Data: ",          "Esquerda",
+                                                      "Centro",          "Direita",
+                                                      "Tamanho duplo",   "Letra condensada, 64 caracteres"};
+        QTest::newRow("en") << "en_US"
+                            << QStringList{"Test page", "Printer: ", "Date: ",      "Left",
+                                           "Centre",    "Right",     "Double size", "Condensed, 64 characters"};
+        QTest::newRow("es") << "es_ES" << QStringList{"Página de prueba", "Impresora: ",
+                                                      "Fecha: ",          "Izquierda",
+                                                      "Centro",           "Derecha",
+                                                      "Tamaño doble",     "Letra condensada, 64 caracteres"};
+    }
+    // The receipt reaches the printer in the window's language, with everything it shows off.
+    void receipt()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QStringList, texts);
+        QTranslator translator;
+        QVERIFY(translator.load(LanguageChoice::translationFile(qEnvironmentVariable("QLK_BUILD_DIR"), locale)));
+        QCoreApplication::installTranslator(&translator);
+        CapturePrinter capture;
+        QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
+        Printer printer(QPrinterInfo::printerInfo(capture.queueName()));
+
+        printer.printTest(false);
+        QCOMPARE(printer.testPrint(), Printer::TestPrinting);
+        QTRY_COMPARE_WITH_TIMEOUT(printer.testPrint(), Printer::TestSent, 30000);
+        QCoreApplication::removeTranslator(&translator);
+        QVERIFY(capture.waitForJobs(1));
+        const QByteArray job = capture.jobs().constFirst();
+
+        texts << "Quorva Link\n"
+              << capture.queueName() << QDate::currentDate().toString("yyyy-MM-dd") << QStringLiteral(QLK_VERSION)
+              << "áàâãéêíóôõúç ÁÀÂÃÉÊÍÓÔÕÚÇ ñÑ ¿¡ 12,50 €" << QStringLiteral("1234567890").repeated(7).left(64) + '\n';
+        for (const QString& text : qAsConst(texts))
+            QVERIFY2(job.contains(encoded(text)), qPrintable(text));
+        // Logo (175 columns, 24-dot stripes), three alignments, double size, condensed, and the cut at the end.
+        for (const char* bytes : {"1B 2A 21 AF 00", "1B 61 00", "1B 61 01", "1B 61 02", "1B 21 30", "1B 21 01"})
+            QVERIFY2(job.contains(QByteArray::fromHex(bytes)), bytes);
+        QVERIFY(job.endsWith(QByteArray::fromHex("1D 56 42 0A")));
+    }
+
+    // A printer that is not ready refuses the test print, and the window says so.
+    void stoppedPrinter()
+    {
+        CapturePrinter capture;
+        QVERIFY(capture.isValid() && capture.queue().disable());
+        Printer printer(QPrinterInfo::printerInfo(capture.queueName()));
+        printer.printTest(false);
+        QTRY_COMPARE_WITH_TIMEOUT(printer.testPrint(), Printer::TestFailed, 30000);
+        QCOMPARE(capture.jobs().size(), 0);
+    }
+
+    // The row's button sends the receipt and shows the outcome; it is off while the printer is not ready.
+    void button()
+    {
+        CapturePrinter capture;
+        QVERIFY(capture.isValid());
+        // Only now the system language's translation: untranslated texts of the receipts above would fall to it.
+        UiRig::setUpProcess();
+        UiRig rig;
+        QVERIFY(rig.showWindow());
+        rig.setState("config");
+        QQuickItem* button = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (button = rowItem(rig.window()->contentItem(), capture.queueName(), "testPrintButton")) != nullptr, 20000);
+        QVERIFY(button->isEnabled());
+        QVERIFY(rig.click(button));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.shown("testPrintResult", button->parentItem()), 30000);
+        QCOMPARE(rig.item("testPrintResult", button->parentItem())->property("sent").toBool(), true);
+        QVERIFY(capture.waitForJobs(1));
+
+        QVERIFY(capture.queue().disable());
+        rig.client()->updatePrinters();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (button = rowItem(rig.window()->contentItem(), capture.queueName(), "testPrintButton")) &&
+                !button->isEnabled(),
+            20000);
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    TestMain::isolateSettings();
+    // The X server of the UI tests under scripts/test; without one, offscreen, where the window draws in software.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    TestTestPrint test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_testprint.moc"
