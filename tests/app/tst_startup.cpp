@@ -171,6 +171,7 @@ private slots:
                  qPrintable(output));
         QVERIFY2(output.contains("Settings: " + program.settingsFile() + "\n"), qPrintable(output));
         QVERIFY2(!key.isEmpty() && !output.contains(key), qPrintable(output));
+        QVERIFY(program.stop()); // the user service stops it with SIGTERM
 
         PrintClient client;
         client.setSecurityKey(key);
