@@ -87,9 +87,9 @@ const ReceiptPreview::Command* ReceiptPreview::find(char prefix, char code)
         {GS, 'P', &ReceiptPreview::selectMotionUnits},         // 1D 50 GS P x y: motion units
         {GS, 'V', &ReceiptPreview::cut},                       // 1D 56 GS V m [n]: cut
         {GS, '(', &ReceiptPreview::twoDimensionalCode},        // 1D 28 6B GS ( k pL pH cn fn ...: QR code
-        {GS, 'h', &ReceiptPreview::barcodeHeight},             // 1D 68 GS h n: barcode height
-        {GS, 'w', &ReceiptPreview::barcodeModuleWidth},        // 1D 77 GS w n: barcode module width
-        {GS, 'H', &ReceiptPreview::barcodeHriPosition},        // 1D 48 GS H n: barcode text position
+        {GS, 'h', &ReceiptPreview::barcodeSetting},            // 1D 68 GS h n: barcode height
+        {GS, 'w', &ReceiptPreview::barcodeSetting},            // 1D 77 GS w n: barcode module width
+        {GS, 'H', &ReceiptPreview::barcodeSetting},            // 1D 48 GS H n: barcode text position
         {GS, 'k', &ReceiptPreview::barcode},                   // 1D 6B GS k m n d...: print a barcode
     };
     for (const Command& command : commands) {
@@ -431,24 +431,17 @@ void ReceiptPreview::twoDimensionalCode(Input& in)
     printCode(picture, problem);
 }
 
-void ReceiptPreview::barcodeHeight(Input& in)
+void ReceiptPreview::barcodeSetting(Input& in)
 {
+    const char code = *in.at(m_commandStart + 1);
     const int n = in.byte();
-    if (!in.truncated())
+    if (in.truncated())
+        return;
+    if (code == 'h')
         m_codes.setBarcodeHeight(n);
-}
-
-void ReceiptPreview::barcodeModuleWidth(Input& in)
-{
-    const int n = in.byte();
-    if (!in.truncated())
+    else if (code == 'w')
         m_codes.setModuleWidth(n);
-}
-
-void ReceiptPreview::barcodeHriPosition(Input& in)
-{
-    const int n = in.byte();
-    if (!in.truncated())
+    else
         m_codes.setHriPosition(n);
 }
 

@@ -65,9 +65,7 @@ private:
     void setPrintArea(Input& in);
     void formFeed(Input& in);
     void twoDimensionalCode(Input& in);
-    void barcodeHeight(Input& in);
-    void barcodeModuleWidth(Input& in);
-    void barcodeHriPosition(Input& in);
+    void barcodeSetting(Input& in);
     void barcode(Input& in);
 
     void printCharacter(uchar byte);

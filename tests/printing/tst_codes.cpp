@@ -60,7 +60,8 @@ QImage cropToInk(const QImage& image)
 }
 
 // What zbarimg reads from a picture, on more white paper all around (the quiet zone a
-// printer leaves to the receipt); the symbol's bytes as they are (UTF-8 in a QR code carries no mark of its character set for zbar to guess).
+// printer leaves to the receipt); the symbol's bytes as they are (UTF-8 in a QR code carries no mark of its character
+// set for zbar to guess).
 QString zbarimg(const QImage& picture)
 {
     QImage paper(picture.width() + 128, picture.height() + 128, QImage::Format_RGB32);
@@ -253,19 +254,20 @@ private slots:
         QTest::addColumn<QJsonObject>("operation");
         QTest::addColumn<QSize>("bars");
         QTest::addColumn<int>("textLines");
-        QTest::newRow("QR version 1, 5 dots") << op("qrcode", QJsonObject{{"text", "ABC"}, {"size", 5}})
-                                              << QSize(105, 105) << 0;
-        QTest::newRow("EAN13, 95 modules") << op("barcode", QJsonObject{{"type", "EAN13"}, {"text", "400638133393"},
-                                                                        {"hri", "none"}})
-                                           << QSize(285, 80) << 0;
+        QTest::newRow("QR version 1, 5 dots")
+            << op("qrcode", QJsonObject{{"text", "ABC"}, {"size", 5}}) << QSize(105, 105) << 0;
+        QTest::newRow("EAN13, 95 modules")
+            << op("barcode", QJsonObject{{"type", "EAN13"}, {"text", "400638133393"}, {"hri", "none"}})
+            << QSize(285, 80) << 0;
         QTest::newRow("CODE39 *A*, text below")
-            << op("barcode", QJsonObject{{"type", "CODE39"}, {"text", "A"}, {"height", 40}}) << QSize(3 * 42 + 2 * 3, 40)
-            << 1;
+            << op("barcode", QJsonObject{{"type", "CODE39"}, {"text", "A"}, {"height", 40}})
+            << QSize(3 * 42 + 2 * 3, 40) << 1;
         QTest::newRow("ITF 12, narrow 3, text both")
             << op("barcode", QJsonObject{{"type", "ITF"}, {"text", "12"}, {"height", 50}, {"hri", "both"}})
             << QSize(4 * 3 + 4 * 8 + 6 * 3 + 8 + 2 * 3, 50) << 2;
         QTest::newRow("ITF 12, narrow 6, text above")
-            << op("barcode", QJsonObject{{"type", "ITF"}, {"text", "12"}, {"width", 6}, {"height", 1}, {"hri", "above"}})
+            << op("barcode",
+                  QJsonObject{{"type", "ITF"}, {"text", "12"}, {"width", 6}, {"height", 1}, {"hri", "above"}})
             << QSize(4 * 6 + 4 * 15 + 6 * 6 + 15 + 2 * 6, 1) << 1;
         QTest::newRow("CODE128 set C, 46 modules")
             << op("barcode", QJsonObject{{"type", "CODE128"}, {"text", "12"}, {"width", 2}, {"hri", "none"}})
