@@ -64,6 +64,15 @@ int firstOutside(const QByteArray& text, const char* allowed)
     return -1;
 }
 
+char commandType(CodeSymbol::Type type)
+{
+    for (const BarcodeType& candidate : barcodeTypes) {
+        if (candidate.type == type)
+            return candidate.command;
+    }
+    return 0;
+}
+
 const char code39Characters[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ -.$/+%";
 
 void appendCommand(QByteArray& out, std::initializer_list<char> bytes)
@@ -225,15 +234,6 @@ char CodeOperation::checkDigit(const QByteArray& digits)
     return char('0' + (10 - sum % 10) % 10);
 }
 
-int CodeOperation::barcodeCommandType(CodeSymbol::Type type)
-{
-    for (const BarcodeType& candidate : barcodeTypes) {
-        if (candidate.type == type)
-            return candidate.command;
-    }
-    return 0;
-}
-
 QByteArray CodeOperation::commands() const
 {
     QByteArray out;
@@ -255,7 +255,7 @@ QByteArray CodeOperation::commands() const
     appendCommand(out, {0x1D, 0x48, char(m_hri)});         // GS H n: text none, above, below, both
     const QByteArray data = barcodeData();
     // GS k m n d1...dn: print a barcode, the form with a length byte
-    appendCommand(out, {0x1D, 0x6B, char(barcodeCommandType(m_symbol.type())), char(data.size())});
+    appendCommand(out, {0x1D, 0x6B, commandType(m_symbol.type()), char(data.size())});
     out.append(data);
     return out;
 }

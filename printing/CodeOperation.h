@@ -36,8 +36,6 @@ public:
     // Dots across on paper: as the printer's commands draw it, or as the image.
     int width(bool asImage) const;
 
-    // The GS k type of a barcode type name, 0 for an unknown name.
-    static int barcodeCommandType(CodeSymbol::Type type);
     // The check digit of EAN and UPC numbers (without it).
     static char checkDigit(const QByteArray& digits);
 

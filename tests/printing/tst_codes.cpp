@@ -417,6 +417,20 @@ private slots:
                  QString());
     }
 
+    // The invoice of docs/api.md prints, and its picture there is what the preview draws.
+    void documentedExample()
+    {
+        const QString source = qEnvironmentVariable("QLK_SOURCE_DIR");
+        QFile file(source + "/docs/examples/invoice.json");
+        QVERIFY2(file.open(QIODevice::ReadOnly), "QLK_SOURCE_DIR is not set: run through ctest");
+        const QJsonArray job = QJsonDocument::fromJson(file.readAll()).object().value("job").toArray();
+        QCOMPARE(job.at(2)["data"]["text"].toString(), QString(atcud));
+        QCOMPARE(JobCheck::problem(job, false), QString());
+        const QImage picture(source + "/docs/examples/invoice.png");
+        QCOMPARE(picture.convertToFormat(QImage::Format_RGB32),
+                 JobPreview::draw(job, false).convertToFormat(QImage::Format_RGB32));
+    }
+
     // Text, an image, a QR code and a barcode, native and as images, through a real CUPS queue.
     void mixedJobPrints()
     {
