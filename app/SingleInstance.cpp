@@ -11,8 +11,10 @@ qint64 SingleInstance::localNowSeconds()
 
 bool SingleInstance::isStampAlive(qint64 nowSeconds, qint64 stampSeconds)
 {
+    // The running copy stamps every 4 s, so a start in the same second as its
+    // stamp sees an age of 0; a stamp ahead of now means the clock was set back.
     const qint64 age = nowSeconds - stampSeconds;
-    return age >= 1 && age <= 5;
+    return age >= -staleAfterSeconds && age <= staleAfterSeconds;
 }
 
 bool SingleInstance::anotherInstanceIsAlive()

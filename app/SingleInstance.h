@@ -11,6 +11,9 @@ public:
     // Local time in whole seconds: UTC seconds plus the local UTC offset.
     static qint64 localNowSeconds();
 
+    // A stamp at most this many seconds old (or ahead, for a clock set back) is alive.
+    static constexpr qint64 staleAfterSeconds = 5;
+
     // True when a stamp this old (now - stamp, in seconds) belongs to a live instance.
     static bool isStampAlive(qint64 nowSeconds, qint64 stampSeconds);
 

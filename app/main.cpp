@@ -5,6 +5,7 @@
 #include "app/PrivateFiles.h"
 #include "app/Resources.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "app/TrustCommand.h"
 #include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
@@ -73,6 +74,7 @@ int main(int argc, char* argv[])
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     // Closing the window only hides it; the program lives in the tray.
     app.setQuitOnLastWindowClosed(false);
+    const TerminationSignals terminationSignals;
     QQmlApplicationEngine engine;
     QTranslator translator;
 

@@ -54,8 +54,12 @@ QString PrintClient::newSecurityKey()
 
 PrintClient::PrintClient(QObject* parent)
     : QObject(parent)
+    , m_serverSwitch(new ServerSwitch(this))
     , m_listenerPort(portFromEnvironment())
-{}
+{
+    connect(m_serverSwitch, &ServerSwitch::switched, this, &PrintClient::onServerSwitched);
+    connect(m_serverSwitch, &ServerSwitch::stateChanged, this, &PrintClient::serverStateChanged);
+}
 
 PrintClient::~PrintClient() = default;
 
@@ -181,15 +185,7 @@ void PrintClient::setLicenseAccepted(bool accepted)
 
 void PrintClient::setServerActive(bool online)
 {
-    if (m_listener) {
-        if (online && !m_listener->isListening()) {
-            m_listener->listen();
-            setMessage(tr("Serviço de impressão ligado"));
-        } else if (!online && m_listener->isListening()) {
-            m_listener->close();
-            setMessage(tr("Serviço de impressão desligado"));
-        }
-    }
+    m_serverSwitch->switchTo(online);
     m_serverActive = online;
     m_settings.setValue(QStringLiteral("serverActive"), online);
     m_settings.sync();
@@ -451,8 +447,23 @@ void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
 void PrintClient::onGetServer(HttpListener* listener)
 {
     m_serverReceived = true;
-    m_listener = listener;
+    m_serverSwitch->setListener(listener, m_listenerPort, m_serverActive);
     updateStarted();
+}
+
+void PrintClient::onServerSwitched(ServerSwitch::Change change)
+{
+    switch (change) {
+    case ServerSwitch::Change::Opened:
+        setMessage(tr("Serviço de impressão ligado"));
+        break;
+    case ServerSwitch::Change::Closed:
+        setMessage(tr("Serviço de impressão desligado"));
+        break;
+    case ServerSwitch::Change::Failed:
+        setMessage(m_serverSwitch->failure());
+        break;
+    }
 }
 
 void PrintClient::setKicked()
@@ -462,6 +473,9 @@ void PrintClient::setKicked()
 
 void PrintClient::checkOpeness()
 {
+    // The request comes from another process: without re-reading the store it
+    // would only be seen when the next liveness stamp syncs it, 4 s later.
+    m_settings.sync();
     if (!m_settings.value(QStringLiteral("showWindow"), false).toBool())
         return;
     m_settings.setValue(QStringLiteral("showWindow"), false);
@@ -484,6 +498,7 @@ void PrintClient::checkNewVersion()
     disconnect(m_versionReply, nullptr, nullptr, nullptr);
     connect(m_versionReply, &QNetworkReply::finished, this, &PrintClient::checkNewVersionCompleted);
     connect(m_versionReply, &QNetworkReply::errorOccurred, this, &PrintClient::checkNewVersionError);
+    VersionCheck::limitAnswer(m_versionReply);
     connect(guard, &QTimer::timeout, m_versionReply, &QNetworkReply::abort);
     connect(guard, &QTimer::timeout, guard, &QObject::deleteLater);
     guard->start();

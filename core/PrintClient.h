@@ -2,6 +2,7 @@
 
 #include "api/PrintClientRequestHandler.h"
 #include "core/Notification.h"
+#include "core/ServerSwitch.h"
 #include "http/HttpListener.h"
 #include "printing/Printer.h"
 #include "terminals/SerialPortDescription.h"
@@ -37,6 +38,9 @@ class PrintClient : public QObject
     Q_PROPERTY(bool hasUpdate MEMBER m_hasUpdate NOTIFY hasUpdateChanged)
     Q_PROPERTY(bool licenseAccepted READ licenseAccepted WRITE setLicenseAccepted NOTIFY licenseAcceptedChanged)
     Q_PROPERTY(bool serverActive READ serverActive WRITE setServerActive NOTIFY serverActiveChanged)
+    // What the switch achieved: listening, or why not (port and cause).
+    Q_PROPERTY(bool serverListening READ serverListening NOTIFY serverStateChanged)
+    Q_PROPERTY(QString serverError READ serverError NOTIFY serverStateChanged)
     Q_PROPERTY(QString securityKey READ securityKey WRITE setSecurityKey NOTIFY securityKeyChanged)
     Q_PROPERTY(QStringList ipAddresses READ ipAddresses NOTIFY ipAddressesChanged)
     Q_PROPERTY(QQmlListProperty<Printer> printers READ printers NOTIFY printersChanged)
@@ -85,7 +89,10 @@ public:
     QQmlListProperty<Printer> printers();
     QQmlListProperty<Tpa> tpas();
     // The server once built, else null.
-    HttpListener* listener() const { return m_listener; }
+    HttpListener* listener() const { return m_serverSwitch->listener(); }
+    ServerSwitch* serverSwitch() const { return m_serverSwitch; }
+    bool serverListening() const { return m_serverSwitch->isListening(); }
+    QString serverError() const { return m_serverSwitch->failure(); }
     QString message() const { return m_message; }
     bool firstStartup() const { return m_firstStartup; }
     bool isDebugMode() const { return m_isDebugMode; }
@@ -148,6 +155,7 @@ signals:
     void requestTpas();
     void requestServer(bool online, PrintClientRequestHandler* requestHandler);
     void fetchingChanged();
+    void serverStateChanged();
 
 public slots:
     void clipboard(QString val);
@@ -161,6 +169,7 @@ private slots:
     void onGetPrinters(QList<QPrinterInfo> printers);
     void onGetTpas(QList<SerialPortDescription> tpas);
     void onGetServer(HttpListener* listener);
+    void onServerSwitched(ServerSwitch::Change change);
     void setKicked();
     void checkOpeness();
     void checkNewVersion();
@@ -177,7 +186,7 @@ private:
     const QList<int> m_newnoteVendorIds{0x0403, 0x1E0E};
     QSettings m_settings;
     PrintClientThreaded* m_worker = nullptr;
-    HttpListener* m_listener = nullptr;
+    ServerSwitch* m_serverSwitch;
     quint16 m_listenerPort = 5080;
 
     QTimer* m_printerTimer = nullptr;

@@ -1,7 +1,9 @@
 #include "core/VersionCheck.h"
 
-#include <QJsonDocument>
+#include "app/SafeJson.h"
+
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QUrlQuery>
 
 QUrl VersionCheck::serviceUrl()
@@ -26,8 +28,18 @@ QByteArray VersionCheck::body(const QString& curVersion)
     return query.query(QUrl::FullyEncoded).toUtf8();
 }
 
+void VersionCheck::limitAnswer(QNetworkReply* reply)
+{
+    // Held to one byte over the limit, so that a larger answer is seen without being kept.
+    reply->setReadBufferSize(maxAnswerBytes + 1);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] {
+        if (reply->bytesAvailable() > maxAnswerBytes)
+            reply->abort();
+    });
+}
+
 bool VersionCheck::announcesNewVersion(const QByteArray& answer)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(answer);
+    const QJsonDocument document = SafeJson::parse(answer);
     return document.isObject() && document.object().value(QStringLiteral("hasNewVersion")) == QJsonValue(true);
 }

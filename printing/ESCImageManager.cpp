@@ -7,16 +7,19 @@
 
 namespace {
 
-// Luminance of every RGB565 value, after widening it to RGB the printer way
-// (red and blue get +4 / | 4, green +2). A table keeps the per-pixel work to one load.
+// Luminance of every RGB565 value, widened back to 8 bits by repeating the top
+// bits in the low ones, so that black stays 0 and white 255: an offset (+4, +2)
+// made black L = 2 and left every few dots of a solid black area white.
+// A table keeps the per-pixel work to one load.
 const std::array<quint8, 0x10000>& lumaTable()
 {
     static const std::array<quint8, 0x10000> table = [] {
         std::array<quint8, 0x10000> t{};
         for (int p = 0; p < 0x10000; ++p) {
-            const int red = ((p & 0xF800) >> 8) + 4;
-            const int green = ((p & 0x07E0) >> 3) + 2;
-            const int blue = ((p & 0x001F) << 3) | 4;
+            const int r = (p >> 11) & 0x1F, g = (p >> 5) & 0x3F, b = p & 0x1F;
+            const int red = (r << 3) | (r >> 2);
+            const int green = (g << 2) | (g >> 4);
+            const int blue = (b << 3) | (b >> 2);
             t[p] = quint8(int(0.2125 * red + 0.7154 * green + 0.0721 * blue));
         }
         return t;

@@ -45,7 +45,7 @@ Item {
             RectangleShadow {
                 objectName: "serviceCard"
                 Layout.fillWidth: true
-                Layout.preferredHeight: 84
+                Layout.preferredHeight: serviceError.visible ? 106 : 84
 
                 ColumnLayout {
                     anchors.fill: parent
@@ -69,7 +69,10 @@ Item {
                         }
                         Text {
                             objectName: "serviceStateText"
-                            text: printClient.serverActive ? qsTr("Ativo") : qsTr("Desativo")
+                            // On only when something listens: a switch that is on over a port
+                            // another program holds is a stopped service.
+                            text: !printClient.serverActive ? qsTr("Desativo")
+                                                            : (printClient.serverListening ? qsTr("Ativo") : qsTr("Parado"))
                             font.family: appSettings.appFontRegular.name
                             font.pixelSize: 14
                             color: appSettings.titleColor
@@ -130,6 +133,18 @@ Item {
                         Item {
                             Layout.fillWidth: true
                         }
+                    }
+
+                    Text {
+                        id: serviceError
+                        objectName: "serviceError"
+                        Layout.fillWidth: true
+                        visible: printClient.serverError !== ""
+                        text: printClient.serverError
+                        font.family: appSettings.appFontRegular.name
+                        font.pixelSize: 13
+                        color: "#C62828"
+                        elide: Text.ElideRight
                     }
                 }
             }

@@ -7,7 +7,8 @@ import "appSettings"
 import "customComponents"
 
 // The main window: fixed size, shown on first start and from the tray; closing it
-// keeps the program running in the tray.
+// keeps the program running in the tray. Without a tray (a desktop or kiosk session
+// with no tray host) it shows at every start, or nothing would reach the program.
 ApplicationWindow {
     id: window
     title: qsTr("Quorva Link")
@@ -17,7 +18,7 @@ ApplicationWindow {
     maximumWidth: DISPLAY_WIDTH
     minimumHeight: DISPLAY_HEIGHT
     maximumHeight: DISPLAY_HEIGHT
-    visible: printClient.firstStartup
+    visible: printClient.firstStartup || !trayIcon.available
 
     readonly property bool chromeShown: myStateGroup.state !== "loading" && myStateGroup.state !== "showLicense"
 
@@ -389,10 +390,20 @@ ApplicationWindow {
         id: trayIcon
         objectName: "trayIcon"
         visible: true
-        tooltip: qsTr("Quorva Link")
-        icon.source: printClient.serverActive ? "qrc:/imgs/ic_systray_on.png" : "qrc:/imgs/ic_systray_off.png"
-        onActivated: window.showAndRaise()
+        tooltip: printClient.serverError !== "" ? printClient.serverError : qsTr("Quorva Link")
+        // On only while the server listens; the menu entry follows the switch.
+        icon.source: printClient.serverListening ? "qrc:/imgs/ic_systray_on.png" : "qrc:/imgs/ic_systray_off.png"
+        // A right click opens the menu, and only that.
+        onActivated: function (reason) {
+            if (reason !== Platform.SystemTrayIcon.Context)
+                window.showAndRaise()
+        }
         onMessageClicked: window.showAndRaise()
+        // A port that could not be bound at start was reported before this document loaded.
+        Component.onCompleted: {
+            if (printClient.serverError !== "" && available && supportsMessages)
+                showMessage("Quorva Link", printClient.serverError)
+        }
 
         menu: Platform.Menu {
             objectName: "trayMenu"

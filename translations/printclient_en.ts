@@ -72,6 +72,10 @@
         <translation>Disabled</translation>
     </message>
     <message>
+        <source>Parado</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
         <location line="+24"/>
         <source>Chave de segurança:</source>
         <translation>Security key:</translation>
@@ -271,6 +275,21 @@
         <location line="+0"/>
         <source>Inativo</source>
         <translation>Disabled</translation>
+    </message>
+</context>
+<context>
+    <name>ServerSwitch</name>
+    <message>
+        <source>já está a ser usada por outro programa</source>
+        <translation>another program is already using it</translation>
+    </message>
+    <message>
+        <source>sem permissão para a usar</source>
+        <translation>no permission to use it</translation>
+    </message>
+    <message>
+        <source>Serviço de impressão parado: não foi possível usar a porta %1 (%2).</source>
+        <translation>Print service stopped: port %1 could not be used (%2).</translation>
     </message>
 </context>
 <context>

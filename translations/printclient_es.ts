@@ -72,6 +72,10 @@
         <translation>Inactivo</translation>
     </message>
     <message>
+        <source>Parado</source>
+        <translation>Detenido</translation>
+    </message>
+    <message>
         <location line="+24"/>
         <source>Chave de segurança:</source>
         <translation>Clave de seguridad:</translation>
@@ -271,6 +275,21 @@
         <location line="+0"/>
         <source>Inativo</source>
         <translation>Inactivo</translation>
+    </message>
+</context>
+<context>
+    <name>ServerSwitch</name>
+    <message>
+        <source>já está a ser usada por outro programa</source>
+        <translation>otro programa ya lo está usando</translation>
+    </message>
+    <message>
+        <source>sem permissão para a usar</source>
+        <translation>sin permiso para usarlo</translation>
+    </message>
+    <message>
+        <source>Serviço de impressão parado: não foi possível usar a porta %1 (%2).</source>
+        <translation>Servicio de impresión detenido: no se pudo usar el puerto %1 (%2).</translation>
     </message>
 </context>
 <context>

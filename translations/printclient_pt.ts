@@ -72,6 +72,10 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>Parado</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <location line="+24"/>
         <source>Chave de segurança:</source>
         <translation type="unfinished"></translation>
@@ -270,6 +274,21 @@
     <message>
         <location line="+0"/>
         <source>Inativo</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ServerSwitch</name>
+    <message>
+        <source>já está a ser usada por outro programa</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>sem permissão para a usar</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Serviço de impressão parado: não foi possível usar a porta %1 (%2).</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -3,6 +3,7 @@
 #include "support/ApiServer.h"
 #include "support/CapturePrinter.h"
 #include "support/HttpTestRig.h"
+#include "support/PtyLink.h"
 #include "support/TestMain.h"
 
 #include "TerminalSimulator.h"
@@ -16,6 +17,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTimer>
 #include <QUrlQuery>
 
 namespace {
@@ -34,6 +36,7 @@ const QJsonArray receipt{QJsonObject{{"op", "alignment"}, {"data", 1}},
                          QJsonObject{{"op", "cut"}, {"data", "feed"}}};
 const QString added = QStringLiteral("QLK0000|M00|Comando adicionado com sucesso");
 const QString busy = QStringLiteral("QLK1001|M10|TPA already busy");
+const QString notFound = QStringLiteral("QLK1001|M21|TPA not found");
 
 // "status" and "data" or "error"; the status paths add the version and the device.
 QJsonObject answer(bool ok, const QJsonValue& value, bool versioned = false)
@@ -41,6 +44,17 @@ QJsonObject answer(bool ok, const QJsonValue& value, bool versioned = false)
     const QString member = ok ? "data" : "error";
     return versioned ? QJsonObject{{"status", ok}, {member, value}, {"version", "410"}, {"device", "desktop"}}
                      : QJsonObject{{"status", ok}, {member, value}};
+}
+
+// A terminal as /getTpas lists it: the port, its USB identifiers and the family (1 Ingenico, 2 Newnote).
+QJsonObject tpaEntry(const QString& port, int vendor, int product, int family)
+{
+    return {{"description", "Simulated serial port"},
+            {"manufacturer", "Quorva Link"},
+            {"portName", port},
+            {"productIdentifier", product},
+            {"vendorId", family},
+            {"vendorIdentifier", vendor}};
 }
 
 } // namespace
@@ -56,23 +70,28 @@ private slots:
         m_enabled = std::make_unique<CapturePrinter>(QStringLiteral("qlk-api"));
         m_hidden = std::make_unique<CapturePrinter>(QStringLiteral("qlk-api-hidden"));
         QVERIFY2(m_enabled->isValid() && m_hidden->isValid(), qPrintable(m_enabled->errorString()));
-        for (auto* simulator : {&m_ingenico, &m_newnote})
+        for (auto* simulator : {&m_ingenico, &m_newnote, &m_unplugged})
             QVERIFY2(simulator->open(), qPrintable(simulator->errorString()));
+        QVERIFY(m_unpluggedPort.pointTo(m_unplugged.portPath()));
         m_ingenico.setStepInterval(100);
         m_newnote.setOutcomes({TerminalSimulator::Outcome::Silence});
         m_newnote.setAnswerPolls(false);
         qputenv(SerialPortDescription::SimulatedPortsVariable,
-                QStringLiteral("%1=0B00:0060,%2=0403:6001").arg(m_ingenico.portPath(), m_newnote.portPath()).toUtf8());
+                QStringLiteral("%1=0B00:0060,%2=0403:6001,%3=079B:0061")
+                    .arg(m_ingenico.portPath(), m_newnote.portPath(), m_unpluggedPort.path())
+                    .toUtf8());
 
         m_server = std::make_unique<ApiServer>();
         QVERIFY2(m_server->isValid(), qPrintable(m_server->errorString()));
-        QTRY_VERIFY_WITH_TIMEOUT(printer(m_enabled->queueName()) && printer(m_hidden->queueName()), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->printer(m_enabled->queueName()) && m_server->printer(m_hidden->queueName()),
+                                 15000);
         // A printer seen for the first time is off until the user switches it on.
-        QVERIFY(!printer(m_hidden->queueName())->available());
-        printer(m_enabled->queueName())->setAvailable(true);
-        QVERIFY(terminal(m_ingenico.portPath()));
+        QVERIFY(!m_server->printer(m_hidden->queueName())->available());
+        m_server->printer(m_enabled->queueName())->setAvailable(true);
+        QVERIFY(m_server->terminal(m_ingenico.portPath()));
         // The first status poll of the Ingenico worker is answered "M00000".
-        QTRY_COMPARE_WITH_TIMEOUT(terminal(m_ingenico.portPath())->lastStatus(), QStringLiteral("M00000"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(m_ingenico.portPath())->lastStatus(), QStringLiteral("M00000"),
+                                  15000);
     }
 
     // A request; its status, exact body (null: not compared), headers (empty: absent)
@@ -114,14 +133,34 @@ private slots:
         row("status page needs no key", "GET", "/?securityKey=nope", {}, none, 200, QByteArray(),
             {{"Content-Type", "text/html; charset=UTF-8"}});
 
-        // Every route is reached, whatever the method, with or without a final slash.
+        // Every route is reached, whatever the method, with or without a final slash, and answers
+        // for itself when it is given no fields.
+        const QJsonArray tpas{tpaEntry(m_ingenico.portPath(), 0x0B00, 0x0060, 1),
+                              tpaEntry(m_newnote.portPath(), 0x0403, 0x6001, 2),
+                              tpaEntry(m_unpluggedPort.path(), 0x079B, 0x0061, 1)};
+        const QList<QPair<QByteArray, QJsonObject>> routes{
+            {"/getPrinters", answer(true, QJsonArray{m_enabled->queueName()})},
+            {"/getPrinterStatus", answer(false, "Printer not found", true)},
+            {"/sendJob", answer(false, "Job with incorrect format")},
+            {"/setNotificationOrder", {{"status", false}, {"data", "Error receiving notification"}}},
+            {"/getStatus", answer(true, "Device online")},
+            {"/getTpas", answer(true, tpas)},
+            {"/getTpaStatus", answer(false, notFound, true)},
+            {"/getTpaTransactionStatus", answer(false, notFound)},
+            {"/clearTpaTransactionStatus", answer(false, notFound)},
+            {"/sendTpaOpen", answer(false, notFound)},
+            {"/sendTpaClose", answer(false, notFound)},
+            {"/sendTpaPurchase", answer(false, notFound)},
+            {"/sendTpaRefund", answer(false, notFound)},
+            {"/sendTpaOpenMenu", answer(false, notFound)},
+            {"/sendTpaReprintLastReceipt", answer(false, notFound)}};
         int i = 0;
-        for (const QByteArray& route :
-             QByteArray("/getPrinters /getPrinterStatus /sendJob /setNotificationOrder /getStatus /getTpas "
-                        "/getTpaStatus /getTpaTransactionStatus /clearTpaTransactionStatus /sendTpaOpen /sendTpaClose "
-                        "/sendTpaPurchase /sendTpaRefund /sendTpaOpenMenu /sendTpaReprintLastReceipt")
-                 .split(' '))
-            row(route, "PUT", route + (i++ % 2 ? "/" : ""), bearer, none, 200, QByteArray());
+        for (const auto& [route, expected] : routes)
+            row(route, "PUT", route + (i++ % 2 ? "/" : ""), bearer, none, 200, QJsonDocument(expected).toJson());
+        // A terminal whose worker has no status yet (the Newnote one never answers a poll).
+        row("/getTpaStatus, no status yet", "POST", "/getTpaStatus", bearer + asJson,
+            QJsonDocument(QJsonObject{{"tpa_port", m_newnote.portPath()}}).toJson(), 200,
+            QJsonDocument(answer(false, "QLK1001|M98|TPA status not found", true)).toJson());
         row("outside the routes", "GET", "/getPrinterStatus/EPSON", bearer, none, 404,
             envelope("error", "Not found", false));
 
@@ -217,13 +256,6 @@ private slots:
         QCOMPARE(call("/getPrinterStatus", {{"printer", name}}), answer(true, true, true));
         QCOMPARE(call("/getPrinterStatus", {{"printer", m_hidden->queueName()}}),
                  answer(false, "Printer not found", true));
-
-        const QJsonArray tpas = call("/getTpas", {}).value(QStringLiteral("data")).toArray();
-        QCOMPARE(tpas.size(), 2);
-        QCOMPARE(QJsonDocument(tpas.first().toObject()).toJson(QJsonDocument::Compact),
-                 R"({"description":"Simulated serial port","manufacturer":"Quorva Link","portName":")" +
-                     m_ingenico.portPath().toUtf8() +
-                     R"(","productIdentifier":96,"vendorId":1,"vendorIdentifier":2816})");
     }
 
     void sendJob_data()
@@ -284,7 +316,7 @@ private slots:
             seen = call("/getTpaTransactionStatus", poll, true).value(QStringLiteral("data")).toArray();
         QCOMPARE(seen, expected);
         // Once idle, at most one more read repeats the list (taken just before the end), then none.
-        QTRY_VERIFY_WITH_TIMEOUT(!terminal(port)->isInTransaction(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->terminal(port)->isInTransaction(), 15000);
         QJsonObject after = call("/getTpaTransactionStatus", poll);
         if (after == answer(true, expected))
             after = call("/getTpaTransactionStatus", poll);
@@ -312,7 +344,7 @@ private slots:
 
         // The terminal answers at last; the owner clears its list once.
         m_newnote.sendMessage("S00000");
-        QTRY_VERIFY_WITH_TIMEOUT(!terminal(port)->isInTransaction(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->terminal(port)->isInTransaction(), 15000);
         QCOMPARE(call("/clearTpaTransactionStatus", owner), answer(true, QJsonArray{added, "S00000"}));
         QCOMPARE(call("/clearTpaTransactionStatus", owner), answer(true, QJsonArray()));
         for (const QByteArray& message : m_newnote.messages())
@@ -325,10 +357,27 @@ private slots:
         const QString timeout = QStringLiteral("QLK1001|M99|Operation Timeout");
         const QString port = m_ingenico.portPath();
         QVERIFY(m_ingenico.setPortOutputSuspended(true));
-        QTRY_COMPARE_WITH_TIMEOUT(terminal(port)->lastStatus(), timeout, 30000);
+        // The next poll comes within 30 s and gives up writing after 5 s.
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(port)->lastStatus(), timeout, 45000);
         QJsonObject expected = answer(false, timeout, true);
         expected.insert(QStringLiteral("data"), expected.take(QStringLiteral("error")));
         QCOMPARE(call("/getTpaStatus", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}}), expected);
+    }
+
+    // Unplugged (its device node gone) while still listed: offline, with the version and device.
+    void unpluggedTerminal()
+    {
+        // No rediscovery meanwhile, which would take the terminal off the list.
+        for (QTimer* timer : m_server->printClient().findChildren<QTimer*>())
+            if (timer->interval() == 30000)
+                timer->stop();
+        const QString offline = QStringLiteral("QLK1001|M22|TPA offline or in error state");
+        const QJsonObject fields{{"tpa_port", m_unpluggedPort.path()}, {"terminal_tpa_id", "till-1"}};
+        QTRY_COMPARE_WITH_TIMEOUT(call("/getTpaStatus", fields), answer(true, "M00000", true), 15000);
+        m_unpluggedPort.unlink();
+        QCOMPARE(call("/getTpaStatus", fields), answer(false, offline, true));
+        QCOMPARE(call("/sendTpaOpen", fields), answer(false, offline));
+        QVERIFY(m_server->terminal(m_unpluggedPort.path()));
     }
 
 private:
@@ -346,26 +395,12 @@ private:
             .json();
     }
 
-    std::shared_ptr<Printer> printer(const QString& name) const
-    {
-        for (const auto& candidate : m_server->printClient().printerList())
-            if (candidate->name() == name)
-                return candidate;
-        return nullptr;
-    }
-
-    std::shared_ptr<Tpa> terminal(const QString& port) const
-    {
-        for (const auto& tpa : m_server->printClient().tpaList())
-            if (tpa->tpa().portName() == port)
-                return tpa;
-        return nullptr;
-    }
-
     std::unique_ptr<CapturePrinter> m_enabled;
     std::unique_ptr<CapturePrinter> m_hidden;
-    TerminalSimulator m_ingenico{1};     // approves, answers polls
-    TerminalSimulator m_newnote{2};      // never answers unless told
+    TerminalSimulator m_ingenico{1};  // approves, answers polls
+    TerminalSimulator m_newnote{2};   // never answers unless told
+    TerminalSimulator m_unplugged{1}; // on a port that goes away
+    PtyLink m_unpluggedPort;
     std::unique_ptr<ApiServer> m_server; // goes first, before the devices
 };
 

@@ -121,7 +121,12 @@ private slots:
                                  20000);
         m_browser = std::make_unique<HeadlessBrowser>();
     }
-    void cleanupTestCase() { m_program.reset(); }
+    void cleanupTestCase()
+    {
+        if (m_program)
+            QVERIFY2(m_program->stop(), "no clean exit on SIGTERM");
+        m_program.reset();
+    }
 
     // Also makes sure the later loads cannot pass without the trust step.
     void untrustedPageDoesNotLoad()

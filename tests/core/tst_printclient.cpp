@@ -1,16 +1,21 @@
 #include "app/Resources.h"
 #include "core/Notification.h"
 #include "core/PrintClient.h"
+#include "core/VersionCheck.h"
 #include "http/HttpListener.h"
 #include "support/ApiClient.h"
 #include "support/ImageServer.h"
 #include "support/TestMain.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 
@@ -92,6 +97,59 @@ private slots:
         QCOMPARE(ApiClient(listener->serverPort()).request("GET", "/").status, 200);
     }
 
+    // The USB vendor of a serial port picks the terminal family; another vendor is no terminal.
+    // The user's switch is stored under the device model's key and holds across a restart.
+    void terminalsFoundAndRemembered()
+    {
+        resetStore(true);
+        // Vendor, product, family (0: not a terminal).
+        const QList<std::array<int, 3>> devices{
+            {0x079B, 0x0060, 1}, {0x0B00, 0x0061, 1}, {0x1E0E, 0x9001, 2}, {0x0403, 0x6001, 2}, {0x067B, 0x2303, 0}};
+        QList<int> descriptors;
+        const auto closePorts = qScopeGuard([&] {
+            for (int fd : qAsConst(descriptors))
+                ::close(fd);
+        });
+        QStringList paths, simulated;
+        QMap<QString, int> expected;
+        for (const auto& [vendor, product, family] : devices) {
+            int master = -1, slave = -1;
+            char name[128] = {};
+            QVERIFY(openpty(&master, &slave, name, nullptr, nullptr) == 0);
+            descriptors << master << slave;
+            paths << QString::fromLatin1(name);
+            simulated << QStringLiteral("%1=%2:%3")
+                             .arg(paths.last())
+                             .arg(vendor, 4, 16, QChar(u'0'))
+                             .arg(product, 4, 16, QChar(u'0'));
+            if (family)
+                expected.insert(paths.last(), family);
+        }
+        qputenv(SerialPortDescription::SimulatedPortsVariable, simulated.join(',').toUtf8());
+        const auto found = [](const PrintClient& client, bool available) {
+            QMap<QString, int> families;
+            for (const auto& tpa : client.tpaList())
+                if (tpa->available() == available)
+                    families.insert(tpa->tpa().portName(), tpa->vendorId());
+            return families;
+        };
+        {
+            PrintClient client;
+            client.setListenerPort(0);
+            client.init();
+            QCOMPARE(found(client, true), expected);
+            client.tpaList().first()->setAvailable(false);
+        }
+        // SHA-1 of U+079B U+0060 in UTF-8, in Base64 (computed apart, with Python's hashlib).
+        QCOMPARE(QSettings().value("tpa/zGxwZ4IJP4m5qdbYyxR9L1khrvQ="), QVariant(false));
+        PrintClient restarted;
+        restarted.setListenerPort(0);
+        restarted.init();
+        QCOMPARE(found(restarted, false), (QMap<QString, int>{{paths.first(), 1}}));
+        QCOMPARE(found(restarted, true).size(), 3);
+        qunsetenv(SerialPortDescription::SimulatedPortsVariable);
+    }
+
     // Records expire by the sender's date; an unparsable one counts as 1970.
     void notificationExpiry()
     {
@@ -122,6 +180,16 @@ private slots:
         QTest::newRow("member as a string") << QByteArray(R"({"hasNewVersion": "true"})") << true << false;
         QTest::newRow("not JSON") << QByteArray("<html>true</html>") << true << false;
         QTest::newRow("no answer") << QByteArray() << true << true;
+        // A member given twice is malformed, not read as its last value.
+        QTest::newRow("repeated member") << QByteArray(R"({"hasNewVersion": false, "hasNewVersion": true})") << true
+                                         << false;
+        // Up to 64 KiB is read; anything larger is no answer at all.
+        const auto padded = [](qint64 size) {
+            const QByteArray head = "{\"hasNewVersion\": true, \"pad\": \"", tail = "\"}";
+            return head + QByteArray(size - head.size() - tail.size(), 'x') + tail;
+        };
+        QTest::newRow("64 KiB") << padded(VersionCheck::maxAnswerBytes) << false << true;
+        QTest::newRow("one byte more") << padded(VersionCheck::maxAnswerBytes + 1) << false << false;
     }
 
     void versionCheck()

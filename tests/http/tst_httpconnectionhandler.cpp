@@ -171,8 +171,7 @@ private slots:
         HttpConnectionHandler handler(nullptr, &service);
         handler.markBusy();
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot initialize socket"));
-        QMetaObject::invokeMethod(
-            &handler, [&handler]() { handler.handleConnection(-1); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&handler, "handleConnection", Qt::QueuedConnection, Q_ARG(tSocketDescriptor, -1));
         QTRY_VERIFY(!handler.isBusy()); // free again, not lost to the pool
     }
 };

@@ -60,13 +60,7 @@ private slots:
         ApiServer server;
         QVERIFY2(server.isValid(), qPrintable(server.errorString()));
         const QString name = printer.queueName();
-        const auto target = [&]() {
-            for (const auto& candidate : server.printClient().printerList()) {
-                if (candidate->name() == name)
-                    return candidate;
-            }
-            return std::shared_ptr<Printer>();
-        };
+        const auto target = [&]() { return server.printer(name); };
         QTRY_VERIFY_WITH_TIMEOUT(target(), 15000);
         target()->setAvailable(true);
 

@@ -298,7 +298,7 @@ private slots:
               post("/getStatus", "application/json", "{\"securityKey\": \"" + k + "\"}"),
               post("/sendJob", "application/x-www-form-urlencoded", "securityKey=" + k + "&job=")})
             QVERIFY(ask(request).complete);
-        program.stop();
+        QVERIFY2(program.stop(), "no clean exit on SIGTERM");
         const QByteArray log = program.process().readAll();
         QVERIFY2(log.contains("HttpListener: Listening"), log.constData());
         QVERIFY2(!log.contains(k) && !log.contains(k.left(11)), log.constData());

@@ -130,9 +130,12 @@ private slots:
 
         const QStringList white3{pngBase64(filled(3, 3, white))};
         const QByteArray whiteStripe = hex("1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 64 00");
-        // Odd width: RGB565 rows are padded; each row must still be read from its own start.
-        QTest::newRow("3x2 black, serpentine") << imageJob({pngBase64(filled(3, 2, black))}) << false
-                                               << framed(hex("1B 2A 21 03 00 | 40 00 00 C0 00 00 C0 00 00 | 1B 64 00"));
+        // Solid black prints every dot (RGB565 widened back to L = 0, not 2).
+        QTest::newRow("3x2 black") << imageJob({pngBase64(filled(3, 2, black))}) << false
+                                   << framed(hex("1B 2A 21 03 00 | C0 00 00 C0 00 00 C0 00 00 | 1B 64 00"));
+        const QByteArray blackStripe = hex("1B 2A 21 64 00") + QByteArray(300, '\xFF') + hex("1B 64 00");
+        QTest::newRow("100x48 black, two stripes")
+            << imageJob({pngBase64(filled(100, 48, black))}) << false << framed(blackStripe + blackStripe);
         QTest::newRow("transparent is white")
             << imageJob({pngBase64(filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32))}) << false
             << framed(whiteStripe);
@@ -154,13 +157,14 @@ private slots:
         QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
     }
 
-    // Golden bytes from a separate transcription of the rasterising rules (in Python) for a 7 x 30
-    // pattern: odd width, both scan directions, several stripes, the last one partly filled.
+    // Golden bytes from a separate transcription of the rasterising rules (tools/dither_reference.py)
+    // for a 7 x 30 pattern: odd width (padded RGB565 rows), both scan directions, several stripes,
+    // the last one partly filled.
     void ditherAgainstReference()
     {
         const QByteArray bytes =
-            hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 75 54 00 ED 55 54 15 40 03 50 03 FE 01 FE ED FB "
-                "F5 10 0A 08 80 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 B8 00 00 D4 00 00 28 00 00 "
+            hex("1D 50 00 00 1B 33 00 1B 2A 21 07 00 F5 55 00 5E B4 54 51 40 03 48 03 FE 01 BF 75 FB "
+                "F5 88 04 88 20 1B 64 00 1B 2A 21 07 00 00 00 00 A4 00 00 BC 00 00 E4 00 00 18 00 00 "
                 "80 00 00 0C 00 00 1B 64 00");
         QImage pattern(7, 30, QImage::Format_RGB32);
         for (int y = 0; y < 30; ++y)

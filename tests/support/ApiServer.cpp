@@ -3,6 +3,8 @@
 #include "app/Resources.h"
 #include "core/PrintClient.h"
 #include "http/HttpListener.h"
+#include "printing/Printer.h"
+#include "terminals/Tpa.h"
 
 #include <QSettings>
 
@@ -30,6 +32,22 @@ ApiServer::~ApiServer()
     // The listener goes later with the worker; it must take no request meanwhile.
     if (m_printClient->listener())
         m_printClient->listener()->close();
+}
+
+std::shared_ptr<Printer> ApiServer::printer(const QString& name) const
+{
+    for (const auto& candidate : m_printClient->printerList())
+        if (candidate->name() == name)
+            return candidate;
+    return nullptr;
+}
+
+std::shared_ptr<Tpa> ApiServer::terminal(const QString& portName) const
+{
+    for (const auto& candidate : m_printClient->tpaList())
+        if (candidate->tpa().portName() == portName)
+            return candidate;
+    return nullptr;
 }
 
 QString ApiServer::key() const

@@ -5,6 +5,8 @@
 #include <memory>
 
 class PrintClient;
+class Printer;
+class Tpa;
 
 // The program's local web API (a real PrintClient, terms accepted) on a free port.
 // Simulated terminals must be in QUORVA_LINK_SIMULATED_PORTS before it is made.
@@ -17,6 +19,9 @@ public:
     bool isValid() const { return m_port != 0; }
     QString errorString() const { return QStringLiteral("the program's server does not listen"); }
     PrintClient& printClient() { return *m_printClient; }
+    // As discovered (the printer by name, the terminal by port), or null.
+    std::shared_ptr<Printer> printer(const QString& name) const;
+    std::shared_ptr<Tpa> terminal(const QString& portName) const;
     quint16 port() const { return m_port; }
     ApiClient client() const { return ApiClient(m_port); }
     QString key() const;

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -76,20 +77,27 @@ public:
         m_thread.quit();
         m_thread.wait();
     }
-    // Runs a function on the server thread and waits for it. The standard mutex
-    // on both sides shows the thread sanitizer the order that Qt's semaphore
-    // (invisible to it) gives.
+    // Runs a function on the server thread and waits for it. The thread
+    // sanitizer cannot see Qt's event queue: the call is posted under a standard
+    // mutex that the server thread takes before it reads anything of the call
+    // (the mutex is a static, so no capture is read first), and the end comes
+    // back through a promise.
     void run(const std::function<void()>& function)
     {
-        std::lock_guard<std::mutex>{m_handover};
-        QMetaObject::invokeMethod(
-            &m_context,
-            [this, &function]() {
-                std::lock_guard<std::mutex> handover(m_handover);
-                function();
-            },
-            Qt::BlockingQueuedConnection);
-        std::lock_guard<std::mutex> handover(m_handover);
+        static std::mutex handover;
+        std::promise<void> done;
+        {
+            std::lock_guard<std::mutex> posting(handover);
+            QMetaObject::invokeMethod(
+                &m_context,
+                [&function, &done]() {
+                    std::lock_guard<std::mutex>{handover};
+                    function();
+                    done.set_value();
+                },
+                Qt::QueuedConnection);
+        }
+        done.get_future().wait();
     }
     quint16 port()
     {
@@ -127,7 +135,6 @@ private:
     QTemporaryDir m_dir;
     QThread m_thread;
     QObject m_context;
-    std::mutex m_handover;
     QSettings* m_settings = nullptr;
     HttpTestHandler* m_ownHandler = nullptr;
     HttpListener* m_listener = nullptr;

@@ -30,10 +30,12 @@ public:
     }
     static QString language() { return LanguageChoice::languageOf(QLocale::system().name()); }
 
-    explicit UiRig(bool debugMode = false)
+    // port 0: any free one (rigs are never destroyed, and their servers keep listening).
+    explicit UiRig(bool debugMode = false, quint16 port = 0)
     {
         if (debugMode)
             m_client->setProperty("isDebugMode", true);
+        m_client->setListenerPort(port);
         m_client->init();
         const QString version = m_client->property("version").toString();
         const QSize size = WindowGeometry::forPrimaryScreen();

@@ -1,9 +1,12 @@
 #include "UiRig.h"
+#include "support/ApiClient.h"
 #include "support/CupsQueue.h"
 #include "support/TestMain.h"
 
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSystemTrayIcon>
+#include <QTcpServer>
 
 #include <memory>
 #include <pty.h>
@@ -47,6 +50,9 @@ private slots:
         if (openpty(&master, &slave, path, nullptr, nullptr) == 0)
             qputenv("QUORVA_LINK_SIMULATED_PORTS", QByteArray(path) + "=0B00:0060");
     }
+
+    // Every rig starts with the service switched on, whatever an earlier one left in the store.
+    void init() { QSettings().setValue("serverActive", true); }
 
     void languages()
     {
@@ -124,8 +130,7 @@ private slots:
 
     void trayMenuSwitchAndIconFollowEachOther()
     {
-        // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
-        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        QVERIFY(trayAvailable());
         UiRig rig;
         QObject* tray = rig.object("trayIcon");
         QVERIFY(tray && tray->property("available").toBool() && tray->property("visible").toBool());
@@ -146,6 +151,128 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
         QTRY_VERIFY(rig.window()->isVisible());
         QCOMPARE(rig.state(), QStringLiteral("config"));
+    }
+
+    // A click on the tray icon brings the window; a right click only opens the menu.
+    void trayActivation_data()
+    {
+        QTest::addColumn<int>("reason"); // QPlatformSystemTrayIcon::ActivationReason
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("click") << 3 << true;
+        QTest::newRow("double click") << 2 << true;
+        QTest::newRow("right click") << 1 << false;
+    }
+    void trayActivation()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, shown);
+        QVERIFY(trayAvailable());
+        UiRig rig;
+        QVERIFY(!rig.window()->isVisible());
+        QObject* tray = rig.object("trayIcon");
+        const QMetaObject* meta = tray->metaObject();
+        const int activated = meta->indexOfSignal("activated(QPlatformSystemTrayIcon::ActivationReason)");
+        QVERIFY(activated >= 0);
+        QVERIFY(meta->method(activated).invoke(tray, Qt::DirectConnection,
+                                               QGenericArgument("QPlatformSystemTrayIcon::ActivationReason", &reason)));
+        QCOMPARE(rig.window()->isVisible(), shown);
+    }
+
+    // Shown on the first start; on a normal one only when there is no tray to reach it from
+    // (tst_ui_notray runs this without a tray host).
+    void windowAtStart_data()
+    {
+        QTest::addColumn<bool>("firstStart");
+        QTest::newRow("first start") << true;
+        QTest::newRow("normal start") << false;
+    }
+    void windowAtStart()
+    {
+        QFETCH(bool, firstStart);
+        const bool tray = !qEnvironmentVariableIsSet("QLK_NO_TRAY");
+        QCOMPARE(trayAvailable(), tray);
+        QSettings settings;
+        if (firstStart)
+            settings.remove("securityKey");
+        else
+            settings.setValue("securityKey", "Ab3dE9gHv4.0");
+        UiRig rig;
+        QCOMPARE(rig.window()->isVisible(), firstStart || !tray);
+    }
+
+    // The terms first: no server until they are accepted, then it starts at once.
+    void termsBeforeServer()
+    {
+        QSettings().setValue("licenseAccepted", false);
+        UiRig rig;
+        QVERIFY(rig.showWindow());
+        QCOMPARE(rig.state(), QStringLiteral("showLicense"));
+        QVERIFY(rig.shown("licensePage"));
+        QVERIFY(!rig.client()->listener() && !rig.client()->started());
+        QVERIFY(rig.click("acceptButton"));
+        QVERIFY(rig.client()->serverListening());
+        QCOMPARE(ApiClient(rig.client()->listener()->serverPort()).request("GET", "/").status, 200);
+        QTRY_COMPARE(rig.state(), QStringLiteral("allSet"));
+        QVERIFY(QSettings().value("licenseAccepted").toBool());
+    }
+
+    // A port another program holds: stopped, with the port and the cause (logged as critical, told
+    // once), tried again until it is free, then active by itself; switched off, no more tries.
+    void portTaken()
+    {
+        auto holder = std::make_unique<QTcpServer>();
+        QVERIFY(holder->listen(QHostAddress::Any));
+        const quint16 port = holder->serverPort();
+        const QString stopped = QStringLiteral("Serviço de impressão parado: não foi possível usar a porta %1 "
+                                               "(já está a ser usada por outro programa).")
+                                    .arg(port);
+        const QRegularExpression bindFailed(QStringLiteral("^HttpListener: Cannot bind on port %1: ").arg(port));
+        QTest::ignoreMessage(QtCriticalMsg, bindFailed);
+        UiRig rig(false, port);
+        PrintClient* client = rig.client();
+        client->serverSwitch()->setRetryInterval(100);
+        QVERIFY(rig.showWindow());
+        const auto serviceShown = [&rig](const QString& state, const QString& icon) {
+            return rig.item("serviceStateText")->property("text").toString() == state &&
+                   QQmlProperty(rig.object("trayIcon"), "icon.source", rig.engine()).read().toString() ==
+                       "qrc:/imgs/" + icon;
+        };
+        QVERIFY(serviceShown("Parado", "ic_systray_off.png"));
+        QCOMPARE(client->message(), stopped);
+        QVERIFY(rig.shown("serviceError"));
+        QCOMPARE(rig.item("serviceError")->property("text").toString(), stopped);
+        QCOMPARE(rig.object("trayService")->property("text").toString(), QStringLiteral("Desligar serviço"));
+        QSignalSpy messages(client, &PrintClient::messageChanged);
+        QSignalSpy attempts(client, &PrintClient::serverStateChanged);
+        QTRY_VERIFY(attempts.count() >= 2);
+        QCOMPARE(messages.count(), 0);
+
+        holder.reset();
+        QTRY_VERIFY(serviceShown("Ativo", "ic_systray_on.png"));
+        QVERIFY(!rig.shown("serviceError"));
+        QCOMPARE(client->message(), QStringLiteral("Serviço de impressão ligado"));
+        QCOMPARE(ApiClient(port).request("GET", "/").status, 200);
+
+        // Off, taken again, on: tried at once and told; off again: no more tries.
+        client->setServerActive(false);
+        holder = std::make_unique<QTcpServer>();
+        QVERIFY(holder->listen(QHostAddress::Any, port));
+        QTest::ignoreMessage(QtCriticalMsg, bindFailed);
+        client->setServerActive(true);
+        QCOMPARE(client->message(), stopped);
+        client->setServerActive(false);
+        QVERIFY(serviceShown("Desativo", "ic_systray_off.png") && !rig.shown("serviceError"));
+        attempts.clear();
+        QTest::qWait(300);
+        QCOMPARE(attempts.count(), 0);
+    }
+
+private:
+    // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
+    static bool trayAvailable()
+    {
+        return QTest::qWaitFor(&QSystemTrayIcon::isSystemTrayAvailable,
+                               qEnvironmentVariableIsSet("QLK_NO_TRAY") ? 0 : 10000);
     }
 };
 
