@@ -7,7 +7,6 @@
 #include "support/RenderSupport.h"
 #include "support/TestMain.h"
 
-#include "core/PrintClient.h"
 #include "printing/CodeOperation.h"
 #include "printing/ESCImageManager.h"
 #include "printing/JobCheck.h"
@@ -119,16 +118,8 @@ private slots:
         QVERIFY2(m_printer->isValid(), qPrintable(m_printer->errorString()));
         m_server = std::make_unique<ApiServer>();
         QVERIFY2(m_server->isValid(), qPrintable(m_server->errorString()));
-        std::shared_ptr<Printer> printer;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                for (const auto& candidate : m_server->printClient().printerList())
-                    if (candidate->name() == m_printer->queueName())
-                        printer = candidate;
-                return printer != nullptr;
-            }(),
-            15000);
-        printer->setAvailable(true);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->printer(m_printer->queueName()), 15000);
+        m_server->printer(m_printer->queueName())->setAvailable(true);
     }
 
     // The bytes of one operation after the job's ESC @.
