@@ -373,6 +373,31 @@ private slots:
         QCOMPARE(QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString(), key);
     }
 
+    // The real program whose certificate cannot be made (a folder where the key
+    // file should be) does not listen at all, plain HTTP included, and says why.
+    void noCertificateNoServer()
+    {
+        QTemporaryDir config;
+        ProgramRunner program(config.path());
+        const QString folder = QFileInfo(program.settingsFile()).absolutePath();
+        QVERIFY(QDir().mkpath(QDir(folder).filePath("QuorvaLink.key")));
+        QSettings(program.settingsFile(), QSettings::IniFormat).setValue("licenseAccepted", true);
+        program.process().setProcessChannelMode(QProcess::MergedChannels);
+        program.start();
+        QByteArray log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += program.process().readAll()).contains("HttpListener: Not listening"), 20000);
+        QTcpSocket plain;
+        plain.connectToHost(QHostAddress::LocalHost, program.port());
+        QVERIFY2(!plain.waitForConnected(2000), "something listens on the program's port");
+        QVERIFY2(program.stop(), "no clean exit on SIGTERM");
+        log += program.process().readAll();
+        QVERIFY2(log.contains("ServerTls: no TLS certificate: cannot write") &&
+                     log.contains("no usable TLS certificate: cannot read " +
+                                  QDir(folder).filePath("QuorvaLink.key").toUtf8()) &&
+                     !log.contains("Listening on port"),
+                 log.constData());
+    }
+
     void oversized_data()
     {
         QTest::addColumn<QByteArray>("request");
