@@ -13,6 +13,7 @@
 #include "core/PrintClientThreaded.h"
 #include "core/ServerTls.h"
 #include "http/HttpListener.h"
+#include "http/HttpTlsConfiguration.h"
 
 #include <QProcess>
 #include <QSslCertificateExtension>
@@ -304,6 +305,31 @@ private slots:
         QCOMPARE(settings.value("listener/sslCertFile").toString(),
                  deployerFilesPresent ? m_dir.filePath(QStringLiteral("chain-%1/chain.pem").arg(m_folders))
                                       : InstallationCertificate(folder).certFile());
+    }
+
+    // A running server presents the files as they are now to each new connection:
+    // a renewed certificate at once, and the last usable one while they are broken.
+    void changedFiles()
+    {
+        InstallationCertificate installation(newFolder());
+        QCOMPARE(installation.ensure(), Outcome::Created);
+        const QSslCertificate first = installation.certificate();
+        HttpTlsConfiguration tls(installation.keyFile(), installation.certFile());
+        QVERIFY(tls.load());
+        QCOMPARE(tls.current().localCertificate(), first);
+        QCOMPARE(installation.ensure(QDateTime::currentDateTimeUtc().addDays(800)), Outcome::Renewed);
+        const QSslCertificate renewed = installation.certificate();
+        QVERIFY(renewed != first);
+        QCOMPARE(tls.current().localCertificate(), renewed);
+        QFile key(installation.keyFile());
+        QVERIFY(key.open(QIODevice::WriteOnly | QIODevice::Truncate) && key.write("half a key") > 0);
+        key.close();
+        QCOMPARE(tls.current().localCertificate(), renewed);
+        QVERIFY(!tls.current().privateKey().isNull());
+        // Not at start: then the server does not listen at all.
+        HttpTlsConfiguration broken(installation.keyFile(), installation.certFile());
+        QVERIFY(!broken.load());
+        QVERIFY2(broken.errorString().contains("no private key"), qPrintable(broken.errorString()));
     }
 
     // certutil into the NSS databases of a temporary HOME: the user's (made when
