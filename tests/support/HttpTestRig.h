@@ -107,13 +107,6 @@ public:
     {
         return ask([this]() { return m_listener->pool() ? m_listener->pool()->size() : -1; });
     }
-    // Why the listener does not listen for want of TLS (empty: it does, or no TLS).
-    QString tlsError()
-    {
-        QString error;
-        run([&]() { error = m_listener->tlsError(); });
-        return error;
-    }
     HttpTestHandler* handler() const { return m_ownHandler; }
     // The TLS files of this test process's installation, made as the program makes its own.
     static QVariantMap tls()
