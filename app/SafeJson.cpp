@@ -30,6 +30,8 @@ int SafeJson::refusedOffset(const QByteArray& json, QJsonParseError::ParseError*
     if (why)
         *why = QJsonParseError::NoError;
     QVector<Level> levels;
+    // Every value but the outermost follows an opening bracket or a comma.
+    int values = 1;
     const int size = json.size();
     for (int at = 0; at < size; ++at) {
         const char c = json.at(at);
@@ -51,17 +53,24 @@ int SafeJson::refusedOffset(const QByteArray& json, QJsonParseError::ParseError*
                 level.keys.insert(key);
             }
             at = end;
-        } else if (c == '{' || c == '[') {
-            if (levels.size() == maxDepth) {
+        } else if (c == '{' || c == '[' || c == ',') {
+            if (++values > maxValues) {
+                if (why)
+                    *why = QJsonParseError::DocumentTooLarge;
+                return at;
+            }
+            if (c == ',') {
+                if (!levels.isEmpty() && levels.last().object)
+                    levels.last().expectingKey = true;
+            } else if (levels.size() == maxDepth) {
                 if (why)
                     *why = QJsonParseError::DeepNesting;
                 return at;
+            } else {
+                levels.append(Level{c == '{', c == '{', {}});
             }
-            levels.append(Level{c == '{', c == '{', {}});
         } else if ((c == '}' || c == ']') && !levels.isEmpty()) {
             levels.removeLast();
-        } else if (c == ',' && !levels.isEmpty() && levels.last().object) {
-            levels.last().expectingKey = true;
         }
     }
     return -1;
