@@ -185,8 +185,8 @@ private slots:
     }
 
     // Over TLS against the real handler: after more than 20 wrong keys within 10 s
-    // the address gets 429 on every keyed path, the right key included; others,
-    // the status page and the preflight are not affected.
+    // the address gets 429 on every keyed path, the right key included, and its
+    // body is not even parsed; others, the status page and the preflight are not affected.
     void tooManyAttempts()
     {
         QFETCH(int, wrongKeys);
@@ -204,6 +204,9 @@ private slots:
                 QVERIFY(reply.header("Retry-After").toInt() > 0 && reply.header("Retry-After").toInt() <= 10);
             }
         }
+        const ApiReply malformed = guesser.postJson("/getStatus", "{\"securityKey\": ");
+        QCOMPARE(malformed.status, shutOut ? 429 : 200);
+        QCOMPARE(malformed.json().value("error").toString(), QString(shutOut ? "Too many attempts" : "Invalid Json"));
         QCOMPARE(guesser.get("/").status, 200);
         QCOMPARE(guesser.request("OPTIONS", "/getStatus").status, 200);
         QCOMPARE(ApiClient(m_server->port(), freshAddress()).get("/getStatus", m_server->bearer()).status, 200);
