@@ -23,7 +23,7 @@ public:
     // and an error at that place (DeepNesting, DocumentTooLarge).
     static QJsonDocument parse(const QByteArray& json, QJsonParseError* error = nullptr);
 
-    // The first repeated key, too deep a level or one value too many, found in one
-    // pass before anything is parsed: its offset, or -1 (and NoError) when there is none.
+    // A repeated key, too deep a level or one value too many, found in one pass
+    // before anything is parsed: its offset, or -1 (and NoError) when there is none.
     static int refusedOffset(const QByteArray& json, QJsonParseError::ParseError* why = nullptr);
 };

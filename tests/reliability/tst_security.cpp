@@ -361,6 +361,9 @@ private slots:
         QTest::newRow("escaped spelling") << QByteArray("{\"a\": [1], \"\\u0061\": 2}") << true;
         QTest::newRow("after a nested object")
             << QByteArray("{\"a\": {\"a\": 1, \"b\": 2}, \"c\": 1, \"a\": 3}") << true;
+        // The parser takes the keys before it meets the end.
+        QTest::newRow("object left open") << QByteArray("{\"a\": [1], \"a\": 2") << true;
+        QTest::newRow("string left open") << QByteArray("{\"a\": [1], \"a\": 2, \"b\": \"x") << true;
     }
 
     void repeatedKeys()
