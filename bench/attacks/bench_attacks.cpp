@@ -16,8 +16,11 @@
 //   files         a multipart body of 100,000 file parts (7 MB)
 //   parameters    19 connections at once, each a form body of 2,000,000 empty parameters
 //   members       19 connections at once, each a JSON body of 300,000 members
-//   jsonlock      4 connections that post 3.9 MB JSON bodies (99,999 members, the
-//                 most a body may have) one after the other for 20 s
+//   jsonlock      4 connections from this computer's network address that post 3.9 MB
+//                 JSON bodies (99,999 members, the most a body may have) one after the
+//                 other for 20 s (from loopback, their wrong keys would put the probes'
+//                 own address in the 429 window too)
+//   jsonlock-keyed  the same with the key (each body parsed, none refused)
 //   trickle       20 connections from this computer's network address (a host of the
 //                 shop's network) that send their headers, then a body byte every 5 s, for 70 s
 //   handshake     the same 20 that never start TLS, for 30 s
@@ -308,8 +311,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QStringList names = app.arguments().mid(1);
     if (names.isEmpty())
-        names = QStringList{"continuation", "escapes",    "pipeliner", "fields",   "nesting", "wraptext",
-                            "files",        "parameters", "members",   "jsonlock", "trickle", "handshake"};
+        names = QStringList{"continuation", "escapes", "pipeliner", "fields",         "nesting", "wraptext", "files",
+                            "parameters",   "members", "jsonlock",  "jsonlock-keyed", "trickle", "handshake"};
 
     std::printf("%-13s | %-38s | %10s | %8s | %11s | %9s | keyed /getStatus meanwhile | attack\n", "attack", "answer",
                 "after", "CPU", "resident", "open");
@@ -362,13 +365,15 @@ int main(int argc, char* argv[])
                     300000, Setup{19});
         } else if (name == "members") {
             failures += run(name, oneRequest(post("application/json", jsonMembers(300000))), 300000, Setup{19});
-        } else if (name == "jsonlock") {
+        } else if (name == "jsonlock" || name == "jsonlock-keyed") {
             // Keys of 32 characters: 3.9 MB within the limit of values.
             QByteArray json = "{";
             for (int i = 0; i < 99999; ++i)
                 json += "\"" + QByteArray::number(i).rightJustified(32, 'k') + "\":0,";
             json.chop(1);
-            const QByteArray request = post("application/json", json + "}");
+            const QByteArray request =
+                post("application/json", json + "}",
+                     name == "jsonlock" ? QByteArray() : "Authorization: Bearer " + BenchProgram::key + "\r\n");
             failures += run(
                 name,
                 [request](QSslSocket& socket, Outcome& outcome, const std::atomic<bool>& stop) {
@@ -379,7 +384,7 @@ int main(int argc, char* argv[])
                             break;
                     }
                 },
-                25000, Setup{4});
+                25000, Setup{4, true});
         } else if (name == "trickle") {
             failures += run(
                 name,
