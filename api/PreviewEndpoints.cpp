@@ -2,6 +2,7 @@
 
 #include "app/SafeJson.h"
 #include "core/PrintClient.h"
+#include "printing/JobCheck.h"
 #include "printing/JobPreview.h"
 
 #include <QJsonDocument>
@@ -21,6 +22,12 @@ std::function<void()> PreviewEndpoints::previewJob(QJsonObject& result, const QJ
     }
     const bool connectorMode = m_printClient && m_printClient->compatibilityMode();
     const bool mode = compatibilityMode.toBool(connectorMode);
+    const QString problem = JobCheck::problem(job, mode);
+    if (!problem.isEmpty()) {
+        result.insert(QStringLiteral("status"), false);
+        result.insert(QStringLiteral("error"), problem);
+        return nullptr;
+    }
     return [&result, job, mode] { draw(result, job, mode); };
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/SafeJson.h"
 #include "core/PrintClient.h"
+#include "printing/JobCheck.h"
 #include "printing/PrintJob.h"
 #include "printing/Printer.h"
 
@@ -64,6 +65,12 @@ void PrinterEndpoints::sendJob(QJsonObject& result, const QString& printer, cons
     if (job.isEmpty()) {
         result.insert(QStringLiteral("status"), false);
         result.insert(QStringLiteral("error"), QStringLiteral("Job is empty"));
+        return;
+    }
+    const QString problem = JobCheck::problem(job, m_printClient->compatibilityMode());
+    if (!problem.isEmpty()) {
+        result.insert(QStringLiteral("status"), false);
+        result.insert(QStringLiteral("error"), problem);
         return;
     }
 

@@ -19,6 +19,7 @@ struct Parser
         parser.addOption(output);
         parser.addOption(trust);
         parser.addOption(untrust);
+        parser.addOption(headless);
         parser.addPositionalArgument(debugModeArgument, QStringLiteral("Show the Logs page and capture log lines."),
                                      QStringLiteral("[DebugModeOn]"));
     }
@@ -40,6 +41,9 @@ struct Parser
     QCommandLineOption untrust{
         QStringLiteral("untrust-certificate"),
         QStringLiteral("Remove this installation's certificate from this user's browsers, and exit.")};
+    QCommandLineOption headless{
+        QStringLiteral("headless"),
+        QStringLiteral("Serve without a window or a tray (a till without a desktop); print where the settings are.")};
 };
 
 } // namespace
@@ -66,6 +70,7 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         line.error = QStringLiteral("--output needs the picture's file name");
     line.trustCertificate = p.parser.isSet(p.trust);
     line.untrustCertificate = p.parser.isSet(p.untrust);
+    line.headless = p.parser.isSet(p.headless);
     return line;
 }
 

@@ -25,4 +25,6 @@ public:
     // Trust this installation's certificate in the user's browsers, or take it out.
     bool trustCertificate = false;
     bool untrustCertificate = false;
+    // A till without a desktop: no window, no tray, the offscreen platform.
+    bool headless = false;
 };

@@ -1,5 +1,7 @@
 #include "app/LanguageChoice.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStringList>
 
@@ -18,5 +20,10 @@ QString LanguageChoice::translationFile(const QString& appDir, const QString& lo
     const QString language = languageOf(localeName);
     const bool translated =
         language == QLatin1String("pt") || language == QLatin1String("es") || language == QLatin1String("en");
-    return appDir + QStringLiteral("/printclient_") + (translated ? language : QStringLiteral("en"));
+    const QString name = QStringLiteral("/printclient_") + (translated ? language : QStringLiteral("en"));
+    const QString shared = QDir::cleanPath(appDir + QStringLiteral("/../share/quorva-link/translations"));
+    if (!QFileInfo::exists(appDir + name + QStringLiteral(".qm")) &&
+        QFileInfo::exists(shared + name + QStringLiteral(".qm")))
+        return shared + name;
+    return appDir + name;
 }

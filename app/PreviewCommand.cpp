@@ -1,6 +1,7 @@
 #include "app/PreviewCommand.h"
 
 #include "app/SafeJson.h"
+#include "printing/JobCheck.h"
 #include "printing/JobPreview.h"
 
 #include <QDir>
@@ -74,6 +75,9 @@ int PreviewCommand::run(const QString& jobFile, const QString& outputFile)
     }
     if (job.isEmpty())
         return fail(QStringLiteral("%1: Job is empty").arg(jobFile));
+    const QString problem = JobCheck::problem(job, compatibilityMode);
+    if (!problem.isEmpty())
+        return fail(QStringLiteral("%1: %2").arg(jobFile, problem));
 
     QStringList notes;
     const QImage image = JobPreview::draw(job, compatibilityMode, &notes);

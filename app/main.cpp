@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/HeadlessReport.h"
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
 #include "app/PreviewCommand.h"
@@ -34,6 +35,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationDomain(QStringLiteral("quorva.pt"));
     QCoreApplication::setApplicationName(QStringLiteral("QuorvaLink"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QLK_VERSION));
+    // Ties the window to the menu entry and its icon (Wayland compositors need it).
+    QGuiApplication::setDesktopFileName(QStringLiteral(QLK_APP_ID));
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -64,6 +67,9 @@ int main(int argc, char* argv[])
     // request. Nothing here embeds glib (no GTK dialogs); a user's setting wins.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+    // A till without a desktop: nothing is drawn, whatever display the session has.
+    if (commandLine.headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     // The settings hold the security key: this user's only, before anything is written.
     PrivateFiles::protectSettings();
@@ -86,8 +92,11 @@ int main(int argc, char* argv[])
     qmlRegisterUncreatableType<Printer>("Printer", 1, 0, "Printer", QStringLiteral("Printers come from discovery"));
     qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa", QStringLiteral("Terminals come from discovery"));
 
-    if (SingleInstance::anotherInstanceIsAlive())
+    if (SingleInstance::anotherInstanceIsAlive()) {
+        if (commandLine.headless)
+            std::fputs("Quorva Link already runs for this user.\n", stderr);
         return 0;
+    }
 
     Resources::init();
     app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
@@ -115,7 +124,10 @@ int main(int argc, char* argv[])
     context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), windowSize.width());
     context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), windowSize.height());
 
-    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+    if (commandLine.headless)
+        HeadlessReport::print(*printClient);
+    else
+        engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
 
     try {
         return app.exec();

@@ -200,6 +200,10 @@ def main():
         for key, label in (("text_preview_ms", "the text job"), ("image_preview_ms", "the image job")):
             if key in r:
                 budgets.append((f"Preview (PNG) of {label} ≤ 20 ms", f"{fmt(r[key], 2)} ms", verdict(r[key] <= 20)))
+        for key, label in (("qr_native_ms", "native QR command"), ("qr_image_ms", "QR code as an image")):
+            if key in r:
+                budgets.append((f"Invoice with an ATCUD QR code, {label} ≤ 2 ms", f"{fmt(r[key], 3)} ms",
+                                verdict(r[key] <= 2)))
     if os.path.exists(render_md):
         with open(render_md, encoding="utf-8") as f:
             table = [line for line in f]
@@ -221,6 +225,15 @@ def main():
                     f"{round(r['text_preview_png_bytes'] / 1024)} KiB |",
                     f"| image job, 576x1200 receipt PNG | {fmt(r['image_preview_ms'], 2)} | "
                     f"{fmt(r['image_preview_cpu_ms'], 2)} | {round(r['image_preview_png_bytes'] / 1024)} KiB |", ""]
+        if render and "qr_image_ms" in render[-1]:
+            r = render[-1]
+            out += ["The invoice with an ATCUD QR code (ten lines, the code with 4-dot modules, a cut), with the",
+                    "printer's QR command and as an image made by the connector. Medians in ms.", "",
+                    "| job | wall | (processor time) | bytes |", "|---|---:|---:|---:|",
+                    f"| native QR command | {fmt(r['qr_native_ms'], 3)} | {fmt(r['qr_native_cpu_ms'], 3)} | "
+                    f"{r['qr_native_bytes']} |",
+                    f"| QR code as an image | {fmt(r['qr_image_ms'], 3)} | {fmt(r['qr_image_cpu_ms'], 3)} | "
+                    f"{r['qr_image_bytes']} |", ""]
         out.append("")
     else:
         out += ["Not run.", ""]

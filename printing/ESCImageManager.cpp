@@ -154,30 +154,61 @@ QByteArray ESCImageManager::render() const
             '\x1B', '\x57', 0, 0, 0, 0, char(w & 0xFF), char((w >> 8) & 0xFF), char(h & 0xFF), char((h >> 8) & 0xFF)};
         out.append(area, sizeof area);
     }
-    if (m_compatibilityMode) {
-        out.append("\x1D\x50\xCB\xCB", 4); // GS P x y: motion units 1/203 inch
-    } else {
-        out.append("\x1D\x50\x00\x00", 4); // GS P 0 0: default motion units
-        out.append("\x1B\x33\x00", 3);     // ESC 3 0: line spacing 0
-    }
-
-    // Stripe frames first, all columns blank; the dither below sets the bits of black pixels in place.
-    const int first = out.size();
-    for (int s = 0; s < stripes; ++s) {
-        // ESC * m nL nH: bit image, 24-dot double density (33) or 8-dot single density (0)
-        const char head[] = {'\x1B', '\x2A', char(m_highDensity ? 33 : 0), char(w & 0xFF), char((w >> 8) & 0xFF)};
-        out.append(head, sizeof head);
-        out.append(w * bytesPerColumn, '\0');
-        if (m_compatibilityMode)
-            out.append("\x1B\x4A\x18", 3); // ESC J 24: print and feed 24 units
-        else
-            out.append("\x1B\x64\x00", 3); // ESC d 0: print, feed no lines
-    }
-
+    const int first = appendStripes(out, w, h, m_highDensity, m_compatibilityMode);
     if (h > 0)
         dither(pixels, out.data() + first, stripeSize, bytesPerColumn, stripeHeight);
 
     if (m_imagePrintMode == 1)
         out.append('\x0C'); // FF: print and return to standard mode
+    return out;
+}
+
+int ESCImageManager::appendStripes(QByteArray& out, int w, int h, bool highDensity, bool compatibilityMode)
+{
+    const int stripeHeight = highDensity ? 24 : 8;
+    const int bytesPerColumn = stripeHeight / 8;
+    const int stripes = (h + stripeHeight - 1) / stripeHeight;
+    if (compatibilityMode) {
+        out.append("\x1D\x50\xCB\xCB", 4); // GS P x y: motion units 1/203 inch
+    } else {
+        out.append("\x1D\x50\x00\x00", 4); // GS P 0 0: default motion units
+        out.append("\x1B\x33\x00", 3);     // ESC 3 0: line spacing 0
+    }
+    // Stripe frames, all columns blank; the caller sets the bits of black dots in place.
+    const int first = out.size();
+    for (int s = 0; s < stripes; ++s) {
+        // ESC * m nL nH: bit image, 24-dot double density (33) or 8-dot single density (0)
+        const char head[] = {'\x1B', '\x2A', char(highDensity ? 33 : 0), char(w & 0xFF), char((w >> 8) & 0xFF)};
+        out.append(head, sizeof head);
+        out.append(w * bytesPerColumn, '\0');
+        if (compatibilityMode)
+            out.append("\x1B\x4A\x18", 3); // ESC J 24: print and feed 24 units
+        else
+            out.append("\x1B\x64\x00", 3); // ESC d 0: print, feed no lines
+    }
+    return first;
+}
+
+QByteArray ESCImageManager::bitImage(const QImage& picture, bool compatibilityMode)
+{
+    const QImage mono =
+        picture.format() == QImage::Format_Mono ? picture : picture.convertToFormat(QImage::Format_Mono);
+    const int w = mono.width();
+    const int h = mono.height();
+    const int stripeSize = 5 + w * 3 + 3;
+    QByteArray out;
+    out.reserve(7 + (h + 23) / 24 * stripeSize);
+    const int first = appendStripes(out, w, h, true, compatibilityMode);
+    char* stripes = out.data() + first;
+    const bool blackIsOne = qGray(mono.color(1)) < qGray(mono.color(0));
+    for (int y = 0; y < h; ++y) {
+        const uchar* row = mono.constScanLine(y);
+        char* column = stripes + (y / 24) * stripeSize + 5 + (y % 24) / 8;
+        const char bit = char(0x80 >> (y & 7));
+        for (int x = 0; x < w; ++x) {
+            if (bool((row[x >> 3] >> (7 - (x & 7))) & 1) == blackIsOne)
+                column[x * 3] |= bit;
+        }
+    }
     return out;
 }

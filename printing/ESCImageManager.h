@@ -20,8 +20,14 @@ public:
     // The bytes to send for the image; empty for a print mode other than 0 or 1.
     QByteArray render() const;
 
+    // A black-and-white picture (a QR code or barcode) as it is, dot for dot:
+    // high-density stripes in the standard or the compatible form, no dithering.
+    static QByteArray bitImage(const QImage& picture, bool compatibilityMode);
+
 private:
     QImage flattened() const;
+    // The header and blank stripe frames for a w x h image; returns where the first frame starts.
+    static int appendStripes(QByteArray& out, int w, int h, bool highDensity, bool compatibilityMode);
     static void dither(const QImage& pixels, char* stripes, int stripeSize, int bytesPerColumn, int stripeHeight);
 
     QImage m_image;

@@ -43,15 +43,14 @@ QImage JobPreview::draw(const QJsonArray& job, bool compatibilityMode, QStringLi
     LimitedSink sink(maxBytes);
     const bool complete = printJob.render(&sink);
 
-    const int dotWidth = printJob.settings().dotWidth;
-    const bool widthUsable = dotWidth >= minDotWidth && dotWidth <= maxDotWidth;
-    ReceiptPreview preview(widthUsable ? dotWidth : JobSettings().dotWidth);
-    if (!widthUsable)
+    const JobSettings& settings = printJob.settings();
+    ReceiptPreview preview(settings.paperWidth());
+    if (!settings.paperWidthUsable())
         preview.note(QStringLiteral("\"dotWidth\" %1 is no paper width (%2 to %3 dots); drawn %4 dots wide.")
-                         .arg(dotWidth)
-                         .arg(minDotWidth)
-                         .arg(maxDotWidth)
-                         .arg(JobSettings().dotWidth));
+                         .arg(settings.dotWidth)
+                         .arg(JobSettings::minDotWidth)
+                         .arg(JobSettings::maxDotWidth)
+                         .arg(settings.paperWidth()));
     if (!complete)
         preview.note(QStringLiteral("The job renders to more than %1 MB; the rest of it is not drawn.")
                          .arg(maxBytes / (1024 * 1024)));

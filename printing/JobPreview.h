@@ -14,8 +14,6 @@ public:
     // More bytes than this (a job of many large images) are not rendered: the
     // drawing stops at 20,000 dots long anyway.
     static constexpr qint64 maxBytes = 16 * 1024 * 1024;
-    static constexpr int minDotWidth = 64;
-    static constexpr int maxDotWidth = 2048;
 
     // Images given by address are downloaded, as for printing. The notes of the
     // drawing are added to notes when given.

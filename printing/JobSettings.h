@@ -10,7 +10,7 @@ struct JobSettings
 {
     int normalLineWidth = 48;
     int condensedLineWidth = 64;
-    int dotWidth = 576; // kept with the settings; rendering does not use it
+    int dotWidth = 576; // the paper's width: rendering does not use it; the preview and code checks do
     bool hasCutter = true;
     bool hasDrawer = true;
     bool lowDensity = false;
@@ -19,4 +19,10 @@ struct JobSettings
     bool replaceAccentedChars = false;
 
     static JobSettings fromJson(const QJsonObject& data);
+
+    // "dotWidth" where it can be a paper's width, else that of 80 mm paper.
+    static constexpr int minDotWidth = 64;
+    static constexpr int maxDotWidth = 2048;
+    bool paperWidthUsable() const { return dotWidth >= minDotWidth && dotWidth <= maxDotWidth; }
+    int paperWidth() const { return paperWidthUsable() ? dotWidth : JobSettings().dotWidth; }
 };

@@ -1,7 +1,9 @@
 #include "printing/PrintJob.h"
 
+#include "printing/CodeOperation.h"
 #include "printing/CodePages.h"
 #include "printing/ESCImageManager.h"
+#include "printing/JobCheck.h"
 #include "printing/NativeESCFakeSocket.h"
 
 #include <QDebug>
@@ -20,6 +22,9 @@ PrintJob::PrintJob(const QJsonArray& job, const QString& printerName, bool compa
 
 bool PrintJob::print()
 {
+    // Callers answer the reason first; a job they did not check still never prints half.
+    if (!JobCheck::problem(m_job, m_compatibilityMode).isEmpty())
+        return false;
     if (!m_device->setPrinter(m_printerName))
         return false;
     if (!m_device->startDocument())
@@ -142,7 +147,23 @@ void PrintJob::dispatch(const QString& op, const QJsonValue& data)
         // An image leaves the printer in an unknown mode; start afresh.
         if (!m_compatibilityMode)
             initialize();
+    } else if (CodeOperation::handles(op)) {
+        printCode(CodeOperation(op, data));
     }
+}
+
+void PrintJob::printCode(const CodeOperation& code)
+{
+    if (!code.error().isEmpty())
+        return; // only in a job that was not checked
+    // Printers in compatibility mode lack the code commands: an image, as for the others.
+    if (code.native() && !m_compatibilityMode) {
+        send(code.commands());
+        return;
+    }
+    send(ESCImageManager::bitImage(code.picture(), m_compatibilityMode));
+    if (!m_compatibilityMode)
+        initialize(); // as after any image: line spacing and modes back to normal
 }
 
 void PrintJob::sendPrintMode()

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+class CodeOperation;
 class NativeESCFakeSocket;
 class QIODevice;
 class QJsonObject;
@@ -22,7 +23,8 @@ class PrintJob : public QObject
 public:
     PrintJob(const QJsonArray& job, const QString& printerName, bool compatibilityMode, QObject* parent = nullptr);
 
-    // Prints the whole job to the printer. False when the printer was not ready, the
+    // Prints the whole job to the printer. False when the job does not pass
+    // JobCheck (nothing is sent), the printer was not ready, the
     // spooler refused the document, or it refused any of the job's bytes: a
     // truncated receipt is never reported as printed. A job whose thread is asked
     // to stop (the server is being switched off) ends there and prints nothing.
@@ -51,6 +53,7 @@ private:
     void sendPrintMode();
     void printText(const QString& text);
     void printImage(const QString& source);
+    void printCode(const CodeOperation& code);
     void send(const QByteArray& bytes);
 
     QJsonArray m_job;

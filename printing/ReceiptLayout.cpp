@@ -101,6 +101,22 @@ void ReceiptLayout::drawItem(const Item& item, int x, int y)
             m_paper.fill(x, y + item.height - item.underline, item.width, item.underline);
         return;
     }
+    if (!item.picture.isNull()) {
+        for (int row = 0; row < item.picture.height(); ++row) {
+            const uchar* bits = item.picture.constScanLine(row);
+            for (int column = 0; column < item.picture.width();) {
+                if (!(bits[column >> 3] & (0x80 >> (column & 7)))) {
+                    ++column;
+                    continue;
+                }
+                const int start = column;
+                while (column < item.picture.width() && (bits[column >> 3] & (0x80 >> (column & 7))))
+                    ++column;
+                m_paper.fill(x + start, y + row, column - start, 1);
+            }
+        }
+        return;
+    }
     if (!item.bits)
         return;
     const int dotWidth = item.width / item.columns;

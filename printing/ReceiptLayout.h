@@ -31,6 +31,7 @@ public:
         const uchar* bits = nullptr; // bit image: columns of bytesPerColumn bytes, top dot in bit 7
         int columns = 0;
         int bytesPerColumn = 0;
+        QImage picture; // a QR code or barcode: 1 bit per dot, colour 1 black
     };
 
     ReceiptLayout(int width, int maxHeight);

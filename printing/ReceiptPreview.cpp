@@ -86,6 +86,11 @@ const ReceiptPreview::Command* ReceiptPreview::find(char prefix, char code)
         {GS, '!', &ReceiptPreview::selectCharacterSize},       // 1D 21 GS ! n: character size
         {GS, 'P', &ReceiptPreview::selectMotionUnits},         // 1D 50 GS P x y: motion units
         {GS, 'V', &ReceiptPreview::cut},                       // 1D 56 GS V m [n]: cut
+        {GS, '(', &ReceiptPreview::twoDimensionalCode},        // 1D 28 6B GS ( k pL pH cn fn ...: QR code
+        {GS, 'h', &ReceiptPreview::barcodeSetting},            // 1D 68 GS h n: barcode height
+        {GS, 'w', &ReceiptPreview::barcodeSetting},            // 1D 77 GS w n: barcode module width
+        {GS, 'H', &ReceiptPreview::barcodeSetting},            // 1D 48 GS H n: barcode text position
+        {GS, 'k', &ReceiptPreview::barcode},                   // 1D 6B GS k m n d...: print a barcode
     };
     for (const Command& command : commands) {
         if (command.prefix == prefix && command.code == code)
@@ -185,6 +190,7 @@ void ReceiptPreview::initialise(Input&)
         note(QStringLiteral("ESC @ at byte %1 threw away a line that was never printed.").arg(m_commandStart));
     }
     m_layout.discardLine();
+    m_codes.reset();
     m_face = ReceiptFont::FontA;
     m_emphasized = false;
     m_underline = 0;
@@ -400,4 +406,81 @@ void ReceiptPreview::formFeed(Input&)
 {
     if (m_layout.pageMode())
         m_layout.leavePageMode(true);
+}
+
+// QR codes and barcodes
+
+void ReceiptPreview::twoDimensionalCode(Input& in)
+{
+    const uchar function = in.byte();
+    const int low = in.byte();
+    const int length = low | in.byte() << 8;
+    const uchar* p = in.take(length);
+    if (in.truncated())
+        return;
+    QImage picture;
+    QString problem;
+    // Only GS ( k for QR codes (cn 49) and its functions; other symbols and GS ( commands are unknown here.
+    if (function != 'k' || length < 2 || p[0] != 49 ||
+        !m_codes.qrFunction(p[1], QByteArray(reinterpret_cast<const char*>(p) + 2, length - 2), &picture, &problem)) {
+        stop(QStringLiteral("Unknown command %1 at byte %2; the preview stops there.")
+                 .arg(hex(in.at(m_commandStart), qMin(in.position() - m_commandStart, 7)))
+                 .arg(m_commandStart));
+        return;
+    }
+    printCode(picture, problem);
+}
+
+void ReceiptPreview::barcodeSetting(Input& in)
+{
+    const char code = *in.at(m_commandStart + 1);
+    const int n = in.byte();
+    if (in.truncated())
+        return;
+    if (code == 'h')
+        m_codes.setBarcodeHeight(n);
+    else if (code == 'w')
+        m_codes.setModuleWidth(n);
+    else
+        m_codes.setHriPosition(n);
+}
+
+void ReceiptPreview::barcode(Input& in)
+{
+    const uchar type = in.byte();
+    // The form with a length byte (m 65 and up); the older form ends its data with NUL.
+    const int length = type >= 65 ? in.byte() : 0;
+    const uchar* p = type >= 65 ? in.take(length) : nullptr;
+    if (in.truncated())
+        return;
+    QImage picture;
+    QString problem;
+    if (!p || !m_codes.barcode(type, QByteArray(reinterpret_cast<const char*>(p), length), &picture, &problem)) {
+        stop(QStringLiteral("GS k at byte %1 has the barcode type %2 that the preview does not draw; it stops there.")
+                 .arg(m_commandStart)
+                 .arg(type));
+        return;
+    }
+    printCode(picture, problem);
+}
+
+// A code prints at once, on a line of its own under the justification in force.
+void ReceiptPreview::printCode(const QImage& picture, const QString& problem)
+{
+    if (!problem.isEmpty())
+        note(problem);
+    if (picture.isNull())
+        return;
+    if (!m_layout.lineEmpty() && !m_layout.printLine(m_lineSpacing))
+        return;
+    if (picture.width() > m_layout.lineWidth())
+        note(QStringLiteral("A code of %1 dots does not fit the %2 dots of paper; the rest is not printed.")
+                 .arg(picture.width())
+                 .arg(m_layout.lineWidth()));
+    ReceiptLayout::Item item;
+    item.picture = picture;
+    item.width = picture.width();
+    item.height = picture.height();
+    m_layout.add(item, m_justification);
+    m_layout.printLine(0);
 }

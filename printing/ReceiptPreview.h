@@ -1,5 +1,6 @@
 #pragma once
 
+#include "printing/ReceiptCodes.h"
 #include "printing/ReceiptFont.h"
 #include "printing/ReceiptLayout.h"
 
@@ -9,11 +10,10 @@
 
 // Draws what a receipt printer makes of an ESC/POS byte stream: a white paper
 // strip, one pixel per dot, with text in the printer's character cells, bit
-// images dot for dot, a cut as a dashed line and a drawer pulse as a small
-// marked line. Like a printer it holds a line until a line end or a print
-// command, wraps text that runs past the paper and drops image dots beyond it.
-// A command it does not know or that is cut off, and a receipt longer than the
-// limit, end the drawing with a note at the bottom. One instance per stream.
+// images dot for dot, QR codes and barcodes as the printer draws them, a cut
+// as a dashed line and a drawer pulse as a small marked line. Like a printer it holds a line until a line end or a
+// print command, wraps text that runs past the paper and drops image dots beyond it. A command it does not know or that
+// is cut off, and a receipt longer than the limit, end the drawing with a note at the bottom. One instance per stream.
 class ReceiptPreview
 {
 public:
@@ -64,11 +64,16 @@ private:
     void selectStandardMode(Input& in);
     void setPrintArea(Input& in);
     void formFeed(Input& in);
+    void twoDimensionalCode(Input& in);
+    void barcodeSetting(Input& in);
+    void barcode(Input& in);
 
     void printCharacter(uchar byte);
+    void printCode(const QImage& picture, const QString& problem);
     void stop(const QString& note);
 
     ReceiptLayout m_layout;
+    ReceiptCodes m_codes;
     int m_commandStart = 0;
     bool m_stopped = false;
     bool m_drewText = false;

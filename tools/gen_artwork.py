@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Draws the user interface artwork into resources/imgs/.
+"""Draws the user interface artwork into resources/imgs/, and the application
+icon of the desktop menu into resources/linux/icons/ (hicolor theme sizes).
 
 Every image is drawn at 8x its size and scaled down, which gives clean
 anti-aliased edges with PIL's plain drawing primitives. Colours come from the
@@ -15,6 +16,8 @@ import os
 from PIL import Image, ImageDraw, ImageFont
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources", "imgs")
+ICONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources", "linux", "icons", "hicolor")
+APP_ID = "pt.quorva.QuorvaLink"
 FONTS = "/usr/share/fonts/truetype/open-sans"
 SS = 8  # supersampling factor
 
@@ -282,13 +285,27 @@ def no_data():
     c.save("no-data-graphic.png")
 
 
+def app_icon(size):
+    """The program's icon: the mark on a rounded blue square."""
+    k = size / 256.0
+    c = Canvas(size, size)
+    c.rrect(8 * k, 8 * k, 248 * k, 248 * k, 56 * k, fill=BLUE)
+    draw_mark(c, 40 * k, 40 * k, 176 * k, WHITE, LIGHT)
+    return c
+
+
 def install_ico():
-    big = Canvas(256, 256)
-    big.rrect(8, 8, 248, 248, 56, fill=BLUE)
-    draw_mark(big, 40, 40, 176, WHITE, LIGHT)
-    img = big.result()
+    img = app_icon(256).result()
     img.save(os.path.join(OUT, "install.ico"),
              sizes=[(16, 16), (24, 24), (32, 32), (48, 48), (64, 64), (128, 128), (256, 256)])
+
+
+def menu_icons():
+    # Each size drawn on its own, not scaled from the largest: small sizes stay sharp.
+    for size in (16, 22, 24, 32, 48, 64, 128, 256, 512):
+        folder = os.path.join(ICONS, "%dx%d" % (size, size), "apps")
+        os.makedirs(folder, exist_ok=True)
+        app_icon(size).result().save(os.path.join(folder, APP_ID + ".png"), optimize=True)
 
 
 def main():
@@ -311,6 +328,7 @@ def main():
     product_logo("qlk-icon-splashscreen.png", 314, 90, WHITE, LIGHT)
     product_logo("qlk-icon-top.png", 198, 60, WHITE, LIGHT)
     install_ico()
+    menu_icons()
 
 
 if __name__ == "__main__":

@@ -19,6 +19,9 @@ const inputs = {
   photo: readFileSync(`${dir}/photo.png`),
 };
 const lines = readFileSync(`${dir}/receipt.txt`, 'utf8').split('\n').filter((l) => l.length > 0);
+// The invoice with a QR code: the first ten lines, then the ATCUD-style code (4-dot modules, level M) natively.
+const atcud = readFileSync(`${dir}/atcud.txt`, 'utf8');
+const invoiceLines = lines.slice(0, 10);
 
 // Each peer gets what our job carries: the PNG file (our job decodes its Base64
 // too) or the lines of text; each returns the printer bytes. Text goes out in
@@ -37,6 +40,11 @@ const peers = {
       for (const line of lines) encoder.line(line);
       return encoder.cut().encode();
     },
+    qr() {
+      const encoder = new ReceiptPrinterEncoder({ language: 'esc-pos', columns: 48 }).initialize().codepage('cp858');
+      for (const line of invoiceLines) encoder.line(line);
+      return encoder.align('center').qrcode(atcud, { model: 2, size: 4, errorlevel: 'm' }).cut().encode();
+    },
   },
   receiptline: {
     picture(png) {
@@ -45,6 +53,11 @@ const peers = {
     text() {
       const escaped = lines.map((l) => l.replace(/[\\|{}\-=~_"`^]/g, (c) => `\\${c}`));
       return receiptline.transform(escaped.join('\n') + '\n', { command: 'escpos', cpl: 48, encoding: 'multilingual' });
+    },
+    qr() {
+      const escape = (l) => l.replace(/[\\|{}\-=~_"`^]/g, (c) => `\\${c}`);
+      const doc = invoiceLines.map(escape).join('\n') + `\n{c:${escape(atcud)};o:qrcode,4,m}\n`;
+      return receiptline.transform(doc, { command: 'escpos', cpl: 48, encoding: 'multilingual' });
     },
   },
   'node-thermal-printer': {
@@ -59,6 +72,16 @@ const peers = {
         type: PrinterTypes.EPSON, interface: 'tcp://127.0.0.1:9', width: 48, characterSet: CharacterSet.PC858_EURO,
       });
       for (const line of lines) printer.println(line);
+      printer.cut();
+      return printer.getBuffer();
+    },
+    qr() {
+      const printer = new ThermalPrinter({
+        type: PrinterTypes.EPSON, interface: 'tcp://127.0.0.1:9', width: 48, characterSet: CharacterSet.PC858_EURO,
+      });
+      for (const line of invoiceLines) printer.println(line);
+      printer.alignCenter();
+      printer.printQR(atcud, { cellSize: 4, correction: 'M', model: 2 });
       printer.cut();
       return printer.getBuffer();
     },
@@ -82,10 +105,13 @@ const jobs = [
   ['text job, 200 lines', 'text_ms', (peer) => peer.text()],
   [`image job, 576x1200 receipt PNG (${Math.round(ours.png_bytes / 1024)} KiB)`, 'image_ms', (peer) => peer.picture(inputs.image)],
   [`image job, 576x1200 photo PNG (${Math.round(ours.photo_png_bytes / 1024)} KiB)`, 'photo_ms', (peer) => peer.picture(inputs.photo)],
+  ['invoice with an ATCUD QR code, native', 'qr_native_ms', (peer) => peer.qr()],
 ];
 
 const rows = [];
-const cpuKey = { text_ms: 'text_cpu_ms', image_ms: 'image_cpu_ms', photo_ms: 'photo_cpu_ms' };
+const cpuKey = {
+  text_ms: 'text_cpu_ms', image_ms: 'image_cpu_ms', photo_ms: 'photo_cpu_ms', qr_native_ms: 'qr_native_cpu_ms',
+};
 for (const [label, key, run] of jobs) {
   const results = {};
   for (const [name, peer] of Object.entries(peers)) {

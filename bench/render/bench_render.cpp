@@ -1,8 +1,10 @@
 // Times receipt rendering into memory: 576 x 1200 PNG image jobs (a receipt
 // rendered as a picture, as web apps send them, and a photo-like picture with
 // grain that compresses badly) and a 200-line Portuguese text job; and the
-// preview (PNG) of the receipt picture job and of the text job. Writes the
-// PNGs and the text it used so that peers can render exactly the same input.
+// preview (PNG) of the receipt picture job and of the text job; and a short
+// invoice with an ATCUD-style QR code, printed by the printer's QR command and
+// as an image. Writes the PNGs and the texts it used so that peers can render
+// exactly the same input.
 //
 // Usage: bench_render OUTPUT_DIR [RUNS]
 // Prints one JSON object: medians in milliseconds (wall clock, and processor
@@ -126,6 +128,24 @@ QByteArray writeFile(const QString& path, const QByteArray& bytes)
     return bytes;
 }
 
+const char atcud[] = "A:123456789*B:999999990*C:PT*D:FT*E:N*F:20261206*G:FT 1/1*H:JFJ3-1*I1:PT*N:0.00*O:12.50*Q:abcd*"
+                     "R:1234";
+
+// The first ten lines of the text, then the QR code (4-dot modules) and a cut.
+QJsonArray invoiceJob(const QString& text, bool native)
+{
+    QJsonArray job;
+    for (const QString& line : text.split(QLatin1Char('\n')).mid(0, 10))
+        job.append(QJsonObject{{"op", "text"}, {"data", line + QLatin1Char('\n')}});
+    job.append(QJsonObject{{"op", "alignment"}, {"data", 1}});
+    job.append(QJsonObject{
+        {"op", "qrcode"},
+        {"data",
+         QJsonObject{{"text", QLatin1String(atcud)}, {"size", 4}, {"errorCorrection", "M"}, {"native", native}}}});
+    job.append(QJsonObject{{"op", "cut"}, {"data", "full"}});
+    return job;
+}
+
 QJsonArray imageJob(const QByteArray& png)
 {
     return QJsonArray{
@@ -229,7 +249,8 @@ int main(int argc, char* argv[])
     const QByteArray png = writeFile(dir.filePath(QStringLiteral("receipt.png")), toPng(makeReceiptPicture(text)));
     const QByteArray photo = writeFile(dir.filePath(QStringLiteral("photo.png")), toPng(makePhoto()));
     if (png.isEmpty() || photo.isEmpty() ||
-        writeFile(dir.filePath(QStringLiteral("receipt.txt")), text.toUtf8()).isEmpty())
+        writeFile(dir.filePath(QStringLiteral("receipt.txt")), text.toUtf8()).isEmpty() ||
+        writeFile(dir.filePath(QStringLiteral("atcud.txt")), atcud).isEmpty())
         return 1;
 
     QJsonArray textJob{QJsonObject{{"op", "alignment"}, {"data", 0}}};
@@ -242,6 +263,8 @@ int main(int argc, char* argv[])
     const Timing textTiming = measure(textJob, runs);
     const Timing imagePreview = measurePreview(imageJob(png), runs);
     const Timing textPreview = measurePreview(textJob, runs);
+    const Timing qrNative = measure(invoiceJob(text, true), runs);
+    const Timing qrImage = measure(invoiceJob(text, false), runs);
     const QJsonObject result{{"runs", runs},
                              {"png_bytes", png.size()},
                              {"image_ms", image.wallMs},
@@ -259,7 +282,13 @@ int main(int argc, char* argv[])
                              {"image_preview_png_bytes", imagePreview.bytes},
                              {"text_preview_ms", textPreview.wallMs},
                              {"text_preview_cpu_ms", textPreview.cpuMs},
-                             {"text_preview_png_bytes", textPreview.bytes}};
+                             {"text_preview_png_bytes", textPreview.bytes},
+                             {"qr_native_ms", qrNative.wallMs},
+                             {"qr_native_cpu_ms", qrNative.cpuMs},
+                             {"qr_native_bytes", qrNative.bytes},
+                             {"qr_image_ms", qrImage.wallMs},
+                             {"qr_image_cpu_ms", qrImage.cpuMs},
+                             {"qr_image_bytes", qrImage.bytes}};
     std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
     return 0;
 }

@@ -1,11 +1,15 @@
+#include "app/HeadlessReport.h"
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
 #include "app/SingleInstance.h"
 #include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
+#include "support/HttpTestRig.h"
 #include "support/ProgramRunner.h"
 #include "support/TestMain.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
@@ -36,20 +40,38 @@ private slots:
         QCOMPARE(WindowGeometry::sizeFor(available), expected);
     }
 
+    // Files are relative to an installation prefix whose program lies in bin/.
     void languageChoice_data()
     {
         QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("file");
-        QTest::newRow("brazil") << QString("pt_BR") << QString("/app/printclient_pt");
-        QTest::newRow("no country") << QString("es") << QString("/app/printclient_es");
-        QTest::newRow("german reads english") << QString("de_DE") << QString("/app/printclient_en");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("expected");
+        const QString shared = "share/quorva-link/translations/";
+        QTest::newRow("brazil") << QString("pt_BR") << QStringList() << QString("bin/printclient_pt");
+        QTest::newRow("no country") << QString("es") << QStringList() << QString("bin/printclient_es");
+        QTest::newRow("german reads english") << QString("de_DE") << QStringList() << QString("bin/printclient_en");
+        QTest::newRow("installed in a prefix")
+            << QString("es_ES") << QStringList{shared + "printclient_es.qm"} << shared + "printclient_es";
+        QTest::newRow("beside the program wins")
+            << QString("es_ES") << QStringList{"bin/printclient_es.qm", shared + "printclient_es.qm"}
+            << QString("bin/printclient_es");
+        QTest::newRow("another language's file does not count")
+            << QString("es_ES") << QStringList{shared + "printclient_pt.qm"} << QString("bin/printclient_es");
     }
 
     void languageChoice()
     {
         QFETCH(QString, locale);
-        QFETCH(QString, file);
-        QCOMPARE(LanguageChoice::translationFile(QStringLiteral("/app"), locale), file);
+        QFETCH(QStringList, files);
+        QFETCH(QString, expected);
+        QTemporaryDir prefix;
+        QDir root(prefix.path());
+        for (const QString& file : files) {
+            QVERIFY(root.mkpath(QFileInfo(file).path()));
+            QFile qm(root.filePath(file));
+            QVERIFY(qm.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(LanguageChoice::translationFile(root.filePath("bin"), locale), root.filePath(expected));
     }
 
     // A stamp of the running copy counts as alive from 5 s ahead (a clock set
@@ -117,6 +139,43 @@ private slots:
                                  10000);
         QCOMPARE(stamp(), current);
         QVERIFY2(program.stop(), "no clean exit on SIGTERM");
+    }
+
+    // --headless serves on the offscreen platform whatever display the session
+    // names (here one that does not exist, where a start with a window ends at
+    // once), says where the settings are, and prints the key to a terminal only:
+    // the service manager's journal is a log.
+    void headless()
+    {
+        QTemporaryDir config;
+        ProgramRunner program(config.path());
+        QProcessEnvironment environment = program.process().processEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        environment.insert("DISPLAY", ":64999");
+        program.process().setProcessEnvironment(environment);
+        program.start({"--headless"});
+        QString key;
+        const auto status = [&] {
+            key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
+            HttpTestClient client(true, program.certificates());
+            return client.connectTo(program.port()) &&
+                           client.send(
+                               HttpTestClient::get("/getStatus", "Authorization: Bearer " + key.toUtf8() + "\r\n"))
+                       ? client.readResponse().status
+                       : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(status(), 200, 20000);
+        QString output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += program.process().readAllStandardOutput()).contains("Security key:"), 5000);
+        QVERIFY2(output.contains(QStringLiteral("Serving https://localhost:%1\n").arg(program.port())),
+                 qPrintable(output));
+        QVERIFY2(output.contains("Settings: " + program.settingsFile() + "\n"), qPrintable(output));
+        QVERIFY2(!key.isEmpty() && !output.contains(key), qPrintable(output));
+        QVERIFY(program.stop()); // the user service stops it with SIGTERM
+
+        PrintClient client;
+        client.setSecurityKey(key);
+        QVERIFY(HeadlessReport::text(client, program.settingsFile(), true).contains("\nSecurity key: " + key + "\n"));
     }
 
     // Debug and critical lines only, newest first, at most a hundred.

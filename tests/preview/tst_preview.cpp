@@ -288,6 +288,8 @@ private slots:
         write("broken.json", "[{\"op\": ");
         write("object.json", "{\"printer\": \"EPSON\"}");
         write("empty.json", "[]");
+        write("code.json",
+              R"([{"op": "text", "data": "x\n"}, {"op": "barcode", "data": {"type": "ITF", "text": "1"}}])");
         const auto run = [&](const QStringList& arguments, QString* errors = nullptr) {
             QProcess process;
             process.start(program, arguments);
@@ -308,6 +310,7 @@ private slots:
             {{"--preview", dir.filePath("broken.json")}, "is not JSON"},
             {{"--preview", dir.filePath("object.json")}, "holds no print job"},
             {{"--preview", dir.filePath("empty.json")}, "Job is empty"},
+            {{"--preview", dir.filePath("code.json")}, "Invalid job: operation 1 (barcode): ITF needs an even"},
             {{"--preview"}, "--preview needs the job file"},
             {{"--preview", dir.filePath("job.json"), "--output", dir.filePath("no/such/dir.png")}, "cannot write"},
         };

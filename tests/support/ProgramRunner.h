@@ -41,9 +41,9 @@ public:
     {
         return QSslCertificate::fromPath(QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.crt")));
     }
-    void start()
+    void start(const QStringList& arguments = {})
     {
-        m_process.start(programPath(), QStringList());
+        m_process.start(programPath(), arguments);
         m_process.waitForStarted(5000);
     }
     // Ends the program with SIGTERM (killed after graceMs) and tells whether it
