@@ -65,7 +65,7 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     const QUrl url(address, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        qWarning() << "ImageLoader: not an http(s) address, image skipped:" << address;
+        qDebug() << "ImageLoader: not an http(s) address, image skipped:" << address;
         return QImage();
     }
 
@@ -106,13 +106,13 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
     // off) ends this one too, with the download unfinished.
     if (!reply->isFinished() || QThread::currentThread()->isInterruptionRequested()) {
         reply->abort();
-        qWarning("ImageLoader: download cancelled, the server is being switched off");
+        qDebug("ImageLoader: download cancelled, the server is being switched off");
         return QImage();
     }
     if (timedOut || tooLarge) {
-        qWarning().noquote() << "ImageLoader: download abandoned, image skipped:"
-                             << (timedOut ? QStringLiteral("no answer in time")
-                                          : QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes));
+        qDebug().noquote() << "ImageLoader: download abandoned, image skipped:"
+                           << (timedOut ? QStringLiteral("no answer in time")
+                                        : QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes));
         return QImage();
     }
     // Whatever body came, error pages included, is decoded; one that is no image gives a null image.
@@ -143,11 +143,11 @@ QImage ImageLoader::decode(const QByteArray& bytes, const char* format)
     const QSize size = reader.size();
     if (!size.isValid()) {
         if (reader.canRead())
-            qWarning() << "ImageLoader: image does not tell its size, skipped";
+            qDebug() << "ImageLoader: image does not tell its size, skipped";
         return QImage();
     }
     if (size.width() > maxSide || size.height() > maxSide || qint64(size.width()) * size.height() > maxPixels) {
-        qWarning() << "ImageLoader: image of" << size.width() << "x" << size.height() << "is too large, skipped";
+        qDebug() << "ImageLoader: image of" << size.width() << "x" << size.height() << "is too large, skipped";
         return QImage();
     }
     QImage image;

@@ -31,7 +31,7 @@ bool PrintJob::print()
         return false;
     const bool walked = render(m_device);
     if (m_stopped) {
-        qWarning("PrintJob: the server is being switched off; the job is cancelled");
+        qCritical("PrintJob: the server is being switched off; the job is cancelled");
         m_device->discardDocument();
         return false;
     }
@@ -203,7 +203,7 @@ void PrintJob::printImage(const QString& source)
             m_imageDeadline.setRemainingTime(m_imageTimeMs);
         }
         if (m_imageDeadline.hasExpired())
-            qWarning("PrintJob: the job's %d ms for image downloads are used up, image skipped", m_imageTimeMs);
+            qDebug("PrintJob: the job's %d ms for image downloads are used up, image skipped", m_imageTimeMs);
         else
             image = ImageLoader::fetch(source, int(qMax<qint64>(1, m_imageDeadline.remainingTime())));
     }
@@ -224,7 +224,7 @@ void PrintJob::send(const QByteArray& bytes)
         return;
     if (m_sink->write(bytes) != bytes.size()) {
         m_refused = true;
-        qWarning() << "PrintJob: the printer refused" << bytes.size() << "bytes; the rest of the job is dropped";
+        qCritical() << "PrintJob: the printer refused" << bytes.size() << "bytes; the rest of the job is dropped";
     }
 }
 
