@@ -2,7 +2,7 @@
 // runs the JavaScript test files against it with Node's test runner. The
 // connector's certificate is made before the tests start, so that their fetch
 // trusts it (NODE_EXTRA_CA_CERTS is read at start only).
-//   node run.mjs            QLK_PROGRAM, QLK_SIMULATOR: the programs under test
+//   node run.mjs [FILE.test.mjs...]    QLK_PROGRAM, QLK_SIMULATOR: the programs under test
 
 import { spawn } from "node:child_process";
 import { once } from "node:events";
@@ -17,6 +17,11 @@ const program = process.env.QLK_PROGRAM;
 const simulator = process.env.QLK_SIMULATOR;
 if (!program || !existsSync(program) || !simulator || !existsSync(simulator)) {
     console.error("run.mjs: QLK_PROGRAM and QLK_SIMULATOR must name the built quorva-link and tpa-simulator");
+    process.exit(2);
+}
+
+if (!existsSync(join(here, "node_modules", "ajv"))) {
+    console.error("run.mjs: the test tools are not installed in tests/js/node_modules; run scripts/bootstrap (npm ci there)");
     process.exit(2);
 }
 
@@ -67,7 +72,7 @@ try {
     if (readyCode !== 0)
         throw new Error("the connector did not get ready");
 
-    const files = process.argv.slice(2).length ? process.argv.slice(2) : ["openapi.test.mjs", "browser.test.mjs", "client.test.mjs"];
+    const files = process.argv.length > 2 ? process.argv.slice(2) : ["openapi.test.mjs", "browser.test.mjs", "client.test.mjs"];
     const runner = spawn(process.execPath, ["--test", "--test-concurrency=1", ...files.map((f) => join(here, f))], {
         env: { ...process.env, ...env },
         stdio: "inherit",
