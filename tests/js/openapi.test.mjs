@@ -47,9 +47,9 @@ const substitute = (value) =>
     : value && typeof value === "object" ? Object.fromEntries(Object.entries(value).map(([k, v]) => [k, substitute(v)]))
     : value;
 
-function send({ method, path, query = "", headers = {}, body = "", localAddress }) {
+function send({ method, path, query = "", headers = {}, body = "" }) {
     return new Promise((resolve, reject) => {
-        const req = request({ host: "127.0.0.1", servername: "localhost", port: Number(env.QLK_JS_PORT), method, path: path + query, headers, localAddress }, (res) => {
+        const req = request({ host: "127.0.0.1", servername: "localhost", port: Number(env.QLK_JS_PORT), method, path: path + query, headers }, (res) => {
             const chunks = [];
             res.on("data", (c) => chunks.push(c));
             res.on("end", () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks).toString("utf8") }));
@@ -144,7 +144,7 @@ test("every operation's examples are answered as described", async (t) => {
 test("refusals are answered as described, on every operation", async (t) => {
     for (const [path, method, operation] of operations) {
         const [req] = requestsOf(path, method, operation);
-        const variants = [["foreign origin", { Origin: "https://evilquorva.pt" }, 403]];
+        const variants = [["foreign origin", { Origin: "https://evilquorva.pt" }, 403], ["foreign load", { "Sec-Fetch-Site": "cross-site" }, 403]];
         if ((operation.security ?? doc.security).length > 0)
             variants.push(["wrong key", { Authorization: "Bearer wrong", "Content-Type": "application/json" }, 401]);
         for (const [name, headers, status] of variants) {
@@ -157,14 +157,12 @@ test("refusals are answered as described, on every operation", async (t) => {
     }
 });
 
-// From an address of its own, so that the lockout leaves the other tests alone.
+// Last: it shuts this computer out for ten seconds.
 test("too many wrong keys are answered as described", async () => {
-    const guess = { method: "POST", path: "/getStatus", headers: { Authorization: "Bearer wrong" }, localAddress: "127.0.0.2" };
+    const guess = { method: "POST", path: "/getStatus", headers: { Authorization: "Bearer wrong" } };
     let answer;
     for (let i = 0; i < 25 && answer?.status !== 429; i++)
         answer = await send(guess);
     assert.equal(answer.status, 429);
     assert.equal(mismatch("/getStatus", "post", doc.paths["/getStatus"].post, answer), "");
-    const other = await send({ method: "POST", path: "/getStatus", headers: { Authorization: `Bearer ${env.QLK_JS_KEY}` } });
-    assert.equal(other.status, 200);
 });
