@@ -46,7 +46,7 @@ export class PrinterError extends QuorvaLinkError {}
 export class TerminalNotFoundError extends QuorvaLinkError {}
 /** M22: the terminal's port is gone. */
 export class TerminalOfflineError extends QuorvaLinkError {}
-/** M23: a field the terminal cannot carry (amount, reference, date-time); nothing was sent. */
+/** M23: a field the terminal cannot carry (amount, reference, date-time, caller); nothing was sent. */
 export class InvalidFieldError extends QuorvaLinkError {}
 /** M10: another transaction runs on the terminal. */
 export class TerminalBusyError extends QuorvaLinkError {}
