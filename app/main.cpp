@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/DesktopShell.h"
+#include "app/DeviceCommand.h"
 #include "app/HeadlessReport.h"
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
@@ -54,6 +55,14 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         PrivateFiles::protectSettings();
         return TrustCommand::run(commandLine.trustCertificate);
+    }
+    if (commandLine.devices || !commandLine.enableDevice.isEmpty() || !commandLine.disableDevice.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        PrivateFiles::protectSettings();
+        if (commandLine.devices)
+            return DeviceCommand::list();
+        return commandLine.enableDevice.isEmpty() ? DeviceCommand::set(commandLine.disableDevice, false)
+                                                  : DeviceCommand::set(commandLine.enableDevice, true);
     }
 
     // Qt's own event dispatcher instead of glib's: every connection thread runs
