@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/DesktopShell.h"
 #include "app/DeviceCommand.h"
 #include "app/HeadlessReport.h"
 #include "app/LanguageChoice.h"
@@ -9,25 +10,18 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "app/TrustCommand.h"
-#include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
-#include "printing/Printer.h"
-#include "terminals/Tpa.h"
 
 #include <QApplication>
-#include <QDate>
 #include <QIcon>
 #include <QLocale>
-#include <QQmlApplicationEngine>
-#include <QQmlContext>
-#include <QQuickWindow>
 #include <QSettings>
-#include <QSysInfo>
+#include <QTimer>
 #include <QTranslator>
-#include <QtQml>
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -82,24 +76,17 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     // The settings hold the security key: this user's only, before anything is written.
     PrivateFiles::protectSettings();
-    // Headless platforms have no OpenGL: draw the window in software so a box
-    // without a display still runs the service.
-    if (QGuiApplication::platformName() == QLatin1String("offscreen") &&
-        qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    // With no screen to show them on, neither the tray nor the window is made.
+    const QString platform = QGuiApplication::platformName();
+    const bool desktop =
+        !commandLine.headless && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
     // Closing the window only hides it; the program lives in the tray.
     app.setQuitOnLastWindowClosed(false);
     const TerminationSignals terminationSignals;
-    QQmlApplicationEngine engine;
     QTranslator translator;
 
     translator.load(LanguageChoice::translationFile(QCoreApplication::applicationDirPath(), QLocale::system().name()));
     app.installTranslator(&translator);
-
-    qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
-    // Printers and terminals come only from discovery; the documents never create them.
-    qmlRegisterUncreatableType<Printer>("Printer", 1, 0, "Printer", QStringLiteral("Printers come from discovery"));
-    qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa", QStringLiteral("Terminals come from discovery"));
 
     if (SingleInstance::anotherInstanceIsAlive()) {
         if (commandLine.headless)
@@ -118,25 +105,15 @@ int main(int argc, char* argv[])
 
     printClient->init();
 
-    const QString version = printClient->version();
-    const QString osData = QSysInfo::prettyProductName() + QSysInfo::kernelVersion();
-    const QString releaseDate =
-        QDate::currentDate().toString(QStringLiteral("dd MMM yyyy")) + QStringLiteral(" 17:35:43");
-    const QSize windowSize = WindowGeometry::forPrimaryScreen();
-
-    QQmlContext* context = engine.rootContext();
-    context->setContextProperty(QStringLiteral("printClient"), printClient);
-    context->setContextProperty(QStringLiteral("RELEASENAME"), version);
-    context->setContextProperty(QStringLiteral("NEWRELEASE"), version);
-    context->setContextProperty(QStringLiteral("RELEASEDATE"), releaseDate);
-    context->setContextProperty(QStringLiteral("OSDATA"), osData);
-    context->setContextProperty(QStringLiteral("DISPLAY_WIDTH"), windowSize.width());
-    context->setContextProperty(QStringLiteral("DISPLAY_HEIGHT"), windowSize.height());
-
     if (commandLine.headless)
         HeadlessReport::print(*printClient);
-    else
-        engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+    std::unique_ptr<DesktopShell> shell;
+    if (desktop) {
+        shell = std::make_unique<DesktopShell>(printClient);
+        // The window, when it shows at start, loads once the event loop runs:
+        // the server answers from the first moment, not after the documents.
+        QTimer::singleShot(0, shell.get(), &DesktopShell::start);
+    }
 
     try {
         return app.exec();

@@ -157,7 +157,7 @@ def main():
             f"Median {fmt(m)} ms (fastest {fmt(s['minMs'])} ms, slowest {fmt(s['maxMs'])} ms).",
             "",
         ]
-        budgets.append(("Start to first HTTPS answer ≤ 300 ms", f"{fmt(m)} ms", verdict(m <= 300)))
+        budgets.append(("Start to first HTTPS answer ≤ 120 ms", f"{fmt(m)} ms", verdict(m <= 120)))
     else:
         out += ["Not run.", ""]
 
@@ -166,7 +166,8 @@ def main():
         out += [
             "Resident set (VmRSS) 3 s after the first answer, and 3 s after 10,000 /getStatus",
             "requests (ten keep-alive connections of 1,000), with the peak (VmHWM); headless is",
-            "the offscreen platform, the UI runs on Xvfb. Medians of the runs" + load_note(memory) + ".",
+            "the offscreen platform (no display: no tray, no window), the tray runs on Xvfb with its",
+            "window never opened. Medians of the runs" + load_note(memory) + ".",
             "",
             "The resident set splits into the program's own (anonymous) memory and pages of mapped",
             "files, almost all of them the Qt, OpenSSL and C++ libraries that every Qt Quick program",
@@ -176,15 +177,30 @@ def main():
             "|---|---:|---:|---:|---:|---:|---:|---:|",
         ]
         for row in memory:
-            label = "headless" if row["platform"] == "offscreen" else "with the UI (Xvfb)"
+            label = "headless" if row["platform"] == "offscreen" else "tray, window never opened (Xvfb)"
             out.append(
                 f"| {label} | {row['runs']} | {fmt(row['idleMiB'])} | {fmt(row['idleAnonMiB'])} | "
                 f"{fmt(row['idleFileMiB'])} | {fmt(row['afterRequestsMiB'])} | {fmt(row['afterRequestsAnonMiB'])} | "
                 f"{fmt(row['peakMiB'])} |")
-            limit = 30 if row["platform"] == "offscreen" else 100
+            limit = 30 if row["platform"] == "offscreen" else 45
             budgets.append((f"Resident memory idle, {label} ≤ {limit} MB", f"{fmt(row['idleMiB'])} MiB",
                             verdict(row["idleMiB"] <= limit)))
         out.append("")
+        for row in memory:
+            if "releasedMiB" not in row:
+                continue
+            out += [
+                "Then, on Xvfb, the window asked for as a second start asks (loading its documents), left",
+                "open 3 s, closed, and measured again once the program has released its documents (told",
+                "to after 3 s hidden instead of two minutes):",
+                "",
+                "| | window open MiB | closed and released MiB | of which own |",
+                "|---|---:|---:|---:|",
+                f"| Xvfb | {fmt(row['windowOpenMiB'])} | {fmt(row['releasedMiB'])} | {fmt(row['releasedAnonMiB'])} |",
+                "",
+            ]
+            budgets.append(("Resident memory idle, window opened, closed and released (Xvfb) ≤ 50 MB",
+                            f"{fmt(row['releasedMiB'])} MiB", verdict(row["releasedMiB"] <= 50)))
     else:
         out += ["Not run.", ""]
 

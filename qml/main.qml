@@ -2,13 +2,13 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import QtQuick.Window 2.15
-import Qt.labs.platform 1.1 as Platform
 import "appSettings"
 import "customComponents"
 
-// The main window: fixed size, shown on first start and from the tray; closing it
-// keeps the program running in the tray. Without a tray (a desktop or kiosk session
-// with no tray host) it shows at every start, or nothing would reach the program.
+// The main window: fixed size, shown on first start, from the tray and when a second
+// copy of the program asks; closing it keeps the program running in the tray. The
+// program loads this document when the window is to show and drops it after the
+// window has been hidden a while, so the state that must outlive it is told here.
 ApplicationWindow {
     id: window
     title: qsTr("Quorva Link")
@@ -18,14 +18,17 @@ ApplicationWindow {
     maximumWidth: DISPLAY_WIDTH
     minimumHeight: DISPLAY_HEIGHT
     maximumHeight: DISPLAY_HEIGHT
-    visible: printClient.firstStartup || !trayIcon.available
 
     readonly property bool chromeShown: myStateGroup.state !== "loading" && myStateGroup.state !== "showLicense"
 
-    function showAndRaise() {
-        window.show()
-        window.raise()
-        window.requestActivate()
+    // The page the start-up progress chooses until the user picks one.
+    readonly property string startPage: printClient.started ? (printClient.hasUpdate ? "loading" : "allSet")
+                                                            : (printClient.licenseAccepted ? "loading" : "showLicense")
+    property bool pagePicked: false
+    // A page the user had picked before the document was last dropped.
+    function restorePage(page) {
+        myStateGroup.state = page
+        pagePicked = true
     }
 
     function downloadUrl(language) {
@@ -338,8 +341,11 @@ ApplicationWindow {
         id: myStateGroup
         objectName: "myStateGroup"
         // Until the first click picks a page, the start-up progress decides.
-        state: printClient.started ? (printClient.hasUpdate ? "loading" : "allSet")
-                                   : (printClient.licenseAccepted ? "loading" : "showLicense")
+        state: window.startPage
+        onStateChanged: {
+            if (state !== window.startPage)
+                window.pagePicked = true
+        }
         states: [
             State {
                 name: "allSet"
@@ -373,55 +379,5 @@ ApplicationWindow {
         objectName: "copyTimer"
         interval: 3000
         onTriggered: initialPage.copied = false
-    }
-
-    Connections {
-        target: printClient
-        function onShowWindow() {
-            window.showAndRaise()
-        }
-        function onMessageChanged() {
-            if (trayIcon.available && trayIcon.supportsMessages)
-                trayIcon.showMessage("Quorva Link", printClient.message)
-        }
-    }
-
-    Platform.SystemTrayIcon {
-        id: trayIcon
-        objectName: "trayIcon"
-        visible: true
-        tooltip: printClient.serverError !== "" ? printClient.serverError : qsTr("Quorva Link")
-        // On only while the server listens; the menu entry follows the switch.
-        icon.source: printClient.serverListening ? "qrc:/imgs/ic_systray_on.png" : "qrc:/imgs/ic_systray_off.png"
-        // A right click opens the menu, and only that.
-        onActivated: function (reason) {
-            if (reason !== Platform.SystemTrayIcon.Context)
-                window.showAndRaise()
-        }
-        onMessageClicked: window.showAndRaise()
-        // A port that could not be bound at start was reported before this document loaded.
-        Component.onCompleted: {
-            if (printClient.serverError !== "" && available && supportsMessages)
-                showMessage("Quorva Link", printClient.serverError)
-        }
-
-        menu: Platform.Menu {
-            objectName: "trayMenu"
-            Platform.MenuItem {
-                objectName: "trayOpen"
-                text: qsTr("Abrir")
-                onTriggered: window.showAndRaise()
-            }
-            Platform.MenuItem {
-                objectName: "trayService"
-                text: printClient.serverActive ? qsTr("Desligar serviço") : qsTr("Ligar serviço")
-                onTriggered: printClient.serverActive = !printClient.serverActive
-            }
-            Platform.MenuItem {
-                objectName: "trayQuit"
-                text: qsTr("Sair")
-                onTriggered: Qt.quit()
-            }
-        }
     }
 }

@@ -473,13 +473,21 @@ is available for download.</translation>
         <source>Atualizar</source>
         <translation>Update</translation>
     </message>
+</context>
+<context>
+    <name>TrayIcon</name>
     <message>
-        <location line="+108"/>
+        <location filename="../app/TrayIcon.cpp" line="+0"/>
         <source>Abrir</source>
         <translation>Open</translation>
     </message>
     <message>
-        <location line="+5"/>
+        <location line="+0"/>
+        <source>Sair</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <location line="+0"/>
         <source>Desligar serviço</source>
         <translation>Turn off service</translation>
     </message>
@@ -489,9 +497,9 @@ is available for download.</translation>
         <translation>Turn on service</translation>
     </message>
     <message>
-        <location line="+5"/>
-        <source>Sair</source>
-        <translation>Quit</translation>
+        <location line="+0"/>
+        <source>Quorva Link</source>
+        <translation>Quorva Link</translation>
     </message>
 </context>
 </TS>

@@ -473,13 +473,21 @@ está disponible para descargar.</translation>
         <source>Atualizar</source>
         <translation>Actualizar</translation>
     </message>
+</context>
+<context>
+    <name>TrayIcon</name>
     <message>
-        <location line="+108"/>
+        <location filename="../app/TrayIcon.cpp" line="+0"/>
         <source>Abrir</source>
         <translation>Abrir</translation>
     </message>
     <message>
-        <location line="+5"/>
+        <location line="+0"/>
+        <source>Sair</source>
+        <translation>Salir</translation>
+    </message>
+    <message>
+        <location line="+0"/>
         <source>Desligar serviço</source>
         <translation>Apagar servicio</translation>
     </message>
@@ -489,9 +497,9 @@ está disponible para descargar.</translation>
         <translation>Encender servicio</translation>
     </message>
     <message>
-        <location line="+5"/>
-        <source>Sair</source>
-        <translation>Salir</translation>
+        <location line="+0"/>
+        <source>Quorva Link</source>
+        <translation>Quorva Link</translation>
     </message>
 </context>
 </TS>

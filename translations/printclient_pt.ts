@@ -472,13 +472,21 @@ está disponível para descarregar.</source>
         <source>Atualizar</source>
         <translation type="unfinished"></translation>
     </message>
+</context>
+<context>
+    <name>TrayIcon</name>
     <message>
-        <location line="+108"/>
+        <location filename="../app/TrayIcon.cpp" line="+0"/>
         <source>Abrir</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+5"/>
+        <location line="+0"/>
+        <source>Sair</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+0"/>
         <source>Desligar serviço</source>
         <translation type="unfinished"></translation>
     </message>
@@ -488,8 +496,8 @@ está disponível para descarregar.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+5"/>
-        <source>Sair</source>
+        <location line="+0"/>
+        <source>Quorva Link</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

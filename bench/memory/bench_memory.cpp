@@ -1,27 +1,46 @@
 // Resident memory of quorva-link: idle after its start, and again after
 // 10,000 /getStatus requests (ten keep-alive connections of 1,000 requests
-// each, so connection threads are taken, freed and reused).
+// each, so connection threads are taken, freed and reused). On an X server
+// also with its window open, and once the window was closed and its documents
+// released (the program is told to release them after a few seconds).
 //
 // Usage: bench_memory PLATFORM [RUNS]
 //   PLATFORM: offscreen (no display) or xcb (the UI on the X server of DISPLAY)
 // Prints one JSON object: medians in MiB of the resident set after start,
-// after the requests, and its peak.
+// after the requests, with the window open and after its release, and the peak.
 
 #include "common/BenchClient.h"
 #include "common/BenchProgram.h"
+#include "memory/XWindowCloser.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
 constexpr int kConnections = 10;
 constexpr int kRequestsPerConnection = 1000;
-constexpr int kSettleMs = 3000; // start-up timers and deferred deletions run out
+constexpr int kSettleMs = 3000;  // start-up timers and deferred deletions run out
+constexpr int kReleaseMs = 3000; // hidden this long, the window's documents go
+const QString kWindowTitle = QStringLiteral("Quorva Link");
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
 
 double mib(qint64 kib)
 {
@@ -41,9 +60,11 @@ int main(int argc, char* argv[])
     const QString platform = args.at(1);
     const int runs = args.size() > 2 ? qMax(1, args.at(2).toInt()) : 3;
 
-    QVector<double> idle, idleAnon, idleFile, loaded, loadedAnon, peak;
+    const bool window = platform == QLatin1String("xcb");
+    QVector<double> idle, idleAnon, idleFile, loaded, loadedAnon, open, released, releasedAnon, peak;
     for (int i = 0; i < runs; ++i) {
         BenchProgram program;
+        program.setEnvironment(QStringLiteral("QUORVA_LINK_WINDOW_RELEASE_MS"), QString::number(kReleaseMs));
         if (program.startAndWait(platform) < 0) {
             std::fprintf(stderr, "bench_memory: %s\n", qPrintable(program.errorString()));
             return 1;
@@ -66,11 +87,29 @@ int main(int argc, char* argv[])
         QThread::msleep(kSettleMs);
         loaded.append(program.residentKiB());
         loadedAnon.append(program.residentAnonymousKiB());
+        if (window) {
+            // As a second start of the program asks for the window.
+            program.setSetting(QStringLiteral("showWindow"), true);
+            if (!waitFor([] { return XWindowCloser::isShown(kWindowTitle); }, 10000)) {
+                std::fprintf(stderr, "bench_memory: the window does not show\n");
+                return 1;
+            }
+            QThread::msleep(kSettleMs);
+            open.append(program.residentKiB());
+            if (!XWindowCloser::close(kWindowTitle) ||
+                !waitFor([] { return !XWindowCloser::isShown(kWindowTitle); }, 10000)) {
+                std::fprintf(stderr, "bench_memory: the window does not close\n");
+                return 1;
+            }
+            QThread::msleep(kReleaseMs + kSettleMs);
+            released.append(program.residentKiB());
+            releasedAnon.append(program.residentAnonymousKiB());
+        }
         peak.append(program.peakResidentKiB());
         program.stop();
     }
 
-    const QJsonObject result{
+    QJsonObject result{
         {"platform", platform},
         {"runs", runs},
         {"requests", kConnections * kRequestsPerConnection},
@@ -81,6 +120,11 @@ int main(int argc, char* argv[])
         {"afterRequestsAnonMiB", mib(qint64(median(loadedAnon)))},
         {"peakMiB", mib(qint64(median(peak)))},
     };
+    if (window) {
+        result.insert("windowOpenMiB", mib(qint64(median(open))));
+        result.insert("releasedMiB", mib(qint64(median(released))));
+        result.insert("releasedAnonMiB", mib(qint64(median(releasedAnon))));
+    }
     std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
     return 0;
 }

@@ -23,6 +23,20 @@ class TestStartup : public QObject
 {
     Q_OBJECT
 
+    // The plugins of the declarative modules a process has mapped: none until a document loads.
+    static QStringList qmlPlugins(qint64 pid)
+    {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+        if (!maps.open(QIODevice::ReadOnly))
+            return {QStringLiteral("(no maps)")};
+        QStringList plugins;
+        for (const QByteArray& line : maps.readAll().split('\n')) {
+            if (line.contains("/qml/") && !plugins.contains(QString::fromLocal8Bit(line.mid(line.indexOf('/')))))
+                plugins << QString::fromLocal8Bit(line.mid(line.indexOf('/')));
+        }
+        return plugins;
+    }
+
 private slots:
     void windowSize_data()
     {
@@ -115,7 +129,8 @@ private slots:
     }
 
     // The running copy takes a window request at its next 200 ms look, not when
-    // its next stamp (4 s on) happens to re-read the store.
+    // its next stamp (4 s on) happens to re-read the store. With no screen to
+    // show it on (the offscreen platform), it loads no window.
     void windowRequestTakenAtOnce()
     {
         QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
@@ -139,6 +154,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!QSettings(program.settingsFile(), QSettings::IniFormat).value("showWindow").toBool(),
                                  10000);
         QCOMPARE(stamp(), current);
+        QTest::qWait(500);
+        QCOMPARE(qmlPlugins(program.process().processId()), QStringList());
         QVERIFY2(program.stop(), "no clean exit on SIGTERM");
     }
 
@@ -172,6 +189,7 @@ private slots:
                  qPrintable(output));
         QVERIFY2(output.contains("Settings: " + program.settingsFile() + "\n"), qPrintable(output));
         QVERIFY2(!key.isEmpty() && !output.contains(key), qPrintable(output));
+        QCOMPARE(qmlPlugins(program.process().processId()), QStringList());
         QVERIFY(program.stop()); // the user service stops it with SIGTERM
 
         PrintClient client;

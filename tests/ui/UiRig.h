@@ -1,31 +1,29 @@
 #pragma once
 
+#include "app/DesktopShell.h"
 #include "app/LanguageChoice.h"
 #include "app/Resources.h"
-#include "app/WindowGeometry.h"
+#include "app/TrayIcon.h"
+#include "app/WindowHost.h"
 #include "core/PrintClient.h"
-#include "printing/Printer.h"
-#include "terminals/Tpa.h"
 
+#include <QMenu>
 #include <QtQml>
 #include <QtQuick>
 #include <QtTest>
 
 // Starts the user interface the way the program does: a real PrintClient on the
-// test's isolated settings, the published values and qrc:/main.qml.
+// test's isolated settings, the tray, and the window's documents when asked for.
 class UiRig
 {
 public:
-    // Once per process: the translation of the system language, the types, the resources.
+    // Once per process: the translation of the system language, the resources.
     static void setUpProcess()
     {
         static QTranslator translator;
         const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QCoreApplication::applicationDirPath());
         QVERIFY(translator.load(LanguageChoice::translationFile(dir, QLocale::system().name())));
         QCoreApplication::installTranslator(&translator);
-        qmlRegisterType<PrintClient>("PrintClient", 1, 0, "PrintClient");
-        qmlRegisterUncreatableType<Printer>("Printer", 1, 0, "Printer", QStringLiteral("made by discovery"));
-        qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa", QStringLiteral("made by discovery"));
         Resources::init();
     }
     static QString language() { return LanguageChoice::languageOf(QLocale::system().name()); }
@@ -37,36 +35,36 @@ public:
             m_client->setProperty("isDebugMode", true);
         m_client->setListenerPort(port);
         m_client->init();
-        const QString version = m_client->property("version").toString();
-        const QSize size = WindowGeometry::forPrimaryScreen();
-        QQmlContext* context = m_engine->rootContext();
-        context->setContextProperty("printClient", m_client);
-        context->setContextProperty("RELEASENAME", version);
-        context->setContextProperty("NEWRELEASE", version);
-        context->setContextProperty("RELEASEDATE", QDate::currentDate().toString("dd MMM yyyy 17:35:43"));
-        context->setContextProperty("OSDATA", QSysInfo::prettyProductName() + QSysInfo::kernelVersion());
-        context->setContextProperty("DISPLAY_WIDTH", size.width());
-        context->setContextProperty("DISPLAY_HEIGHT", size.height());
-        m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
-        m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().value(0));
+        m_shell = new DesktopShell(m_client);
+        m_shell->start();
     }
     ~UiRig()
     {
-        delete m_engine;
+        delete m_shell;
         // The program never destroys its PrintClient either; blocked, its timers disturb no later rig.
         m_client->blockSignals(true);
     }
 
     PrintClient* client() const { return m_client; }
-    QQmlApplicationEngine* engine() const { return m_engine; }
-    QQuickWindow* window() const { return m_window; }
+    WindowHost* host() const { return m_shell->windowHost(); }
+    TrayIcon* tray() const { return m_shell->tray(); }
+    // Null while the window's documents are not loaded.
+    QQmlApplicationEngine* engine() const { return host()->engine(); }
+    QQuickWindow* window() const { return host()->window(); }
+    bool windowVisible() const { return window() && window()->isVisible(); }
 
-    // Any object by objectName: items first (delegates, overlay), then non-visual ones (tray, menu).
+    // Any object by objectName: items first (delegates, overlay), then non-visual ones, then the tray and its menu.
     QObject* object(const QString& name, QQuickItem* under = nullptr) const
     {
-        if (QQuickItem* found = find(under ? under : m_window->contentItem(), name))
+        if (under) {
+            QQuickItem* found = find(under, name);
+            return found ? found : under->findChild<QObject*>(name);
+        }
+        if (QQuickItem* found = window() ? find(window()->contentItem(), name) : nullptr)
             return found;
-        return under ? under->findChild<QObject*>(name) : m_window->findChild<QObject*>(name);
+        if (QObject* found = window() ? window()->findChild<QObject*>(name) : nullptr)
+            return found;
+        return tray()->objectName() == name ? tray() : tray()->contextMenu()->findChild<QObject*>(name);
     }
     static QQuickItem* find(QQuickItem* root, const QString& name)
     {
@@ -91,14 +89,15 @@ public:
     // binding of the state goes; a write from C++ would leave it in place.
     void setState(const QString& state)
     {
-        QQmlExpression(m_engine->contextForObject(m_window), m_window,
+        QQmlExpression(engine()->contextForObject(window()), window(),
                        QStringLiteral("myStateGroup.state = \"%1\"").arg(state))
             .evaluate();
     }
+    // Shown as "Abrir" in the tray shows it: loaded first if need be.
     bool showWindow()
     {
-        m_window->show();
-        return QTest::qWaitForWindowExposed(m_window);
+        host()->show();
+        return window() && QTest::qWaitForWindowExposed(window());
     }
     // A left click in the middle of a visible item.
     bool click(QQuickItem* item)
@@ -106,7 +105,7 @@ public:
         if (!item || !item->isVisible())
             return false;
         const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-        QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
         return true;
     }
     bool click(const QString& name) { return click(item(name)); }
@@ -117,11 +116,10 @@ public:
             return false;
         QTest::qWait(500); // animations (overlay, switches) settle
         const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QDir::currentPath()) + "/screenshots/" + language();
-        return QDir().mkpath(dir) && m_window->grabWindow().save(dir + '/' + name + ".png");
+        return QDir().mkpath(dir) && window()->grabWindow().save(dir + '/' + name + ".png");
     }
 
 private:
     PrintClient* m_client = new PrintClient();
-    QQmlApplicationEngine* m_engine = new QQmlApplicationEngine();
-    QPointer<QQuickWindow> m_window;
+    DesktopShell* m_shell = nullptr;
 };

@@ -28,14 +28,15 @@ class TestUi : public QObject
         return rig.item(QStringLiteral("overlayAbout"));
     }
 
-    // Service on or off as seen everywhere: client, tray icon and entry, start page, store.
+    // Service on or off as seen everywhere: client, tray icon and entry, start page (once loaded), store.
     static void expectService(UiRig& rig, bool on)
     {
         QCOMPARE(rig.client()->property("serverActive").toBool(), on);
-        QCOMPARE(QQmlProperty(rig.object("trayIcon"), "icon.source", rig.engine()).read().toString(),
+        QCOMPARE(rig.object("trayIcon")->property("iconSource").toString(),
                  on ? QStringLiteral("qrc:/imgs/ic_systray_on.png") : QStringLiteral("qrc:/imgs/ic_systray_off.png"));
         QCOMPARE(rig.object("trayService")->property("text").toString(), on ? "Desligar serviço" : "Ligar serviço");
-        QCOMPARE(rig.item("serviceSwitch")->property("checked").toBool(), on);
+        if (rig.window())
+            QCOMPARE(rig.item("serviceSwitch")->property("checked").toBool(), on);
         QCOMPARE(QSettings().value("serverActive", true).toBool(), on);
     }
 
@@ -107,7 +108,7 @@ private slots:
     {
         QTest::addColumn<bool>("hasUpdate");
         QTest::addColumn<int>("addresses");
-        QTest::addColumn<int>("height"); // -1: the window's height less 20 pixels above and below
+        QTest::addColumn<int>("height");                   // -1: the window's height less 20 pixels above and below
         QTest::newRow("one address") << false << 1 << 356; // 280 + 46 for the trust row + 30
         QTest::newRow("three addresses, update") << true << 3 << 566;
         QTest::newRow("twelve addresses, update") << true << 12 << -1; // 430 + 46 + 12 x 30 does not fit
@@ -134,9 +135,11 @@ private slots:
         UiRig rig;
         QObject* tray = rig.object("trayIcon");
         QVERIFY(tray && tray->property("available").toBool() && tray->property("visible").toBool());
+        // The tray works with the window never opened, and does not load it.
         expectService(rig, true);
         QVERIFY(QMetaObject::invokeMethod(rig.object("trayService"), "triggered"));
         expectService(rig, false);
+        QVERIFY(!rig.engine());
         QVERIFY(rig.showWindow());
         QVERIFY(rig.click(rig.item("switchArea", rig.item("serviceSwitch"))));
         expectService(rig, true);
@@ -153,10 +156,57 @@ private slots:
         QCOMPARE(rig.state(), QStringLiteral("config"));
     }
 
+    // Hidden a while, the window's documents go, and memory with them; "Abrir" brings the window
+    // back as it was: the page the user picked (or, if none, the one start-up progress chooses),
+    // the About overlay, the place on the screen. Shown again in time, nothing is reloaded.
+    void windowReleasedAndRestored_data()
+    {
+        QTest::addColumn<QString>("picked"); // empty: no page picked
+        QTest::addColumn<bool>("about");
+        QTest::addColumn<QString>("page"); // after an update was found while the window was away
+        QTest::newRow("picked page") << "config" << false << "config";
+        QTest::newRow("picked page, About open") << "terminals" << true << "terminals";
+        QTest::newRow("no page picked") << "" << false << "loading";
+    }
+    void windowReleasedAndRestored()
+    {
+        QFETCH(QString, picked);
+        QFETCH(bool, about);
+        QFETCH(QString, page);
+        UiRig rig;
+        rig.host()->setReleaseDelay(400);
+        QSignalSpy released(rig.host(), &WindowHost::released);
+        QVERIFY(rig.showWindow());
+        if (!picked.isEmpty())
+            rig.setState(picked);
+        if (about)
+            QVERIFY(openAbout(rig, 1));
+        const QPoint position = rig.window()->position();
+        const QQmlApplicationEngine* engine = rig.engine();
+        rig.window()->close();
+        QVERIFY(rig.showWindow());
+        QTest::qWait(800);
+        QVERIFY(released.isEmpty() && rig.engine() == engine);
+
+        rig.window()->close();
+        const qint64 loaded = residentKiB();
+        QTRY_COMPARE(released.count(), 1);
+        QVERIFY(!rig.engine() && !rig.window());
+        const qint64 drop = loaded - residentKiB();
+        QVERIFY2(drop >= 8192, qPrintable(QStringLiteral("resident memory dropped by %1 KiB").arg(drop)));
+
+        rig.client()->setProperty("hasUpdate", true);
+        QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
+        QTRY_VERIFY(rig.windowVisible());
+        QCOMPARE(rig.state(), page);
+        QCOMPARE(rig.item("overlayAbout") != nullptr, about);
+        QCOMPARE(rig.window()->position(), position);
+    }
+
     // A click on the tray icon brings the window; a right click only opens the menu.
     void trayActivation_data()
     {
-        QTest::addColumn<int>("reason"); // QPlatformSystemTrayIcon::ActivationReason
+        QTest::addColumn<int>("reason"); // QSystemTrayIcon::ActivationReason
         QTest::addColumn<bool>("shown");
         QTest::newRow("click") << 3 << true;
         QTest::newRow("double click") << 2 << true;
@@ -168,14 +218,9 @@ private slots:
         QFETCH(bool, shown);
         QVERIFY(trayAvailable());
         UiRig rig;
-        QVERIFY(!rig.window()->isVisible());
-        QObject* tray = rig.object("trayIcon");
-        const QMetaObject* meta = tray->metaObject();
-        const int activated = meta->indexOfSignal("activated(QPlatformSystemTrayIcon::ActivationReason)");
-        QVERIFY(activated >= 0);
-        QVERIFY(meta->method(activated).invoke(tray, Qt::DirectConnection,
-                                               QGenericArgument("QPlatformSystemTrayIcon::ActivationReason", &reason)));
-        QCOMPARE(rig.window()->isVisible(), shown);
+        QVERIFY(!rig.windowVisible());
+        emit rig.tray()->activated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(rig.windowVisible(), shown);
     }
 
     // Shown on the first start; on a normal one only when there is no tray to reach it from
@@ -197,7 +242,7 @@ private slots:
         else
             settings.setValue("securityKey", "Ab3dE9gHv4.0");
         UiRig rig;
-        QCOMPARE(rig.window()->isVisible(), firstStart || !tray);
+        QCOMPARE(rig.windowVisible(), firstStart || !tray);
     }
 
     // The terms first: no server until they are accepted, then it starts at once.
@@ -234,8 +279,7 @@ private slots:
         QVERIFY(rig.showWindow());
         const auto serviceShown = [&rig](const QString& state, const QString& icon) {
             return rig.item("serviceStateText")->property("text").toString() == state &&
-                   QQmlProperty(rig.object("trayIcon"), "icon.source", rig.engine()).read().toString() ==
-                       "qrc:/imgs/" + icon;
+                   rig.object("trayIcon")->property("iconSource").toString() == "qrc:/imgs/" + icon;
         };
         QVERIFY(serviceShown("Parado", "ic_systray_off.png"));
         QCOMPARE(client->message(), stopped);
@@ -268,6 +312,16 @@ private slots:
     }
 
 private:
+    static qint64 residentKiB()
+    {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray text = status.readAll();
+        const int at = text.indexOf("VmRSS:");
+        return at < 0 ? -1
+                      : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').first().toLongLong();
+    }
     // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
     static bool trayAvailable()
     {
