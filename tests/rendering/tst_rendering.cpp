@@ -130,7 +130,7 @@ private slots:
         QTest::newRow("full line, line end") << "aaaa bbbbb\ncc dd ee" << 10 << "aaaa bbbbb\ncc dd ee";
         QTest::newRow("full line, line end, no spaces")
             << "aaaaaaaaaa\nbbbbbbbbbbbb" << 10 << "aaaaaaaaaa\nbbbbbbbbbb\nbb";
-        QTest::newRow("line end after the last space") << "aa bbbbbbb\nc dddd" << 12 << "aa bbbbbbb\nc dddd";
+        QTest::newRow("line end after the last space") << "aa bbbbbbb\ncdddd ee" << 12 << "aa bbbbbbb\ncdddd ee";
         QTest::newRow("blank line kept") << "aaaa\n\nbbbbbbbbbbbb" << 10 << "aaaa\n\nbbbbbbbbbb\nbb";
         // A line of the text keeps its indentation; a continuation line does not start with spaces.
         QTest::newRow("indentation kept") << "Total\n   12,50 EUR a pagar" << 10 << "Total\n   12,50\nEUR a\npagar";
