@@ -4,12 +4,23 @@
 
 namespace {
 
-// IPv4 clients may arrive as IPv4-mapped IPv6 addresses on a dual-stack socket.
+// The client an address belongs to. Every loopback address is this computer:
+// a local process may bind any of 127.0.0.0/8 and rotate through them. An IPv6
+// host picks the lower 64 bits of its address at will, so its /64 is the
+// client. IPv4 clients may arrive as IPv4-mapped IPv6 addresses on a
+// dual-stack socket.
 QString keyOf(const QHostAddress& address)
 {
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4).toString() : address.toString();
+    if (isV4 ? (v4 >> 24) == 127 : address.isLoopback())
+        return QStringLiteral("this computer (loopback)");
+    if (isV4)
+        return QHostAddress(v4).toString();
+    Q_IPV6ADDR prefix = address.toIPv6Address();
+    for (int i = 8; i < 16; ++i)
+        prefix[i] = 0;
+    return QHostAddress(prefix).toString() + QStringLiteral("/64");
 }
 
 } // namespace
@@ -56,6 +67,12 @@ void KeyAttempts::recordFailure(const QHostAddress& address)
     entry.blockedUntil = now + windowMs;
     qCritical("PrintClientRequestHandler: more than %d wrong keys from %s within %lld s; refused for %lld s",
               maxFailures, qPrintable(key), windowMs / 1000, windowMs / 1000);
+}
+
+void KeyAttempts::clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.clear();
 }
 
 void KeyAttempts::forgetIdle(qint64 now)

@@ -8,8 +8,10 @@
 #include <mutex>
 
 // Slows down guessing of the security key: more than maxFailures wrong keys
-// from one client address within windowMs shut that address out of every keyed
-// path for the next windowMs, without the key being looked at. Safe on any thread.
+// from one client within windowMs shut that client out of every keyed path for
+// the next windowMs, without the key being looked at. A client is an IPv4
+// address, an IPv6 /64, or this computer (every loopback address). Safe on any
+// thread.
 class KeyAttempts
 {
 public:
@@ -22,6 +24,8 @@ public:
     // Milliseconds this address is still shut out (0: it may try).
     qint64 blockedFor(const QHostAddress& address);
     void recordFailure(const QHostAddress& address);
+    // Forgets every client (tests that send many wrong keys on purpose).
+    void clear();
 
 private:
     struct Entry

@@ -7,10 +7,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-bool OriginGate::admits(const QList<QByteArray>& origins)
+bool OriginGate::admits(const QList<QByteArray>& origins, const QList<QByteArray>& fetchSites)
 {
     // A header that is present but empty, or a second one, names no allowed origin.
-    return origins.isEmpty() || (origins.size() == 1 && WebAppOrigin::isAllowed(RequestFields::text(origins.first())));
+    if (!origins.isEmpty())
+        return origins.size() == 1 && WebAppOrigin::isAllowed(RequestFields::text(origins.first()));
+    if (fetchSites.isEmpty())
+        return true;
+    const QByteArray site = fetchSites.size() == 1 ? fetchSites.first().trimmed() : QByteArray();
+    return site == "none" || site == "same-origin";
 }
 
 void OriginGate::refuse(HttpResponseWriter& response)

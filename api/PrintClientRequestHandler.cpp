@@ -61,7 +61,9 @@ QByteArray PrintClientRequestHandler::serialise(const QJsonObject& result)
 
 void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter& response)
 {
-    if (!OriginGate::admits(request.headers("Origin")))
+    // Before the key is looked at: a foreign page's wrong keys are not counted
+    // against this computer, whose web application would then be shut out.
+    if (!OriginGate::admits(request.headers("Origin"), request.headers("Sec-Fetch-Site")))
         return OriginGate::refuse(response);
 
     QByteArray body;

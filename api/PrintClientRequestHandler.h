@@ -30,6 +30,7 @@ public:
     static QByteArray serialise(const QJsonObject& result);
 
     PrintClient* printClient() const { return m_printClient; }
+    KeyAttempts& keyAttempts() { return m_keyAttempts; }
 
 public slots:
     void setPrintClient(PrintClient* printClient);

@@ -22,6 +22,9 @@ struct Parser
         parser.addOption(trust);
         parser.addOption(untrust);
         parser.addOption(headless);
+        parser.addOption(devices);
+        parser.addOption(enable);
+        parser.addOption(disable);
         // Qt's own options (QGuiApplication takes them; a session manager restarts
         // programs with -session): known, so that they are not refused, and hidden.
         for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
@@ -63,6 +66,18 @@ struct Parser
     QCommandLineOption headless{
         QStringLiteral("headless"),
         QStringLiteral("Serve without a window or a tray (a till without a desktop); print where the settings are.")};
+    QCommandLineOption devices{
+        QStringLiteral("devices"),
+        QStringLiteral("List the printers and payment terminals found now, each on or off for the web application, "
+                       "and exit.")};
+    QCommandLineOption enable{QStringLiteral("enable"),
+                              QStringLiteral("Make a printer (by name) or a payment terminal (by port) available to "
+                                             "the web application, as its switch in the window does, and exit."),
+                              QStringLiteral("NAME")};
+    QCommandLineOption disable{QStringLiteral("disable"),
+                               QStringLiteral("Take a printer or payment terminal away from the web application, "
+                                              "and exit."),
+                               QStringLiteral("NAME")};
 };
 
 bool sameFile(const QString& one, const QString& other)
@@ -117,6 +132,13 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     line.trustCertificate = p.parser.isSet(p.trust);
     line.untrustCertificate = p.parser.isSet(p.untrust);
     line.headless = p.parser.isSet(p.headless);
+    line.devices = p.parser.isSet(p.devices);
+    line.enableDevice = p.parser.value(p.enable);
+    line.disableDevice = p.parser.value(p.disable);
+    if (line.error.isEmpty() &&
+        (given.contains(QStringLiteral("--enable")) || given.contains(QStringLiteral("--disable"))) &&
+        line.enableDevice.isEmpty() && line.disableDevice.isEmpty())
+        line.error = QStringLiteral("--enable and --disable need the device's name: quorva-link --devices lists them");
     return line;
 }
 

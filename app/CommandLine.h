@@ -29,4 +29,8 @@ public:
     bool untrustCertificate = false;
     // A till without a desktop: no window, no tray, the offscreen platform.
     bool headless = false;
+    // --devices lists the printers and terminals; --enable / --disable NAME switches one.
+    bool devices = false;
+    QString enableDevice;
+    QString disableDevice;
 };

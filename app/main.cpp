@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/DeviceCommand.h"
 #include "app/HeadlessReport.h"
 #include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
@@ -60,6 +61,14 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         PrivateFiles::protectSettings();
         return TrustCommand::run(commandLine.trustCertificate);
+    }
+    if (commandLine.devices || !commandLine.enableDevice.isEmpty() || !commandLine.disableDevice.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        PrivateFiles::protectSettings();
+        if (commandLine.devices)
+            return DeviceCommand::list();
+        return commandLine.enableDevice.isEmpty() ? DeviceCommand::set(commandLine.disableDevice, false)
+                                                  : DeviceCommand::set(commandLine.enableDevice, true);
     }
 
     // Qt's own event dispatcher instead of glib's: every connection thread runs

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSslCertificateExtension>
 #include <QStandardPaths>
 #endif
 
@@ -64,7 +66,7 @@ CertificateTrust::Result CertificateTrust::apply(Mode mode, const QSslCertificat
         ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.constData()),
                                               DWORD(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     }
-    if (ok && (mode != Mode::Replace || found))
+    if (ok && (mode == Mode::Trust || found))
         result.places.append(place);
     else if (!ok)
         result.failures.append(place + QStringLiteral(": refused or failed (%1)").arg(GetLastError()));
@@ -79,7 +81,7 @@ namespace {
 struct Run
 {
     bool ok = false;
-    QString error;
+    QString output; // what certutil said, or why it did not run
 };
 
 Run certutil(const QStringList& arguments, const QByteArray& input = QByteArray())
@@ -108,30 +110,76 @@ QStringList database(const QString& folder)
     return {QStringLiteral("-d"), QStringLiteral("sql:") + folder};
 }
 
-bool holds(const QString& folder)
+bool holds(const QString& folder, const QString& nickname)
 {
-    return certutil(database(folder) +
-                    QStringList{QStringLiteral("-L"), QStringLiteral("-n"), CertificateTrust::nickname()})
-        .ok;
+    return certutil(database(folder) + QStringList{QStringLiteral("-L"), QStringLiteral("-n"), nickname}).ok;
 }
 
-// Removes every certificate of ours from the database (an older one may be left
-// by a renewal that could not reach it).
-Run remove(const QString& folder)
+// Removes every certificate of that name from the database (an older one of
+// ours may be left by a renewal that could not reach it).
+Run remove(const QString& folder, const QString& nickname)
 {
-    for (int i = 0; i < 20 && holds(folder); ++i) {
-        const Run run = certutil(database(folder) +
-                                 QStringList{QStringLiteral("-D"), QStringLiteral("-n"), CertificateTrust::nickname()});
+    for (int i = 0; i < 20 && holds(folder, nickname); ++i) {
+        const Run run = certutil(database(folder) + QStringList{QStringLiteral("-D"), QStringLiteral("-n"), nickname});
         if (!run.ok)
             return run;
     }
-    return {!holds(folder), QString()};
+    return {!holds(folder, nickname), QStringLiteral("cannot remove %1").arg(nickname)};
 }
 
-Run add(const QString& folder, const QSslCertificate& certificate)
+// The names of the database's certificates, from the listing's lines
+// "NICKNAME   SSL,S/MIME,JAR trust".
+QStringList nicknames(const QString& folder)
 {
-    // "P,,": a trusted peer for TLS, not an authority for anything.
-    return certutil(database(folder) + QStringList{QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("P,,"),
+    static const QRegularExpression entry(QStringLiteral("^(\\S.*?)\\s+[A-Za-z]*,[A-Za-z]*,[A-Za-z]*$"));
+    QStringList names;
+    for (const QString& line : certutil(database(folder) + QStringList{QStringLiteral("-L")}).output.split('\n')) {
+        const QRegularExpressionMatch match = entry.match(line.trimmed());
+        if (match.hasMatch() && !names.contains(match.captured(1)))
+            names.append(match.captured(1));
+    }
+    return names;
+}
+
+// The authority of older builds: imported as "quorva-link" as their README said,
+// or under a name of the browser's through its import dialog.
+bool isOldAuthority(const QString& folder, const QString& nickname)
+{
+    if (nickname == QLatin1String("quorva-link"))
+        return true;
+    const Run run = certutil(database(folder) + QStringList{QStringLiteral("-L"), QStringLiteral("-n"), nickname,
+                                                            QStringLiteral("-a")});
+    for (const QSslCertificate& certificate : QSslCertificate::fromData(run.output.toLatin1(), QSsl::Pem)) {
+        if (certificate.subjectInfo(QSslCertificate::Organization) != QStringList{QStringLiteral("Quorva")} ||
+            certificate.subjectInfo(QSslCertificate::CommonName) != QStringList{QStringLiteral("localhost")})
+            continue;
+        for (const QSslCertificateExtension& extension : certificate.extensions()) {
+            if (extension.name() == QLatin1String("basicConstraints") &&
+                extension.value().toMap().value(QStringLiteral("ca")).toBool())
+                return true;
+        }
+    }
+    return false;
+}
+
+// Takes the older builds' authority out of the database; true when it was there.
+Run removeOldAuthorities(const QString& folder, bool* found)
+{
+    *found = false;
+    for (const QString& nickname : nicknames(folder)) {
+        if (nickname == CertificateTrust::nickname() || !isOldAuthority(folder, nickname))
+            continue;
+        *found = true;
+        const Run run = remove(folder, nickname);
+        if (!run.ok)
+            return run;
+    }
+    return {true, QString()};
+}
+
+Run add(const QString& folder, const QSslCertificate& certificate, const QString& trust)
+{
+    return certutil(database(folder) + QStringList{QStringLiteral("-A"), QStringLiteral("-t"), trust,
                                                    QStringLiteral("-n"), CertificateTrust::nickname(),
                                                    QStringLiteral("-a")},
                     certificate.toPem());
@@ -170,26 +218,32 @@ CertificateTrust::Result CertificateTrust::apply(Mode mode, const QSslCertificat
     const QStringList folders = databases(home);
     for (const QString& folder : folders) {
         const bool userDatabase = folder == folders.first();
-        const bool exists = QFileInfo::exists(QDir(folder).filePath(QStringLiteral("cert9.db")));
-        Run run{true, QString()};
-        if (mode == Mode::Trust) {
-            if (userDatabase)
-                run = createUserDatabase(folder);
-            if (run.ok)
-                run = remove(folder);
-            if (run.ok)
-                run = add(folder, certificate);
-        } else if (!exists || (mode == Mode::Replace && !holds(folder))) {
+        // Chromium's own verifier honours the peer flag. Firefox's takes only
+        // anchors; an anchor that is CA:FALSE without keyCertSign still cannot
+        // vouch for anything its key signs.
+        const QString trust = userDatabase ? QStringLiteral("P,,") : QStringLiteral("CP,,");
+        if (mode != Mode::Trust && !QFileInfo::exists(QDir(folder).filePath(QStringLiteral("cert9.db"))))
             continue;
-        } else {
-            run = remove(folder);
-            if (run.ok && mode == Mode::Replace)
-                run = add(folder, certificate);
+        Run run{true, QString()};
+        if (mode == Mode::Trust && userDatabase)
+            run = createUserDatabase(folder);
+        if (run.ok && mode != Mode::Replace) {
+            bool found = false;
+            run = removeOldAuthorities(folder, &found);
+            if (run.ok && found)
+                result.oldAuthorities.append(folder);
         }
+        // Only where it is: a renewal does not spread it, untrusting reports real removals.
+        if (run.ok && mode != Mode::Trust && !holds(folder, nickname()))
+            continue;
+        if (run.ok)
+            run = remove(folder, nickname());
+        if (run.ok && mode != Mode::Untrust)
+            run = add(folder, certificate, trust);
         if (run.ok)
             result.places.append(folder);
         else
-            result.failures.append(folder + QStringLiteral(": ") + run.error);
+            result.failures.append(folder + QStringLiteral(": ") + run.output);
     }
     return result;
 }

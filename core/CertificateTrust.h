@@ -4,18 +4,26 @@
 #include <QString>
 #include <QStringList>
 
-// Makes this user's browsers trust the installation's certificate as the
-// server certificate it is, never as an authority, and without administrator
-// rights. Linux: certutil (libnss3-tools) with trust "P,," in ~/.pki/nssdb
-// (Chromium, Chrome; created when missing) and in every Firefox profile found.
-// Windows: the current user's Root store, where Windows asks the user to confirm.
+// Makes this user's browsers trust the installation's certificate, without
+// administrator rights, in a way that trusts nothing else: the certificate may
+// not sign others (CA:FALSE, no keyCertSign), and every verifier below refuses
+// what its key would sign. Linux: certutil (libnss3-tools) into ~/.pki/nssdb
+// (Chromium, Chrome; created when missing) as a trusted peer ("P,,"), and into
+// every Firefox profile found as a trusted peer that is also its own anchor
+// ("CP,,": Firefox ignores the peer flag and trusts anchors only). Windows: the current user's
+// Root store, where Windows asks the user to confirm.
+//
+// Trusting and untrusting also remove the authority that older builds shared
+// (one key in every copy of the program, O=Quorva CN=localhost, CA:TRUE) which
+// their instructions had users import, as "quorva-link" or under any name.
 class CertificateTrust
 {
 public:
     struct Result
     {
-        QStringList places;   // where the step was done
-        QStringList failures; // "place: reason"
+        QStringList places;         // where the step was done
+        QStringList oldAuthorities; // where the older builds' authority was removed
+        QStringList failures;       // "place: reason"
         bool ok() const { return failures.isEmpty(); }
     };
 

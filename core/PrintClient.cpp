@@ -2,11 +2,9 @@
 
 #include "api/PrintClientRequestHandler.h"
 #include "app/LanguageChoice.h"
-#include "app/PrivateFiles.h"
 #include "app/SingleInstance.h"
-#include "core/CertificateTrust.h"
-#include "core/InstallationCertificate.h"
 #include "core/PrintClientThreaded.h"
+#include "core/ServerTls.h"
 #include "core/SharedLists.h"
 #include "core/VersionCheck.h"
 #include "http/HttpListener.h"
@@ -349,20 +347,23 @@ void PrintClient::clipboard(QString val)
 
 QString PrintClient::trustCertificate()
 {
-    InstallationCertificate certificate(PrivateFiles::folder());
-    if (certificate.ensure() == InstallationCertificate::Outcome::Failed)
-        return tr("Falhou: %1").arg(certificate.errorString());
-    const CertificateTrust::Result result = CertificateTrust().trust(certificate.certificate());
+    const ServerTls::TrustReport step = ServerTls().trust();
+    if (!step.deployerCertFile.isEmpty())
+        return tr("O servidor usa o certificado do implementador (%1): não é preciso confiar no certificado.")
+            .arg(step.deployerCertFile);
+    if (!step.error.isEmpty())
+        return tr("Falhou: %1").arg(step.error);
     // Shorter lines for the card: the home folder as "~".
-    QStringList places = result.places;
-    QStringList failures = result.failures;
-    for (QStringList* list : {&places, &failures})
+    CertificateTrust::Result result = step.result;
+    for (QStringList* list : {&result.oldAuthorities, &result.places, &result.failures})
         list->replaceInStrings(QDir::homePath() + QLatin1Char('/'), QStringLiteral("~/"));
     QStringList lines;
-    if (!places.isEmpty())
-        lines << tr("Certificado de confiança em:") << places;
-    if (!failures.isEmpty())
-        lines << tr("Falhou:") << failures;
+    if (!result.oldAuthorities.isEmpty())
+        lines << tr("Autoridade de versões antigas removida de:") << result.oldAuthorities;
+    if (!result.places.isEmpty())
+        lines << tr("Certificado de confiança em:") << result.places;
+    if (!result.failures.isEmpty())
+        lines << tr("Falhou:") << result.failures;
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "core/ServerTls.h"
 #include "terminals/SerialPortDescription.h"
 
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QPair>
 #include <QPrinterInfo>
 
 class HttpListener;
@@ -28,7 +28,7 @@ public:
     // own while both files can be read. The build's QLK_TLS_KEY and QLK_TLS_CERT.
     void setDeployerTls(const QString& keyFile, const QString& certFile);
     // Where the installation's key and certificate live (PrivateFiles::folder()).
-    void setCertificateFolder(const QString& folder) { m_certificateFolder = folder; }
+    void setCertificateFolder(const QString& folder);
 
 signals:
     void onGetAddresses(QList<QHostAddress> addresses);
@@ -43,11 +43,9 @@ public slots:
     void getServer(bool online, PrintClientRequestHandler* requestHandler);
 
 private:
-    // The key and certificate files the server is to use.
-    QPair<QString, QString> tlsFiles() const;
+    // The listener's group of the settings, with the TLS files made when needed.
+    void writeListenerSettings();
 
     quint16 m_port = defaultPort;
-    QString m_deployerKey;
-    QString m_deployerCert;
-    QString m_certificateFolder;
+    ServerTls m_tls;
 };

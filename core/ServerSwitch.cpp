@@ -84,6 +84,9 @@ void ServerSwitch::settle(bool afterSwitching)
 
 QString ServerSwitch::describeFailure() const
 {
+    if (!m_listener->tlsError().isEmpty())
+        return tr("Serviço de impressão parado: não foi possível usar o certificado TLS (%1).")
+            .arg(m_listener->tlsError());
     QString cause;
     switch (m_listener->serverError()) {
     case QAbstractSocket::AddressInUseError:

@@ -8,9 +8,9 @@ class HttpListener;
 class QTimer;
 
 // Keeps the HTTP server in the state the user's switch asks for. A port that
-// cannot be bound (another program holds it) leaves the service stopped, never
-// shown as on: the port and the cause are kept for the user, and the bind is
-// tried again every 30 s while the switch stays on.
+// cannot be bound (another program holds it), or a TLS certificate that cannot
+// be used, leaves the service stopped, never shown as on: the cause is kept for
+// the user, and listening is tried again every 30 s while the switch stays on.
 class ServerSwitch : public QObject
 {
     Q_OBJECT
@@ -19,7 +19,7 @@ public:
     enum class Change {
         Opened, // listening now
         Closed, // switched off
-        Failed, // asked on, the port could not be bound
+        Failed, // asked on, the port could not be bound or TLS not set up
     };
     Q_ENUM(Change)
 

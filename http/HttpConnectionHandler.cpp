@@ -3,9 +3,9 @@
 #include "http/HttpRequest.h"
 #include "http/HttpRequestHandler.h"
 #include "http/HttpResponseWriter.h"
+#include "http/HttpTlsConfiguration.h"
 
 #include <QSettings>
-#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
 #include <QtDebug>
@@ -27,9 +27,9 @@ constexpr qint64 kReadBufferBytes = 65536;
 } // namespace
 
 HttpConnectionHandler::HttpConnectionHandler(const QSettings* settings, HttpRequestHandler* requestHandler,
-                                             const QSslConfiguration* sslConfiguration)
+                                             HttpTlsConfiguration* tls)
     : m_requestHandler(requestHandler)
-    , m_sslConfiguration(sslConfiguration)
+    , m_tls(tls)
 {
     // Read once, here on the pool's thread, which owns the settings object: the
     // listener's group is only rewritten when a server is built, and every read
@@ -89,10 +89,8 @@ void HttpConnectionHandler::closeDescriptor(tSocketDescriptor socketDescriptor)
 
 void HttpConnectionHandler::createSocket()
 {
-    if (m_sslConfiguration) {
-        auto* sslSocket = new QSslSocket;
-        sslSocket->setSslConfiguration(*m_sslConfiguration);
-        m_socket = sslSocket;
+    if (m_tls) {
+        m_socket = new QSslSocket;
         qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
     } else {
         m_socket = new QTcpSocket;
@@ -138,9 +136,11 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 
     // Set on every connection: a TLS socket passes it on to the connection it wraps.
     m_socket->setReadBufferSize(kReadBufferBytes);
-    if (m_sslConfiguration) {
+    if (m_tls) {
         qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
-        static_cast<QSslSocket*>(m_socket)->startServerEncryption();
+        auto* sslSocket = static_cast<QSslSocket*>(m_socket);
+        sslSocket->setSslConfiguration(m_tls->current());
+        sslSocket->startServerEncryption();
     }
 
     m_readTimer->start(readTimeoutMs());

@@ -9,8 +9,8 @@
 #include <mutex>
 
 class HttpRequestHandler;
+class HttpTlsConfiguration;
 class QSettings;
-class QSslConfiguration;
 class QTcpSocket;
 class QTimer;
 
@@ -21,12 +21,14 @@ typedef qintptr tSocketDescriptor;
 // to every connection that the listener hands it, reads requests into
 // HttpRequest, lets the request handler answer them, and keeps or closes the
 // connection by the HTTP rules. Everything but the busy mark runs in its own thread.
+// A TLS connection presents the pool's key and certificate as they are when it
+// begins.
 class HttpConnectionHandler : public QThread
 {
     Q_OBJECT
 public:
     HttpConnectionHandler(const QSettings* settings, HttpRequestHandler* requestHandler,
-                          const QSslConfiguration* sslConfiguration = nullptr);
+                          HttpTlsConfiguration* tls = nullptr);
     ~HttpConnectionHandler() override;
 
     bool isBusy() const { return m_busy; }
@@ -64,7 +66,7 @@ private:
     HttpRequestHandler* m_requestHandler = nullptr;
     // Set by the pool from the listener's thread, cleared here.
     std::atomic<bool> m_busy{false};
-    const QSslConfiguration* m_sslConfiguration = nullptr;
+    HttpTlsConfiguration* m_tls = nullptr;
     bool m_reading = false;
     bool m_disconnectedWhileReading = false;
     bool m_closing = false;

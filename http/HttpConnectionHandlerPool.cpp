@@ -1,15 +1,12 @@
 #include "http/HttpConnectionHandlerPool.h"
 
 #include "http/HttpConnectionHandler.h"
+#include "http/HttpTlsConfiguration.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslKey>
 #include <QtDebug>
 
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler)
@@ -33,7 +30,6 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
         qDeleteAll(m_pool);
         m_pool.clear();
     }
-    delete m_sslConfiguration;
     qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
 
@@ -48,7 +44,7 @@ HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
     }
     const int maxThreads = m_settings->value(QStringLiteral("maxThreads"), 100).toInt();
     if (m_pool.size() < maxThreads) {
-        auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_sslConfiguration);
+        auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_tls.get());
         handler->markBusy();
         m_pool.append(handler);
         return handler;
@@ -85,7 +81,7 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
 {
     QString keyFileName = m_settings->value(QStringLiteral("sslKeyFile")).toString();
     QString certFileName = m_settings->value(QStringLiteral("sslCertFile")).toString();
-    if (keyFileName.isEmpty() || certFileName.isEmpty())
+    if (keyFileName.isEmpty() && certFileName.isEmpty())
         return;
 
     // Relative names in a settings file are relative to that file; resource
@@ -98,33 +94,11 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
             certFileName = settingsDir.absoluteFilePath(certFileName);
     }
 
-    QFile certFile(certFileName);
-    if (!certFile.open(QIODevice::ReadOnly)) {
-        qCritical("HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
-        return;
-    }
-    const QList<QSslCertificate> chain = QSslCertificate::fromDevice(&certFile, QSsl::Pem);
-    certFile.close();
-
-    QFile keyFile(keyFileName);
-    if (!keyFile.open(QIODevice::ReadOnly)) {
-        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
-        return;
-    }
-    // The installation's own key is EC; a deployer's may be RSA.
-    const QByteArray pem = keyFile.readAll();
-    keyFile.close();
-    QSslKey key(pem, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
-    if (key.isNull())
-        key = QSslKey(pem, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey);
-    qDebug("%s", key.isNull() ? "no key" : "has key");
-
-    m_sslConfiguration = new QSslConfiguration;
-    m_sslConfiguration->setLocalCertificateChain(chain);
-    m_sslConfiguration->setPrivateKey(key);
-    // Clients are never asked for a certificate.
-    m_sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
-    // Whatever the system's TLS library would still allow: nothing older than 1.2.
-    m_sslConfiguration->setProtocol(QSsl::TlsV1_2OrLater);
-    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+    m_tls = std::make_unique<HttpTlsConfiguration>(keyFileName, certFileName);
+    if (keyFileName.isEmpty() || certFileName.isEmpty())
+        m_tlsError = QStringLiteral("sslKeyFile and sslCertFile must be given together");
+    else if (!m_tls->load())
+        m_tlsError = m_tls->errorString();
+    else
+        qDebug("HttpConnectionHandlerPool: SSL settings loaded");
 }

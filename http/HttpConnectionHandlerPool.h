@@ -5,14 +5,18 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+
 class HttpConnectionHandler;
 class HttpRequestHandler;
+class HttpTlsConfiguration;
 class QSettings;
-class QSslConfiguration;
 
 // The connection threads of the listener: created on demand up to maxThreads,
 // reused across connections, and shrunk by one idle thread per cleanup tick down
-// to minThreads. Holds the one TLS configuration that every handler uses.
+// to minThreads. Holds the one TLS configuration that every handler uses: with
+// sslKeyFile and sslCertFile in its settings every connection is TLS, and files
+// that cannot be used leave tlsError() set (the listener then does not listen).
 class HttpConnectionHandlerPool : public QObject
 {
     Q_OBJECT
@@ -26,6 +30,10 @@ public:
     // Number of handlers, busy or idle.
     int size() const;
 
+    // Why the TLS files of the settings cannot be used; empty when they can,
+    // or when the settings name none (plain HTTP).
+    QString tlsError() const { return m_tlsError; }
+
 public slots:
     void cleanup();
 
@@ -37,5 +45,6 @@ private:
     QList<HttpConnectionHandler*> m_pool;
     QTimer m_cleanupTimer;
     mutable QMutex m_mutex;
-    QSslConfiguration* m_sslConfiguration = nullptr;
+    std::unique_ptr<HttpTlsConfiguration> m_tls;
+    QString m_tlsError;
 };

@@ -28,10 +28,20 @@ HttpListener::~HttpListener()
 
 void HttpListener::listen()
 {
-    if (!m_pool)
-        m_pool = new HttpConnectionHandlerPool(m_settings, m_requestHandler);
+    emit aboutToListen();
     const QString host = m_settings->value(QStringLiteral("host")).toString();
     const int port = m_settings->value(QStringLiteral("port")).toInt();
+    if (!m_pool)
+        m_pool = new HttpConnectionHandlerPool(m_settings, m_requestHandler);
+    // Named TLS files that cannot be used never fall back to plain HTTP.
+    m_tlsError = m_pool->tlsError();
+    if (!m_tlsError.isEmpty()) {
+        qCritical("HttpListener: Not listening on port %i: no usable TLS certificate: %s", port,
+                  qPrintable(m_tlsError));
+        delete m_pool;
+        m_pool = nullptr;
+        return;
+    }
     QTcpServer::listen(host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host), quint16(port & 0xFFFF));
     if (isListening())
         qDebug("HttpListener: Listening on port %i", port);

@@ -54,6 +54,16 @@ bool allDigits(const QByteArray& text)
     return !text.isEmpty();
 }
 
+// The first character of a text as an error shows it: in quotes, or by its
+// code when it cannot be seen (a NUL, a line end).
+QString shownFirst(const QByteArray& text)
+{
+    const QString first = QString::fromUtf8(text).left(1);
+    if (!first.isEmpty() && first.at(0).isPrint())
+        return QLatin1Char('"') + first + QLatin1Char('"');
+    return QStringLiteral("U+%1").arg(first.isEmpty() ? 0 : first.at(0).unicode(), 4, 16, QLatin1Char('0')).toUpper();
+}
+
 // The first character that a symbology cannot carry, or -1.
 int firstOutside(const QByteArray& text, const char* allowed)
 {
@@ -177,8 +187,8 @@ bool CodeOperation::readBarcode(const QJsonObject& data)
     case CodeSymbol::Code39: {
         const int bad = firstOutside(m_text, code39Characters);
         if (bad >= 0)
-            return refuse(QStringLiteral("CODE39 cannot carry \"%1\" (only 0-9, A-Z, space and - . $ / + %)")
-                              .arg(QString::fromUtf8(m_text.mid(bad)).left(1)));
+            return refuse(QStringLiteral("CODE39 cannot carry %1 (only 0-9, A-Z, space and - . $ / + %)")
+                              .arg(shownFirst(m_text.mid(bad))));
         break;
     }
     case CodeSymbol::Itf:
@@ -190,8 +200,8 @@ bool CodeOperation::readBarcode(const QJsonObject& data)
     case CodeSymbol::Code128:
         for (int i = 0; i < m_text.size(); ++i) {
             if (uchar(m_text.at(i)) < 0x20 || uchar(m_text.at(i)) > 0x7E)
-                return refuse(QStringLiteral("CODE128 carries printable ASCII characters only, not \"%1\"")
-                                  .arg(QString::fromUtf8(m_text.mid(i)).left(1)));
+                return refuse(QStringLiteral("CODE128 carries printable ASCII characters only, not %1")
+                                  .arg(shownFirst(m_text.mid(i))));
         }
         break;
     case CodeSymbol::QrCode:

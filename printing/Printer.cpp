@@ -29,7 +29,7 @@ Printer::Printer(const QPrinterInfo& info, QObject* parent)
     , m_name(info.printerName())
     , m_settingsId(settingsId(m_name))
 {
-    m_available = storedSwitch(m_settings.value(settingsKey(m_name), false));
+    m_available = storedAvailable(m_settings, m_name);
     connect(this, &Printer::availableChanged, this, &Printer::persistAvailability);
 }
 
@@ -90,4 +90,9 @@ QString Printer::settingsId(const QString& printerName)
 QString Printer::settingsKey(const QString& printerName)
 {
     return QStringLiteral("printers/%1").arg(settingsId(printerName));
+}
+
+bool Printer::storedAvailable(const QSettings& settings, const QString& printerName)
+{
+    return storedSwitch(settings.value(settingsKey(printerName), false));
 }

@@ -47,6 +47,8 @@ public:
     static QString settingsId(const QString& printerName);
     // The settings key of the switch for a printer name.
     static QString settingsKey(const QString& printerName);
+    // The stored switch of a printer: only a stored true enables it.
+    static bool storedAvailable(const QSettings& settings, const QString& printerName);
 
 signals:
     void nameChanged(QString val);

@@ -233,6 +233,14 @@
         <source>Falhou: %1</source>
         <translation>Failed: %1</translation>
     </message>
+    <message>
+        <source>O servidor usa o certificado do implementador (%1): não é preciso confiar no certificado.</source>
+        <translation>The server uses the deployer&apos;s certificate (%1): there is no need to trust the certificate.</translation>
+    </message>
+    <message>
+        <source>Autoridade de versões antigas removida de:</source>
+        <translation>Authority of older versions removed from:</translation>
+    </message>
 </context>
 <context>
     <name>PrinterListItem</name>
@@ -290,6 +298,10 @@
     <message>
         <source>Serviço de impressão parado: não foi possível usar a porta %1 (%2).</source>
         <translation>Print service stopped: port %1 could not be used (%2).</translation>
+    </message>
+    <message>
+        <source>Serviço de impressão parado: não foi possível usar o certificado TLS (%1).</source>
+        <translation>Print service stopped: the TLS certificate could not be used (%1).</translation>
     </message>
 </context>
 <context>

@@ -233,6 +233,14 @@
         <source>Falhou: %1</source>
         <translation>Falló: %1</translation>
     </message>
+    <message>
+        <source>O servidor usa o certificado do implementador (%1): não é preciso confiar no certificado.</source>
+        <translation>El servidor usa el certificado del implementador (%1): no hace falta confiar en el certificado.</translation>
+    </message>
+    <message>
+        <source>Autoridade de versões antigas removida de:</source>
+        <translation>Autoridad de versiones antiguas eliminada de:</translation>
+    </message>
 </context>
 <context>
     <name>PrinterListItem</name>
@@ -290,6 +298,10 @@
     <message>
         <source>Serviço de impressão parado: não foi possível usar a porta %1 (%2).</source>
         <translation>Servicio de impresión detenido: no se pudo usar el puerto %1 (%2).</translation>
+    </message>
+    <message>
+        <source>Serviço de impressão parado: não foi possível usar o certificado TLS (%1).</source>
+        <translation>Servicio de impresión detenido: no se pudo usar el certificado TLS (%1).</translation>
     </message>
 </context>
 <context>

@@ -233,6 +233,14 @@
         <source>Falhou: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>O servidor usa o certificado do implementador (%1): não é preciso confiar no certificado.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Autoridade de versões antigas removida de:</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>PrinterListItem</name>
@@ -289,6 +297,10 @@
     </message>
     <message>
         <source>Serviço de impressão parado: não foi possível usar a porta %1 (%2).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Serviço de impressão parado: não foi possível usar o certificado TLS (%1).</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -4,6 +4,7 @@
 #include "app/SingleInstance.h"
 #include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
+#include "support/CapturePrinter.h"
 #include "support/HttpTestRig.h"
 #include "support/ProgramRunner.h"
 #include "support/TestMain.h"
@@ -176,6 +177,50 @@ private slots:
         PrintClient client;
         client.setSecurityKey(key);
         QVERIFY(HeadlessReport::text(client, program.settingsFile(), true).contains("\nSecurity key: " + key + "\n"));
+    }
+
+    // A till without a desktop switches its printers on the command line; the
+    // service then offers them to the web application.
+    void devicesOnTheCommandLine()
+    {
+        QLK_REQUIRE_CUPS();
+        CapturePrinter printer(QStringLiteral("qlk-devices"));
+        QVERIFY2(printer.isValid(), qPrintable(printer.errorString()));
+        const QString queue = printer.queueName();
+        QTemporaryDir config;
+        const auto run = [&](const QStringList& arguments, QString* output = nullptr) {
+            ProgramRunner command(config.path());
+            command.start(arguments);
+            command.process().waitForFinished(20000);
+            if (output)
+                *output = QString::fromLocal8Bit(command.process().readAllStandardOutput());
+            return command.process().exitStatus() == QProcess::NormalExit ? command.process().exitCode() : -1;
+        };
+        QString output;
+        QCOMPARE(run({"--devices"}, &output), 0);
+        QVERIFY2(output.contains("  off  " + queue + "\n"), qPrintable(output));
+        QCOMPARE(run({"--enable", "no-such-printer"}), 1);
+        QCOMPARE(run({"--enable"}), 2);
+        QCOMPARE(run({"--enable", queue}, &output), 0);
+        QVERIFY2(output.contains("Printer " + queue + ": on"), qPrintable(output));
+        QCOMPARE(run({"--devices"}, &output), 0);
+        QVERIFY2(output.contains("  on   " + queue + "\n"), qPrintable(output));
+
+        ProgramRunner program(config.path());
+        program.start({"--headless"});
+        const auto printers = [&] {
+            const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
+            HttpTestClient client(true, program.certificates());
+            if (!client.connectTo(program.port()) ||
+                !client.send(HttpTestClient::get("/getPrinters", "Authorization: Bearer " + key.toUtf8() + "\r\n")))
+                return QByteArray();
+            return client.readResponse().body;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(printers().contains(queue.toUtf8()), 20000);
+        QVERIFY(program.stop());
+        QCOMPARE(run({"--disable", queue}), 0);
+        QCOMPARE(run({"--devices"}, &output), 0);
+        QVERIFY2(output.contains("  off  " + queue + "\n"), qPrintable(output));
     }
 
     // Debug and critical lines only, newest first, at most a hundred.

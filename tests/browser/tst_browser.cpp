@@ -2,7 +2,8 @@
 // port: it refuses the page until `quorva-link --trust-certificate` has run with
 // that HOME, then loads it; a page of http://localhost reads the API with the key
 // (preflight and Private Network Access included); a page of another origin
-// posting with the right key changes nothing.
+// posting, or loading images, with the right key changes nothing, and its wrong
+// keys do not shut the web application out.
 
 #include "support/HeadlessBrowser.h"
 #include "support/HttpTestRig.h"
@@ -58,6 +59,29 @@ fetch("https://localhost:PORT/setNotificationOrder", {method: "POST", mode: "no-
         .replace("PORT", QByteArray::number(port))
         .replace("KEY", key.toUtf8())
         .replace("TITLE", title);
+}
+
+// Loads that browsers send without an Origin: an image carrying the right key
+// in its query, then 25 wrong keys on each of the program's loopback names,
+// enough to shut out this computer if they were counted.
+QByteArray imagePage(quint16 port)
+{
+    return QByteArray(R"(<html><body><pre id="out">waiting</pre>
+<img src="https://localhost:PORT/setNotificationOrder?securityKey=KEY&request_id=8&terminal_id=1&status_id=1&title=imaged&subtitle=x">
+<script>
+let done = 0;
+for (const host of ["localhost", "127.0.0.1", "[::1]"]) {
+    for (let i = 0; i < 25; ++i) {
+        const image = new Image();
+        image.onload = image.onerror = () => {
+            if (++done === 75) document.getElementById("out").textContent = "loaded";
+        };
+        image.src = `https://${host}:PORT/getStatus?securityKey=wrong${i}`;
+    }
+}
+</script></body></html>)")
+        .replace("PORT", QByteArray::number(port))
+        .replace("KEY", key.toUtf8());
 }
 
 // The text the page left in its <pre>.
@@ -176,6 +200,17 @@ private slots:
         const QString url = m_pages.url(QStringLiteral("/foreign.html"), QStringLiteral("127.0.0.1"));
         QCOMPARE(output(m_browser->dom(url)), QStringLiteral("sent"));
         QCOMPARE(notificationTitles(), QStringList{QStringLiteral("own")});
+    }
+
+    // A foreign page's images: the keyed one changes nothing, and its wrong keys
+    // do not shut the web application out.
+    void foreignLoadsChangeNothing()
+    {
+        m_pages.setPage(QStringLiteral("/images.html"), imagePage(m_program->port()));
+        const QString url = m_pages.url(QStringLiteral("/images.html"), QStringLiteral("127.0.0.1"));
+        QCOMPARE(output(m_browser->dom(url)), QStringLiteral("loaded"));
+        QCOMPARE(notificationTitles(), QStringList{QStringLiteral("own")});
+        pageOfLocalhostReadsTheApi();
     }
 };
 

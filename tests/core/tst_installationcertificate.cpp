@@ -11,7 +11,9 @@
 #include "core/InstallationCertificate.h"
 #include "core/PrintClient.h"
 #include "core/PrintClientThreaded.h"
+#include "core/ServerTls.h"
 #include "http/HttpListener.h"
+#include "http/HttpTlsConfiguration.h"
 
 #include <QProcess>
 #include <QSslCertificateExtension>
@@ -305,6 +307,31 @@ private slots:
                                       : InstallationCertificate(folder).certFile());
     }
 
+    // A running server presents the files as they are now to each new connection:
+    // a renewed certificate at once, and the last usable one while they are broken.
+    void changedFiles()
+    {
+        InstallationCertificate installation(newFolder());
+        QCOMPARE(installation.ensure(), Outcome::Created);
+        const QSslCertificate first = installation.certificate();
+        HttpTlsConfiguration tls(installation.keyFile(), installation.certFile());
+        QVERIFY(tls.load());
+        QCOMPARE(tls.current().localCertificate(), first);
+        QCOMPARE(installation.ensure(QDateTime::currentDateTimeUtc().addDays(800)), Outcome::Renewed);
+        const QSslCertificate renewed = installation.certificate();
+        QVERIFY(renewed != first);
+        QCOMPARE(tls.current().localCertificate(), renewed);
+        QFile key(installation.keyFile());
+        QVERIFY(key.open(QIODevice::WriteOnly | QIODevice::Truncate) && key.write("half a key") > 0);
+        key.close();
+        QCOMPARE(tls.current().localCertificate(), renewed);
+        QVERIFY(!tls.current().privateKey().isNull());
+        // Not at start: then the server does not listen at all.
+        HttpTlsConfiguration broken(installation.keyFile(), installation.certFile());
+        QVERIFY(!broken.load());
+        QVERIFY2(broken.errorString().contains("no private key"), qPrintable(broken.errorString()));
+    }
+
     // certutil into the NSS databases of a temporary HOME: the user's (made when
     // missing) and two Firefox profiles; renewal replaces only where trusted.
     void trustStep()
@@ -335,6 +362,27 @@ private slots:
             return QByteArray();
         };
 
+        const auto verifies = [](const QString& db, const QString& nickname) {
+            return tool("certutil", {"-V", "-u", "V", "-d", "sql:" + db, "-n", nickname}) == 0;
+        };
+        REQUIRE_TOOL("openssl", "openssl");
+        const QString work = m_dir.filePath(QStringLiteral("trust-files"));
+        QVERIFY(QDir().mkpath(work));
+        const auto openssl = [&](const QString& line) { QCOMPARE(tool("openssl", line.split(' '), nullptr, work), 0); };
+        // The authority older builds shipped (CA:TRUE, O=Quorva CN=localhost) and
+        // someone else's authority, which stays.
+        for (const QString& name : {QStringLiteral("old"), QStringLiteral("other")})
+            openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + name + ".key -out " +
+                    name + ".crt -days 30 -subj /O=" + (name == "old" ? "Quorva" : "Other") +
+                    "/CN=localhost -addext basicConstraints=critical,CA:TRUE");
+        const auto import = [&](const QString& db, const QString& nickname, const QString& file) {
+            QCOMPARE(tool("certutil", {"-A", "-d", "sql:" + db, "-n", nickname, "-t", "C,,", "-i", work + "/" + file}),
+                     0);
+        };
+        import(firefox, "quorva-link", "old.crt");             // as the old instructions said
+        import(otherProfile, "Quorva - localhost", "old.crt"); // through the browser's dialog
+        import(firefox, "Other authority", "other.crt");
+
         InstallationCertificate installation(newFolder());
         QCOMPARE(installation.ensure(), Outcome::Created);
         CertificateTrust trust(home);
@@ -342,10 +390,26 @@ private slots:
             const CertificateTrust::Result result = trust.trust(installation.certificate());
             QVERIFY2(result.ok(), qPrintable(result.failures.join('\n')));
             QCOMPARE(result.places, (QStringList{nssdb, firefox, otherProfile}));
+            QCOMPARE(result.oldAuthorities, twice ? QStringList() : (QStringList{firefox, otherProfile}));
         }
+        QVERIFY(!verifies(firefox, "quorva-link") && !verifies(otherProfile, "Quorva - localhost"));
+        QVERIFY(verifies(firefox, "Other authority"));
+        // A leaf for another name signed by the installation's key, next to it in
+        // every database: NSS's own verifier must accept ours and refuse the forgery.
+        openssl("req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout forged.key -out forged.csr "
+                "-subj /CN=bank.example -addext subjectAltName=DNS:bank.example");
+        openssl("x509 -req -in forged.csr -CA " + installation.certFile() + " -CAkey " + installation.keyFile() +
+                " -days 30 -copy_extensions copy -out forged.crt");
         for (const QString& db : {nssdb, firefox, otherProfile}) {
             QCOMPARE(held(db), QList<QSslCertificate>{installation.certificate()});
-            QCOMPARE(flags(db), QByteArray("P,,")); // a trusted peer, not an authority
+            // Chromium honours a trusted peer; Firefox trusts anchors only, and an
+            // anchor that is CA:FALSE vouches for nothing its key signs.
+            QCOMPARE(flags(db), QByteArray(db == nssdb ? "P,," : "CP,,"));
+            QVERIFY2(verifies(db, CertificateTrust::nickname()), qPrintable(db));
+            QCOMPARE(
+                tool("certutil", {"-A", "-d", "sql:" + db, "-n", "forged", "-t", ",,", "-i", work + "/forged.crt"}), 0);
+            QVERIFY2(!verifies(db, "forged"), qPrintable(db));
+            QCOMPARE(tool("certutil", {"-D", "-d", "sql:" + db, "-n", "forged"}), 0);
         }
         QCOMPARE(modes(nssdb), ownerFolder);
 
@@ -359,14 +423,42 @@ private slots:
         QCOMPARE(held(firefox), QList<QSslCertificate>{installation.certificate()});
         QVERIFY(held(otherProfile).isEmpty());
 
+        import(nssdb, "quorva-link", "old.crt");
         const CertificateTrust::Result removed = trust.untrust();
         QVERIFY(removed.ok());
+        QCOMPARE(removed.places, (QStringList{nssdb, firefox}));
+        QCOMPARE(removed.oldAuthorities, QStringList{nssdb});
         for (const QString& db : {nssdb, firefox, otherProfile})
             QVERIFY(held(db).isEmpty());
+        // Once more: nothing was there to remove.
+        const CertificateTrust::Result again = trust.untrust();
+        QVERIFY(again.ok() && again.places.isEmpty() && again.oldAuthorities.isEmpty());
 
-        // The About overlay's button: this installation's certificate, this user's home.
+        // A certificate made anew because its file was lost takes the place of the
+        // trusted one, as a renewal does; where none was trusted, none is put.
+        QVERIFY(trust.trust(installation.certificate()).ok());
+        QCOMPARE(tool("certutil", {"-D", "-d", "sql:" + firefox, "-n", CertificateTrust::nickname()}), 0);
+        const QSslCertificate lost = installation.certificate();
+        QVERIFY(QFile::remove(installation.certFile()));
         const QByteArray realHome = qgetenv("HOME");
         qputenv("HOME", home.toLocal8Bit());
+        ServerTls server;
+        server.setFolder(QFileInfo(installation.certFile()).absolutePath());
+        QCOMPARE(server.files().second, installation.certFile());
+        const QSslCertificate made = installation.certificate();
+        QVERIFY(!made.isNull() && made != lost);
+        QCOMPARE(held(nssdb), QList<QSslCertificate>{made});
+        QCOMPARE(held(otherProfile), QList<QSslCertificate>{made});
+        QVERIFY(held(firefox).isEmpty());
+        // A deployer's certificate is served: nothing to trust, nothing touched.
+        server.setDeployerFiles(work + "/other.key", work + "/other.crt");
+        const ServerTls::TrustReport deployed = server.trust(home);
+        QCOMPARE(deployed.deployerCertFile, work + "/other.crt");
+        QVERIFY(deployed.result.places.isEmpty() && deployed.certFile.isEmpty());
+        QVERIFY(held(firefox).isEmpty());
+        QVERIFY(trust.untrust().ok());
+
+        // The About overlay's button: this installation's certificate, this user's home.
         const QString shown = PrintClient().trustCertificate();
         qputenv("HOME", realHome);
         QCOMPARE(shown,

@@ -359,6 +359,10 @@ private slots:
         row("CODE39 lower case", "barcode", QJsonObject{{"type", "CODE39"}, {"text", "ABc"}},
             "CODE39 cannot carry \"c\"");
         row("CODE39 star", "barcode", QJsonObject{{"type", "CODE39"}, {"text", "*AB*"}}, "CODE39 cannot carry \"*\"");
+        row("CODE39 NUL", "barcode", QJsonObject{{"type", "CODE39"}, {"text", QStringLiteral("AB%1").arg(QChar(0))}},
+            "CODE39 cannot carry U+0000");
+        row("CODE128 line end", "barcode", QJsonObject{{"type", "CODE128"}, {"text", "AB\n"}},
+            "CODE128 carries printable ASCII characters only, not U+000A");
         row("ITF odd", "barcode", QJsonObject{{"type", "ITF"}, {"text", "123"}}, "ITF needs an even number of digits");
         row("CODE128 accent", "barcode", QJsonObject{{"type", "CODE128"}, {"text", "Pão"}},
             "CODE128 carries printable ASCII characters only, not \"ã\"");

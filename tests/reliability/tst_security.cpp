@@ -17,8 +17,7 @@
 
 namespace {
 
-// Requests of a test that must not count against each other's wrong keys come
-// from addresses of their own (all of 127.0.0.0/8 is this computer).
+// Another address of this computer each time (all of 127.0.0.0/8 is loopback).
 QHostAddress freshAddress()
 {
     static int next = 0;
@@ -106,10 +105,9 @@ private slots:
                 const QByteArray query =
                     scheme.isNull() && !key.isNull() ? "?securityKey=" + QUrl::toPercentEncoding(key) : "";
                 for (const QByteArray& method : {QByteArray("GET"), QByteArray("POST")}) {
-                    const ApiReply reply =
-                        ApiClient(m_server->port(), freshAddress())
-                            .request(method, path + query,
-                                     header ? ApiHeaders{{"Authorization", scheme + key}} : ApiHeaders());
+                    m_server->forgetWrongKeys();
+                    const ApiReply reply = m_server->client().request(
+                        method, path + query, header ? ApiHeaders{{"Authorization", scheme + key}} : ApiHeaders());
                     QVERIFY2(reply.status == 401, qPrintable(method + ' ' + path + query));
                     QCOMPARE(reply.json().value("error").toString(), QStringLiteral("Invalid security key"));
                 }
@@ -125,22 +123,31 @@ private slots:
     {
         QTest::addColumn<QByteArray>("origin"); // null: no Origin header
         QTest::addColumn<bool>("allowed");
-        QTest::newRow("no origin (curl, native programs)") << QByteArray() << true;
-        QTest::newRow("own domain") << QByteArray("https://quorva.pt") << true;
-        QTest::newRow("subdomain") << QByteArray("https://app.quorva.pt") << true;
-        QTest::newRow("deep subdomain with port") << QByteArray("https://a.b.quorvapos.com:8443") << true;
-        QTest::newRow("localhost") << QByteArray("http://localhost") << true;
-        QTest::newRow("localhost with port") << QByteArray("http://localhost:3000") << true;
-        QTest::newRow("empty") << QByteArray("") << false;
-        QTest::newRow("loopback address") << QByteArray("http://127.0.0.1:3000") << false;
-        QTest::newRow("suffix without dot") << QByteArray("https://evilquorva.pt") << false;
-        QTest::newRow("domain as a label") << QByteArray("https://quorva.pt.evil.example") << false;
-        QTest::newRow("localhost as a label") << QByteArray("http://localhost.evil.example") << false;
-        QTest::newRow("localhost prefix") << QByteArray("http://localhostevil") << false;
-        QTest::newRow("userinfo") << QByteArray("https://quorva.pt@evil.example") << false;
-        QTest::newRow("path") << QByteArray("https://evil.example/quorva.pt") << false;
-        QTest::newRow("null") << QByteArray("null") << false;
-        QTest::newRow("other scheme") << QByteArray("file://quorva.pt") << false;
+        QTest::addColumn<QByteArray>("fetchSite"); // Sec-Fetch-Site; null: none sent
+        QTest::newRow("no origin (curl, native programs)") << QByteArray() << true << QByteArray();
+        QTest::newRow("own domain") << QByteArray("https://quorva.pt") << true << QByteArray();
+        QTest::newRow("subdomain") << QByteArray("https://app.quorva.pt") << true << QByteArray();
+        QTest::newRow("deep subdomain with port")
+            << QByteArray("https://a.b.quorvapos.com:8443") << true << QByteArray();
+        QTest::newRow("localhost") << QByteArray("http://localhost") << true << QByteArray();
+        QTest::newRow("localhost with port") << QByteArray("http://localhost:3000") << true << QByteArray();
+        QTest::newRow("empty") << QByteArray("") << false << QByteArray();
+        QTest::newRow("loopback address") << QByteArray("http://127.0.0.1:3000") << false << QByteArray();
+        QTest::newRow("suffix without dot") << QByteArray("https://evilquorva.pt") << false << QByteArray();
+        QTest::newRow("domain as a label") << QByteArray("https://quorva.pt.evil.example") << false << QByteArray();
+        QTest::newRow("localhost as a label") << QByteArray("http://localhost.evil.example") << false << QByteArray();
+        QTest::newRow("localhost prefix") << QByteArray("http://localhostevil") << false << QByteArray();
+        QTest::newRow("userinfo") << QByteArray("https://quorva.pt@evil.example") << false << QByteArray();
+        QTest::newRow("path") << QByteArray("https://evil.example/quorva.pt") << false << QByteArray();
+        QTest::newRow("null") << QByteArray("null") << false << QByteArray();
+        QTest::newRow("other scheme") << QByteArray("file://quorva.pt") << false << QByteArray();
+        // Browsers send no Origin with the GET of an image, a script, a frame or a link.
+        QTest::newRow("image or link of another site") << QByteArray() << false << QByteArray("cross-site");
+        QTest::newRow("another port of this site") << QByteArray() << false << QByteArray("same-site");
+        QTest::newRow("fetch-site empty") << QByteArray() << false << QByteArray("");
+        QTest::newRow("address typed by the user") << QByteArray() << true << QByteArray("none");
+        QTest::newRow("own page") << QByteArray() << true << QByteArray("same-origin");
+        QTest::newRow("web app's fetch") << QByteArray("https://app.quorva.pt") << true << QByteArray("cross-site");
     }
 
     // A foreign page's request is refused before the key or the endpoint: with the
@@ -149,7 +156,10 @@ private slots:
     {
         QFETCH(QByteArray, origin);
         QFETCH(bool, allowed);
-        const ApiHeaders headers = origin.isNull() ? ApiHeaders() : ApiHeaders{{"Origin", origin}};
+        QFETCH(QByteArray, fetchSite);
+        ApiHeaders headers = origin.isNull() ? ApiHeaders() : ApiHeaders{{"Origin", origin}};
+        if (!fetchSite.isNull())
+            headers.append({"Sec-Fetch-Site", fetchSite});
         const QByteArray allowOrigin = origin.isNull() ? QByteArray("https://app.quorva.pt") : origin;
         const int before = m_server->printClient().notifications().size();
         const QByteArray notification =
@@ -179,22 +189,31 @@ private slots:
     void tooManyAttempts_data()
     {
         QTest::addColumn<int>("wrongKeys");
+        QTest::addColumn<QByteArray>("source"); // "one address", "rotating" loopback addresses, "foreign page"
         QTest::addColumn<bool>("shutOut");
-        QTest::newRow("20 wrong keys") << 20 << false;
-        QTest::newRow("21 wrong keys") << 21 << true;
+        QTest::newRow("20 wrong keys") << 20 << QByteArray("one address") << false;
+        QTest::newRow("21 wrong keys") << 21 << QByteArray("one address") << true;
+        QTest::newRow("21 from 21 loopback addresses") << 21 << QByteArray("rotating") << true;
+        QTest::newRow("25 from a foreign page, refused before the key") << 25 << QByteArray("foreign page") << false;
     }
 
     // Over TLS against the real handler: after more than 20 wrong keys within 10 s
-    // the address gets 429 on every keyed path, the right key included; others,
-    // the status page and the preflight are not affected.
+    // this computer gets 429 on every keyed path, the right key included, from
+    // any of its addresses; the status page and the preflight are not affected.
     void tooManyAttempts()
     {
         QFETCH(int, wrongKeys);
+        QFETCH(QByteArray, source);
         QFETCH(bool, shutOut);
-        const ApiClient guesser(m_server->port(), freshAddress());
-        for (int i = 0; i < wrongKeys; ++i)
-            QCOMPARE(guesser.get("/getStatus", {{"Authorization", "Bearer guess" + QByteArray::number(i)}}).status,
-                     401);
+        m_server->forgetWrongKeys();
+        const bool foreign = source == "foreign page";
+        for (int i = 0; i < wrongKeys; ++i) {
+            const ApiClient guesser(m_server->port(), source == "rotating" ? freshAddress() : QHostAddress());
+            const ApiReply reply = guesser.get("/getStatus?securityKey=guess" + QByteArray::number(i),
+                                               foreign ? ApiHeaders{{"Sec-Fetch-Site", "cross-site"}} : ApiHeaders());
+            QCOMPARE(reply.status, foreign ? 403 : 401);
+        }
+        const ApiClient guesser(m_server->port(), QHostAddress("127.0.0.2"));
         for (const QByteArray& path : {QByteArray("/getStatus"), QByteArray("/sendJob"), QByteArray("/nowhere")}) {
             const ApiReply reply = guesser.get(path, m_server->bearer());
             QCOMPARE(reply.status, shutOut ? 429 : path == "/nowhere" ? 404 : 200);
@@ -206,9 +225,50 @@ private slots:
         }
         QCOMPARE(guesser.get("/").status, 200);
         QCOMPARE(guesser.request("OPTIONS", "/getStatus").status, 200);
-        QCOMPARE(ApiClient(m_server->port(), freshAddress()).get("/getStatus", m_server->bearer()).status, 200);
-        if (shutOut) // the window ends 10 s after it began
+        if (shutOut && source == "one address") // the window ends 10 s after it began
             QTRY_COMPARE_WITH_TIMEOUT(guesser.get("/getStatus", m_server->bearer()).status, 200, 15000);
+    }
+
+    // Who counts as one client: this computer on any loopback address, an IPv4
+    // address, an IPv6 /64 (its host picks the rest of the address at will).
+    void attemptClients_data()
+    {
+        QTest::addColumn<QString>("guesser");
+        QTest::addColumn<QString>("asking");
+        QTest::addColumn<bool>("same");
+        QTest::addColumn<QString>("logged");
+        const QString loopback = QStringLiteral("this computer (loopback)");
+        QTest::newRow("127/8") << "127.0.0.1"
+                               << "127.0.5.9" << true << loopback;
+        QTest::newRow("IPv6 loopback") << "127.0.0.1"
+                                       << "::1" << true << loopback;
+        QTest::newRow("mapped loopback") << "::1"
+                                         << "::ffff:127.0.0.2" << true << loopback;
+        QTest::newRow("loopback is not the network") << "127.0.0.1"
+                                                     << "192.0.2.1" << false << loopback;
+        QTest::newRow("same /64") << "2001:db8:0:1::1"
+                                  << "2001:db8:0:1:ffff:1:2:3" << true << "2001:db8:0:1::/64";
+        QTest::newRow("next /64") << "2001:db8:0:1::1"
+                                  << "2001:db8:0:2::1" << false << "2001:db8:0:1::/64";
+        QTest::newRow("IPv4 neighbour") << "192.0.2.1"
+                                        << "192.0.2.2" << false << "192.0.2.1";
+    }
+    void attemptClients()
+    {
+        QFETCH(QString, guesser);
+        QFETCH(QString, asking);
+        QFETCH(bool, same);
+        QFETCH(QString, logged);
+        KeyAttempts attempts([] { return qint64(1000); });
+        lines.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(collect);
+        for (int i = 0; i <= KeyAttempts::maxFailures; ++i)
+            attempts.recordFailure(QHostAddress(guesser));
+        qInstallMessageHandler(previous);
+        QVERIFY(attempts.blockedFor(QHostAddress(guesser)) > 0);
+        QCOMPARE(attempts.blockedFor(QHostAddress(asking)) > 0, same);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(QStringLiteral(" from %1 within").arg(logged)), qPrintable(lines.first()));
     }
 
     void attemptWindow_data()
@@ -311,6 +371,31 @@ private slots:
             QCOMPARE(QFileInfo(file).permissions() & others, QFile::Permissions());
         }
         QCOMPARE(QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString(), key);
+    }
+
+    // The real program whose certificate cannot be made (a folder where the key
+    // file should be) does not listen at all, plain HTTP included, and says why.
+    void noCertificateNoServer()
+    {
+        QTemporaryDir config;
+        ProgramRunner program(config.path());
+        const QString folder = QFileInfo(program.settingsFile()).absolutePath();
+        QVERIFY(QDir().mkpath(QDir(folder).filePath("QuorvaLink.key")));
+        QSettings(program.settingsFile(), QSettings::IniFormat).setValue("licenseAccepted", true);
+        program.process().setProcessChannelMode(QProcess::MergedChannels);
+        program.start();
+        QByteArray log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += program.process().readAll()).contains("HttpListener: Not listening"), 20000);
+        QTcpSocket plain;
+        plain.connectToHost(QHostAddress::LocalHost, program.port());
+        QVERIFY2(!plain.waitForConnected(2000), "something listens on the program's port");
+        QVERIFY2(program.stop(), "no clean exit on SIGTERM");
+        log += program.process().readAll();
+        QVERIFY2(log.contains("ServerTls: no TLS certificate: cannot write") &&
+                     log.contains("no usable TLS certificate: cannot read " +
+                                  QDir(folder).filePath("QuorvaLink.key").toUtf8()) &&
+                     !log.contains("Listening on port"),
+                 log.constData());
     }
 
     void oversized_data()

@@ -1,5 +1,6 @@
 #include "ApiServer.h"
 
+#include "api/PrintClientRequestHandler.h"
 #include "app/Resources.h"
 #include "core/PrintClient.h"
 #include "http/HttpListener.h"
@@ -48,6 +49,12 @@ std::shared_ptr<Tpa> ApiServer::terminal(const QString& portName) const
         if (candidate->tpa().portName() == portName)
             return candidate;
     return nullptr;
+}
+
+void ApiServer::forgetWrongKeys()
+{
+    if (auto* handler = qobject_cast<PrintClientRequestHandler*>(m_printClient->listener()->requestHandler()))
+        handler->keyAttempts().clear();
 }
 
 QString ApiServer::key() const

@@ -6,7 +6,8 @@
 #include <QTcpServer>
 
 // Starts the real quorva-link program (path from QLK_PROGRAM) headless, on
-// settings of its own and on a free port of its own (QUORVA_LINK_PORT).
+// settings and a home folder of its own and on a free port of its own
+// (QUORVA_LINK_PORT).
 class ProgramRunner
 {
 public:
@@ -15,6 +16,7 @@ public:
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        environment.insert(QStringLiteral("HOME"), configHome);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         QTcpServer probe;
         probe.listen(QHostAddress::Any, 0);

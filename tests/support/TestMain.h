@@ -8,7 +8,9 @@
 
 // Every test process gets settings of its own: XDG_CONFIG_HOME points at a
 // fresh temporary folder before the application object exists, and the
-// organisation and application names are the program's.
+// organisation and application names are the program's. HOME points there too:
+// a certificate made in a test is put in place of one trusted in the browser
+// databases of the home folder, which must not be the developer's.
 namespace TestMain {
 
 inline QTemporaryDir& configHome()
@@ -20,6 +22,7 @@ inline QTemporaryDir& configHome()
 inline void isolateSettings()
 {
     qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
+    qputenv("HOME", configHome().path().toLocal8Bit());
     QCoreApplication::setOrganizationName(QStringLiteral("Quorva"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quorva.pt"));
     QCoreApplication::setApplicationName(QStringLiteral("QuorvaLink"));
