@@ -152,16 +152,7 @@ QByteArray ESCImageManager::render() const
         // ESC W xL xH yL yH dxL dxH dyL dyH: print area at 0,0 covering the image in
         // dots; a single-density dot is 2 dots wide and 3 tall.
         const int dx = m_highDensity ? w : 2 * w, dy = m_highDensity ? h : 3 * h;
-        const char area[] = {'\x1B',
-                             '\x57',
-                             0,
-                             0,
-                             0,
-                             0,
-                             char(dx & 0xFF),
-                             char((dx >> 8) & 0xFF),
-                             char(dy & 0xFF),
-                             char((dy >> 8) & 0xFF)};
+        const char area[] = {'\x1B', '\x57', 0, 0, 0, 0, char(dx), char(dx >> 8), char(dy), char(dy >> 8)};
         out.append(area, sizeof area);
     }
     const int first = appendStripes(out, w, h, m_highDensity, m_compatibilityMode);

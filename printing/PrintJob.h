@@ -46,8 +46,8 @@ public:
     // drawing needs. Images that will not print are not fetched.
     void fetchImages();
 
-    // Inserts line ends so that no line is longer than width, preferring the last
-    // space or hyphen of the window; see the notes in the source.
+    // Inserts line ends so that no line is longer than width: at the text's own
+    // line end in the window, else its last space or hyphen; see the source.
     static QString wrapText(const QString& text, int width);
 
     // One time limit for all image downloads of the job together, counted from
