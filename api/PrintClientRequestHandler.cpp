@@ -66,6 +66,14 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
     if (!OriginGate::admits(request.headers("Origin"), request.headers("Sec-Fetch-Site")))
         return OriginGate::refuse(response);
 
+    // Before the lock: the fields touch nothing shared, and a large body parsed under
+    // the lock would hold up every other caller. An address in its 429 window needs
+    // no fields: its answer is the same whatever it sent.
+    const QByteArray path = request.path();
+    const bool keyed = path != "/" && !request.method().contains("OPTIONS");
+    const qint64 blockedMs = keyed ? m_keyAttempts.blockedFor(request.peerAddress()) : 0;
+    const RequestFields fields = blockedMs ? RequestFields() : RequestFields::extract(request);
+
     QByteArray body;
     QJsonObject result;
     std::function<void()> outsideLock;
@@ -81,7 +89,7 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
         }
         if (QThread::currentThread()->isInterruptionRequested())
             return;
-        body = answer(request, response, result, outsideLock);
+        body = answer(request, path, fields, blockedMs, response, result, outsideLock);
     }
     if (outsideLock) {
         // Drawing a preview uses nothing the lock guards; other requests go on meanwhile.
@@ -91,11 +99,11 @@ void PrintClientRequestHandler::service(HttpRequest& request, HttpResponseWriter
     response.write(body, true);
 }
 
-QByteArray PrintClientRequestHandler::answer(HttpRequest& request, HttpResponseWriter& response, QJsonObject& result,
-                                              std::function<void()>& outsideLock)
+QByteArray PrintClientRequestHandler::answer(HttpRequest& request, const QByteArray& path, const RequestFields& fields,
+                                             qint64 blockedMs, HttpResponseWriter& response, QJsonObject& result,
+                                             std::function<void()>& outsideLock)
 {
     const QString origin = RequestFields::text(request.header("Origin"));
-    const RequestFields fields = RequestFields::extract(request);
     if (fields.invalidJson) {
         result.insert(QStringLiteral("status"), false);
         result.insert(QStringLiteral("error"), QStringLiteral("Invalid Json"));
@@ -105,7 +113,6 @@ QByteArray PrintClientRequestHandler::answer(HttpRequest& request, HttpResponseW
     response.setHeader("Access-Control-Allow-Origin", WebAppOrigin::allowOriginFor(origin));
     response.setHeader("Vary", "Origin");
 
-    const QByteArray path = request.path();
     if (path == "/")
         return statusPage(response);
 
@@ -115,11 +122,11 @@ QByteArray PrintClientRequestHandler::answer(HttpRequest& request, HttpResponseW
             return preflight(request, response);
         // A guessing address is answered without its key being looked at. Without
         // its state object the handler knows no key, and lets nobody in.
-        if (const qint64 wait = m_keyAttempts.blockedFor(request.peerAddress())) {
+        if (blockedMs) {
             result.insert(QStringLiteral("status"), false);
             result.insert(QStringLiteral("error"), QStringLiteral("Too many attempts"));
             response.setStatus(429, "Too Many Requests");
-            response.setHeader("Retry-After", int((wait + 999) / 1000));
+            response.setHeader("Retry-After", int((blockedMs + 999) / 1000));
         } else if (!m_printClient || !sameKey(fields.token, m_printClient->securityKey())) {
             m_keyAttempts.recordFailure(request.peerAddress());
             result.insert(QStringLiteral("status"), false);

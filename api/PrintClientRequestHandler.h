@@ -36,12 +36,13 @@ public slots:
     void setPrintClient(PrintClient* printClient);
 
 private:
-    // The work of a request under the lock: headers and status set on the
-    // response, the body returned for sending after the lock is released. A path
-    // whose work needs no shared state leaves it in outsideLock instead, to fill
-    // result once the lock is released; the body is then empty.
-    QByteArray answer(HttpRequest& request, HttpResponseWriter& response, QJsonObject& result,
-                      std::function<void()>& outsideLock);
+    // The work of a request under the lock, on the fields read before it and the
+    // caller's 429 wait (0: none): headers and status set on the response, the
+    // body returned for sending after the lock is released. A path whose work
+    // needs no shared state leaves it in outsideLock instead, to fill result once
+    // the lock is released; the body is then empty.
+    QByteArray answer(HttpRequest& request, const QByteArray& path, const RequestFields& fields, qint64 blockedMs,
+                      HttpResponseWriter& response, QJsonObject& result, std::function<void()>& outsideLock);
     QByteArray preflight(HttpRequest& request, HttpResponseWriter& response);
     bool route(QJsonObject& result, const QByteArray& path, const RequestFields& fields, const HttpRequest& request,
                std::function<void()>& outsideLock);

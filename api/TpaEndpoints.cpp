@@ -161,6 +161,9 @@ void TpaEndpoints::sendCommand(QJsonObject& result, Command command, const QStri
     case Tpa::Busy:
         succeed(result, TpaStatus::Busy);
         break;
+    case Tpa::InvalidCaller:
+        fail(result, TpaStatus::InvalidCaller);
+        break;
     case Tpa::InvalidAmount:
         fail(result, TpaStatus::InvalidAmount);
         break;

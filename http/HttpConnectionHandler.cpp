@@ -12,15 +12,10 @@
 
 #include <exception>
 
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace {
 const QByteArray kEntityTooLarge = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+const QByteArray kBadRequest = "HTTP/1.1 400 bad request\r\nConnection: close\r\n\r\n400 Bad request\r\n";
+const QByteArray kLengthRequired = "HTTP/1.1 411 length required\r\nConnection: close\r\n\r\n411 Length required\r\n";
 // What a connection may hold unread while its request is being served: beyond
 // it the kernel's window stops the sender instead of our memory growing.
 constexpr qint64 kReadBufferBytes = 65536;
@@ -34,8 +29,11 @@ HttpConnectionHandler::HttpConnectionHandler(const QSettings* settings, HttpRequ
     // Read once, here on the pool's thread, which owns the settings object: the
     // listener's group is only rewritten when a server is built, and every read
     // takes a lock that all connection threads would share on every request.
-    if (settings)
+    if (settings) {
         m_readTimeout = settings->value(QStringLiteral("readTimeout"), m_readTimeout).toInt();
+        m_headerTimeout = settings->value(QStringLiteral("headerTimeout"), m_headerTimeout).toInt();
+    }
+    m_headerTimeout = qMin(m_headerTimeout, m_readTimeout);
     m_requestLimits = HttpRequest::limitsFrom(settings);
     createSocket();
     m_readTimer = new QTimer(this);
@@ -71,20 +69,6 @@ void HttpConnectionHandler::stop()
     // looks at the interruption request in short steps and gives up.
     requestInterruption();
     quit();
-}
-
-void HttpConnectionHandler::closeDescriptor(tSocketDescriptor socketDescriptor)
-{
-    if (socketDescriptor < 0)
-        return;
-#ifdef Q_OS_WIN
-    ::closesocket(SOCKET(socketDescriptor));
-#else
-    // Only while it is open: a refusal that already closed it must not close
-    // whatever has taken its number since.
-    if (::fcntl(int(socketDescriptor), F_GETFD) != -1)
-        ::close(int(socketDescriptor));
-#endif
 }
 
 void HttpConnectionHandler::createSocket()
@@ -127,9 +111,9 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     if (!m_socket->setSocketDescriptor(socketDescriptor)) {
         qCritical("HttpConnectionHandler (%p): cannot initialize socket: %s", static_cast<void*>(this),
                   qPrintable(m_socket->errorString()));
-        // The connection is ours to end; left open, each one would leak a descriptor.
-        closeDescriptor(socketDescriptor);
-        // No connection to serve: the handler is free again rather than lost to the pool.
+        // Not closed here: Qt closes a descriptor it cannot make non-blocking and an
+        // invalid one is not open, so a close could hit a number another thread has
+        // just been given. No connection to serve: the handler is free again rather than lost to the pool.
         m_busy = false;
         return;
     }
@@ -143,9 +127,21 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
         sslSocket->startServerEncryption();
     }
 
-    m_readTimer->start(readTimeoutMs());
+    // The handshake and the first request's headers count from now.
+    m_requestStart.start();
+    m_betweenRequests = false;
+    m_readTimer->start(m_headerTimeout);
     delete m_currentRequest;
     m_currentRequest = nullptr;
+}
+
+void HttpConnectionHandler::armDeadline()
+{
+    // Counted from the request's start, never restarted by the bytes that come:
+    // a client that trickles them holds the thread no longer than that.
+    const bool body = m_currentRequest && m_currentRequest->status() == HttpRequest::AwaitingBody;
+    const qint64 left = (body ? m_readTimeout : m_headerTimeout) - m_requestStart.elapsed();
+    m_readTimer->start(int(qMax<qint64>(0, left)));
 }
 
 void HttpConnectionHandler::readTimeout()
@@ -195,29 +191,35 @@ void HttpConnectionHandler::read()
         }
         if (!m_currentRequest)
             m_currentRequest = new HttpRequest(m_requestLimits);
+        if (m_betweenRequests) {
+            m_betweenRequests = false;
+            m_requestStart.start(); // the next request's first byte
+        }
 
         while (m_socket->bytesAvailable() > 0 && m_currentRequest->status() != HttpRequest::Complete &&
                m_currentRequest->status() != HttpRequest::Aborted) {
             const qint64 available = m_socket->bytesAvailable();
             const HttpRequest::RequestStatus before = m_currentRequest->status();
             m_currentRequest->readFromSocket(m_socket);
-            // A long upload is not cut while its bytes keep coming.
-            if (m_currentRequest->status() == HttpRequest::AwaitingBody)
-                m_readTimer->start(timeout);
             if (m_socket->bytesAvailable() == available && m_currentRequest->status() == before)
                 break;
         }
 
         if (m_currentRequest->status() == HttpRequest::Aborted) {
-            m_socket->write(kEntityTooLarge);
+            const HttpRequest::Refusal refusal = m_currentRequest->refusal();
+            m_socket->write(refusal == HttpRequest::BadRequest       ? kBadRequest
+                            : refusal == HttpRequest::LengthRequired ? kLengthRequired
+                                                                     : kEntityTooLarge);
             closeConnection();
             delete m_currentRequest;
             m_currentRequest = nullptr;
             return;
         }
 
-        if (m_currentRequest->status() != HttpRequest::Complete)
-            return; // the rest comes with the next bytes
+        if (m_currentRequest->status() != HttpRequest::Complete) {
+            armDeadline(); // the rest comes with the next bytes, within the deadline
+            return;
+        }
 
         m_readTimer->stop();
         qDebug("HttpConnectionHandler (%p): received request", static_cast<void*>(this));
@@ -262,8 +264,10 @@ void HttpConnectionHandler::read()
             closeConnection();
             return; // bytes that follow on a closed connection are not served
         }
-        if (m_socket->isOpen())
+        if (m_socket->isOpen()) {
+            m_betweenRequests = true;
             m_readTimer->start(timeout);
+        }
     }
 }
 

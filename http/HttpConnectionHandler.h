@@ -3,6 +3,8 @@
 #include "http/HttpRequest.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QThread>
 
 #include <atomic>
@@ -23,6 +25,13 @@ typedef qintptr tSocketDescriptor;
 // connection by the HTTP rules. Everything but the busy mark runs in its own thread.
 // A TLS connection presents the pool's key and certificate as they are when it
 // begins.
+//
+// Deadlines, so that a slow or silent client holds a thread for a bounded time:
+// the TLS handshake and the header section of a request within headerTimeout
+// (default 10 s, never above readTimeout) of the connection or of the request's
+// first byte; the whole request, body included, within readTimeout of that same
+// start, however its bytes trickle in. Between requests a kept connection waits
+// readTimeout for the next one.
 class HttpConnectionHandler : public QThread
 {
     Q_OBJECT
@@ -32,13 +41,17 @@ public:
     ~HttpConnectionHandler() override;
 
     bool isBusy() const { return m_busy; }
-    void markBusy() { m_busy = true; }
+    // The pool's, under its lock: busy now, with a connection from this client.
+    void markBusy(const QHostAddress& client = QHostAddress())
+    {
+        m_busy = true;
+        m_client = client;
+    }
+    // The client given with the busy mark (read by the pool only).
+    const QHostAddress& client() const { return m_client; }
     // From any thread: ends the connection and the thread's event loop without
     // waiting for a slow peer, the API lock or an image download.
     void stop();
-
-    // Closes a native socket that no socket object took over, if it is still open.
-    static void closeDescriptor(tSocketDescriptor socketDescriptor);
 
 public slots:
     void handleConnection(tSocketDescriptor socketDescriptor);
@@ -57,8 +70,15 @@ private:
     int readTimeoutMs() const { return m_readTimeout; }
     // Lets the peer take what is left, within the read timeout, then closes.
     void closeConnection();
+    // Starts the read timer for what remains of the current request's deadline.
+    void armDeadline();
 
     int m_readTimeout = 10000;
+    int m_headerTimeout = 10000;
+    // Since the connection, or since the first byte of the request after a kept one.
+    QElapsedTimer m_requestStart;
+    bool m_betweenRequests = false;
+    QHostAddress m_client;
     HttpRequest::Limits m_requestLimits;
     QTcpSocket* m_socket = nullptr;
     QTimer* m_readTimer = nullptr;

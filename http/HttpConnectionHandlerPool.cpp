@@ -9,6 +9,8 @@
 #include <QSettings>
 #include <QtDebug>
 
+#include <algorithm>
+
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler)
     : m_settings(settings)
     , m_requestHandler(requestHandler)
@@ -33,19 +35,42 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
     qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
 
-HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
+namespace {
+
+// The client a connection counts against: an IPv4 address also when it comes
+// mapped into IPv6, and every loopback address as the one computer.
+QHostAddress clientOf(const QHostAddress& peer)
 {
+    bool v4 = false;
+    const quint32 ip = peer.toIPv4Address(&v4);
+    const QHostAddress address = v4 ? QHostAddress(ip) : peer;
+    return address.isLoopback() ? QHostAddress(QHostAddress::LocalHost) : address;
+}
+
+} // namespace
+
+HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler(const QHostAddress& peer)
+{
+    const QHostAddress client = clientOf(peer);
     QMutexLocker locker(&m_mutex);
+    if (!client.isLoopback()) {
+        const int perAddress = m_settings->value(QStringLiteral("maxThreadsPerAddress"), 8).toInt();
+        const auto held = std::count_if(m_pool.cbegin(), m_pool.cend(), [&](const HttpConnectionHandler* handler) {
+            return handler->isBusy() && handler->client() == client;
+        });
+        if (held >= perAddress)
+            return nullptr;
+    }
     for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
         if (!handler->isBusy()) {
-            handler->markBusy();
+            handler->markBusy(client);
             return handler;
         }
     }
     const int maxThreads = m_settings->value(QStringLiteral("maxThreads"), 100).toInt();
     if (m_pool.size() < maxThreads) {
         auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_tls.get());
-        handler->markBusy();
+        handler->markBusy(client);
         m_pool.append(handler);
         return handler;
     }

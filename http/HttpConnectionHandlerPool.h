@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -24,8 +25,11 @@ public:
     HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler);
     ~HttpConnectionHandlerPool() override;
 
-    // A handler now marked busy, or null when all maxThreads handlers are busy.
-    HttpConnectionHandler* acquireHandler();
+    // A handler now marked busy with a connection of this peer, or null when all
+    // maxThreads handlers are busy or the peer holds maxThreadsPerAddress (default
+    // 8) already, so that one host of the network cannot take every thread. The
+    // computer itself, on any loopback address, counts as one peer that may hold all.
+    HttpConnectionHandler* acquireHandler(const QHostAddress& peer = QHostAddress());
 
     // Number of handlers, busy or idle.
     int size() const;

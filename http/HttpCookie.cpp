@@ -1,5 +1,7 @@
 #include "http/HttpCookie.h"
 
+#include "http/HttpRequest.h"
+
 #include <QtDebug>
 
 HttpCookie::HttpCookie(const QByteArray& name, const QByteArray& value, int maxAge, const QByteArray& path,
@@ -46,7 +48,8 @@ HttpCookie::HttpCookie(const QByteArray& source)
             m_name = name;
             m_value = value;
         } else {
-            qWarning("HttpCookie: Ignoring unknown %s=%s", name.constData(), value.constData());
+            // The name only, escaped: a value may be a secret, and a line end would forge log lines.
+            qWarning("HttpCookie: Ignoring unknown %s", HttpRequest::loggable(name).constData());
         }
     }
 }

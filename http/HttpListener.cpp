@@ -6,10 +6,48 @@
 #include <QTcpSocket>
 #include <QtDebug>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
 const QByteArray kTooManyConnections =
     "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
+
+// The address of the peer of a connection not yet adopted by any socket object.
+QHostAddress peerOf(qintptr socketDescriptor)
+{
+    sockaddr_storage address{};
+#ifdef Q_OS_WIN
+    int length = sizeof address;
+    if (::getpeername(SOCKET(socketDescriptor), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return QHostAddress();
+#else
+    socklen_t length = sizeof address;
+    if (::getpeername(int(socketDescriptor), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return QHostAddress();
+#endif
+    return QHostAddress(reinterpret_cast<const sockaddr*>(&address));
 }
+
+// Closes a connection that no socket object took over, if it is still open.
+void closeDescriptor(qintptr socketDescriptor)
+{
+#ifdef Q_OS_WIN
+    ::closesocket(SOCKET(socketDescriptor));
+#else
+    if (::fcntl(int(socketDescriptor), F_GETFD) != -1)
+        ::close(int(socketDescriptor));
+#endif
+}
+
+} // namespace
 
 HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandler, QObject* parent)
     : QTcpServer(parent)
@@ -59,7 +97,7 @@ void HttpListener::close()
 
 void HttpListener::incomingConnection(qintptr socketDescriptor)
 {
-    HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler() : nullptr;
+    HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler(peerOf(socketDescriptor)) : nullptr;
     if (handler) {
         // Queued: the handler adopts the descriptor in its own thread.
         QMetaObject::invokeMethod(
@@ -72,7 +110,8 @@ void HttpListener::incomingConnection(qintptr socketDescriptor)
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(socketDescriptor)) {
         delete socket;
-        HttpConnectionHandler::closeDescriptor(socketDescriptor);
+        // This thread accepted it and gave it to nobody else: ours to end, not to leak.
+        closeDescriptor(socketDescriptor);
         return;
     }
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -103,22 +103,26 @@ void HttpRequest::readFromSocket(QIODevice* socket)
         return;
     }
 
+    if (m_status == Aborted)
+        return;
     if ((m_boundary.isEmpty() && m_currentSize > m_maxSize) ||
-        (!m_boundary.isEmpty() && m_currentSize > m_maxMultiPartSize)) {
-        qWarning("HttpRequest: received too many bytes");
-        m_status = Aborted;
-        return;
-    }
-    if (inHead && m_currentSize > kMaxHeaderBytes) {
-        qWarning("HttpRequest: header section too large");
-        m_status = Aborted;
-        return;
-    }
+        (!m_boundary.isEmpty() && m_currentSize > m_maxMultiPartSize))
+        return refuse("HttpRequest: received too many bytes");
+    if (inHead && m_currentSize > kMaxHeaderBytes)
+        return refuse("HttpRequest: header section too large");
 
     if (m_status == Complete) {
         decodeRequestParams();
-        extractCookies();
+        if (m_status == Complete)
+            extractCookies();
     }
+}
+
+void HttpRequest::refuse(const char* warning, Refusal refusal)
+{
+    qWarning("%s", warning);
+    m_status = Aborted;
+    m_refusal = refusal;
 }
 
 bool HttpRequest::readLine(QIODevice* socket, QByteArray* line)
@@ -160,11 +164,8 @@ void HttpRequest::readRequestLine(QIODevice* socket)
         return;
 
     const QList<QByteArray> parts = line.split(' ');
-    if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
-        qWarning("HttpRequest: received broken HTTP request, invalid first line");
-        m_status = Aborted;
-        return;
-    }
+    if (parts.size() != 3 || !parts.at(2).contains("HTTP"))
+        return refuse("HttpRequest: received broken HTTP request, invalid first line", BadRequest);
     m_method = parts.at(0).trimmed();
     m_path = parts.at(1);
     m_version = parts.at(2);
@@ -181,11 +182,8 @@ void HttpRequest::readHeader(QIODevice* socket)
 
     const int colon = line.indexOf(':');
     if (colon > 0) {
-        if (++m_headerFields > kMaxHeaderFields) {
-            qWarning("HttpRequest: too many header fields");
-            m_status = Aborted;
-            return;
-        }
+        if (++m_headerFields > kMaxHeaderFields)
+            return refuse("HttpRequest: too many header fields");
         m_currentHeader = line.left(colon).toLower();
         m_headers.insert(m_currentHeader, line.mid(colon + 1).trimmed());
     } else if (!line.isEmpty()) {
@@ -201,6 +199,11 @@ void HttpRequest::readHeader(QIODevice* socket)
 
 void HttpRequest::finishHeaders()
 {
+    // A body in chunks (or any other coding) is not read here: taken as no body,
+    // its bytes would arrive as the next request.
+    if (!header("transfer-encoding").isEmpty())
+        return refuse("HttpRequest: a transfer coding is not supported", LengthRequired);
+
     const QByteArray contentType = header("content-type");
     if (contentType.startsWith("multipart/form-data")) {
         const int at = contentType.indexOf("boundary=");
@@ -220,21 +223,14 @@ void HttpRequest::finishHeaders()
             m_expectedBodySize = 0;
     }
 
-    if (m_expectedBodySize == 0) {
+    if (m_expectedBodySize == 0)
         m_status = Complete;
-    } else if (m_boundary.isEmpty()) {
-        if (m_expectedBodySize > m_maxSize - m_currentSize) {
-            qWarning("HttpRequest: expected body is too large");
-            m_status = Aborted;
-        } else {
-            m_status = AwaitingBody;
-        }
-    } else if (m_expectedBodySize > m_maxMultiPartSize) {
-        qWarning("HttpRequest: expected multipart body is too large");
-        m_status = Aborted;
-    } else {
+    else if (m_boundary.isEmpty() && m_expectedBodySize > m_maxSize - m_currentSize)
+        refuse("HttpRequest: expected body is too large");
+    else if (!m_boundary.isEmpty() && m_expectedBodySize > m_maxMultiPartSize)
+        refuse("HttpRequest: expected multipart body is too large");
+    else
         m_status = AwaitingBody;
-    }
 }
 
 void HttpRequest::readBody(QIODevice* socket)
@@ -261,15 +257,15 @@ void HttpRequest::readBody(QIODevice* socket)
     if (written > 0)
         fileSize += written;
     if (fileSize >= m_maxMultiPartSize) {
-        qWarning("HttpRequest: received too many multipart bytes");
-        m_status = Aborted;
+        refuse("HttpRequest: received too many multipart bytes");
     } else if (fileSize >= m_expectedBodySize) {
         m_tempFile->flush();
         if (m_tempFile->error() != QFileDevice::NoError)
             qCritical("HttpRequest: Error writing temp file for multipart body");
-        parseMultiPartFile();
+        const bool parsed = parseMultiPartFile();
         m_tempFile->close();
-        m_status = Complete;
+        if (parsed)
+            m_status = Complete;
     } else if (written < 0 || written < data.size()) {
         // The spool file refuses bytes: the body can never complete.
         qCritical("HttpRequest: Error writing temp file for multipart body");
@@ -293,14 +289,24 @@ void HttpRequest::decodeRequestParams()
         rawParameters.append(m_body);
     }
 
-    const QList<QByteArray> parts = rawParameters.split('&');
-    for (const QByteArray& part : parts) {
-        const int eq = part.indexOf('=');
-        if (eq >= 0) {
-            m_parameters.insert(urlDecode(part.left(eq).trimmed()), urlDecode(part.mid(eq + 1).trimmed()));
-        } else if (!part.isEmpty()) {
-            m_parameters.insert(urlDecode(part), QByteArray());
+    // Part by part, not split into a list first: "&&&..." costs no memory, and
+    // the count of parameters is bounded (each one is an entry of its own).
+    int count = 0;
+    for (int from = 0; from < rawParameters.size();) {
+        int end = rawParameters.indexOf('&', from);
+        if (end < 0)
+            end = rawParameters.size();
+        if (end > from) {
+            if (++count > maxParameters)
+                return refuse("HttpRequest: too many parameters");
+            const QByteArray part = rawParameters.mid(from, end - from);
+            const int eq = part.indexOf('=');
+            if (eq >= 0)
+                m_parameters.insert(urlDecode(part.left(eq).trimmed()), urlDecode(part.mid(eq + 1).trimmed()));
+            else
+                m_parameters.insert(urlDecode(part), QByteArray());
         }
+        from = end + 1;
     }
 }
 
@@ -321,52 +327,70 @@ void HttpRequest::extractCookies()
     m_headers.remove("cookie");
 }
 
-void HttpRequest::parseMultiPartFile()
+bool HttpRequest::parseMultiPartFile()
 {
     qDebug("HttpRequest: parsing multipart temp file");
     m_tempFile->seek(0);
     const QByteArray delimiter = "--" + m_boundary;
+    // One buffer for every line: a body of short lines costs no allocation per line.
+    QByteArray buffer(int(kMultiPartBlock) + 1, Qt::Uninitialized);
+    const auto readLine = [&]() {
+        const qint64 read = m_tempFile->readLine(buffer.data(), buffer.size());
+        return QByteArray::fromRawData(buffer.constData(), int(qMax<qint64>(0, read)));
+    };
+    int parts = 0;
+    int files = 0;
     bool finished = false;
     while (!m_tempFile->atEnd() && !finished && m_tempFile->error() == QFileDevice::NoError) {
+        // Each part is an entry and each file an open file: both are bounded.
+        if (++parts > maxMultiParts) {
+            refuse("HttpRequest: too many multipart parts");
+            return false;
+        }
         QByteArray fieldName;
         QByteArray fileName;
         // The delimiter line that opens the part is read here and skipped like any header.
         while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
-            const QByteArray line = m_tempFile->readLine(kMultiPartBlock).trimmed();
+            const QByteArray line = readLine().trimmed();
             if (line.startsWith("Content-Disposition:")) {
                 if (line.contains("form-data")) {
                     fieldName = quotedAttribute(line, " name=\"");
                     fileName = quotedAttribute(line, " filename=\"");
                 } else {
-                    qDebug("HttpRequest: ignoring unsupported content part %s", line.constData());
+                    qDebug("HttpRequest: ignoring a content part that is not form-data");
                 }
             } else if (line.isEmpty()) {
                 break;
             }
         }
+        if (!fieldName.isEmpty() && !fileName.isEmpty() && ++files > maxUploadedFiles) {
+            refuse("HttpRequest: too many uploaded files");
+            return false;
+        }
 
         QByteArray fieldValue;
         std::unique_ptr<QTemporaryFile> uploadedFile;
         while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
-            const QByteArray line = m_tempFile->readLine(kMultiPartBlock);
+            const QByteArray line = readLine();
             if (line.startsWith(delimiter)) {
                 // The CR LF before the delimiter belongs to the delimiter, not to the data.
+                // Names and sizes are logged, never values: a value may be a key, and
+                // a file name the key too.
                 if (!fieldName.isEmpty() && fileName.isEmpty()) {
                     fieldValue.chop(2);
                     m_parameters.insert(fieldName, fieldValue);
-                    // Not the value: it may be a key, and its line ends would forge log lines.
-                    qDebug("HttpRequest: set parameter %s (%i bytes)", fieldName.constData(), int(fieldValue.size()));
+                    qDebug("HttpRequest: set parameter %s (%i bytes)", loggable(fieldName).constData(),
+                           int(fieldValue.size()));
                 } else if (!fieldName.isEmpty() && !fileName.isEmpty() && uploadedFile) {
                     uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2));
                     uploadedFile->flush();
                     uploadedFile->seek(0);
                     m_parameters.insert(fieldName, fileName);
-                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(), fileName.constData());
-                    const qint64 size = uploadedFile->size();
+                    qDebug("HttpRequest: set parameter %s to an uploaded file of %lld bytes",
+                           loggable(fieldName).constData(), uploadedFile->size());
                     // A second file under the same field name replaces the first.
                     delete m_uploadedFiles.value(fieldName, nullptr);
                     m_uploadedFiles.insert(fieldName, uploadedFile.release());
-                    qDebug("HttpRequest: uploaded file size is %i", int(size));
                 }
                 if (line.contains(m_boundary + "--"))
                     finished = true;
@@ -376,7 +400,7 @@ void HttpRequest::parseMultiPartFile()
             if (fieldName.isEmpty())
                 continue;
             if (fileName.isEmpty()) {
-                fieldValue.append(line);
+                fieldValue.append(line.constData(), line.size()); // a copy, never the shared buffer
                 m_currentSize += line.size();
             } else {
                 if (!uploadedFile) {
@@ -391,6 +415,7 @@ void HttpRequest::parseMultiPartFile()
     }
     if (m_tempFile->error() != QFileDevice::NoError)
         qCritical("HttpRequest: cannot read temp file, %s", qPrintable(m_tempFile->errorString()));
+    return true;
 }
 
 QByteArray HttpRequest::path() const
@@ -452,4 +477,18 @@ QByteArray HttpRequest::urlDecode(const QByteArray& source)
     }
     decoded.truncate(int(out - decoded.constData()));
     return decoded;
+}
+
+QByteArray HttpRequest::loggable(const QByteArray& bytes)
+{
+    constexpr int shown = 64;
+    QByteArray text;
+    for (int i = 0; i < bytes.size() && i < shown; ++i) {
+        const uchar c = uchar(bytes.at(i));
+        if (c >= 0x20 && c < 0x7F && c != '\\')
+            text += char(c);
+        else
+            text += "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
+    }
+    return bytes.size() > shown ? text + "..." : text;
 }

@@ -11,12 +11,20 @@ class QTemporaryFile;
 
 // One HTTP request, parsed incrementally as its bytes arrive. Two limits from
 // the settings cap what a client may send: maxRequestSize for everything but a
-// multipart body, maxMultiPartSize for a multipart request. Multipart bodies are
-// spooled to a temporary file and uploaded files stay in temporary files.
+// multipart body, maxMultiPartSize for a multipart request. Fixed limits cap
+// the header section and the number of parameters, parts and files, so that
+// neither memory nor open files grow with what one request holds. Multipart
+// bodies are spooled to a temporary file and uploaded files stay in temporary files.
 class HttpRequest
 {
 public:
     enum RequestStatus { AwaitingRequestLine = 0, AwaitingHeaders = 1, AwaitingBody = 2, Complete = 3, Aborted = 4 };
+    // Why a request was aborted, as the HTTP status of the answer before the close.
+    enum Refusal { BadRequest = 400, LengthRequired = 411, TooLarge = 413 };
+
+    static constexpr int maxParameters = 1000;
+    static constexpr int maxMultiParts = 100;
+    static constexpr int maxUploadedFiles = 4;
 
     // The settings object (group already entered) may be null: defaults apply.
     explicit HttpRequest(const QSettings* settings);
@@ -37,6 +45,8 @@ public:
     void readFromSocket(QIODevice* socket);
 
     RequestStatus status() const { return m_status; }
+    // Meaningful once the status is Aborted.
+    Refusal refusal() const { return m_refusal; }
     QByteArray method() const { return m_method; }
     QByteArray path() const;
     const QByteArray& rawPath() const { return m_path; }
@@ -54,8 +64,12 @@ public:
     QHostAddress peerAddress() const { return m_peerAddress; }
 
     static QByteArray urlDecode(const QByteArray& source);
+    // Bytes of the peer as they may appear in a log line: printable ASCII, the
+    // rest as \xHH escapes (no line ends to forge lines with), cut after 64.
+    static QByteArray loggable(const QByteArray& bytes);
 
 private:
+    void refuse(const char* warning, Refusal refusal = TooLarge);
     bool readLine(QIODevice* socket, QByteArray* line);
     void readRequestLine(QIODevice* socket);
     void readHeader(QIODevice* socket);
@@ -63,7 +77,7 @@ private:
     void readBody(QIODevice* socket);
     void decodeRequestParams();
     void extractCookies();
-    void parseMultiPartFile();
+    bool parseMultiPartFile();
 
     QMultiMap<QByteArray, QByteArray> m_headers;
     QMultiMap<QByteArray, QByteArray> m_parameters;
@@ -74,6 +88,7 @@ private:
     QByteArray m_path;
     QByteArray m_version;
     RequestStatus m_status = AwaitingRequestLine;
+    Refusal m_refusal = TooLarge;
     QHostAddress m_peerAddress;
     qint64 m_maxSize;
     qint64 m_maxMultiPartSize;

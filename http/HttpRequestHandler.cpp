@@ -14,8 +14,8 @@ HttpRequestHandler::~HttpRequestHandler() = default;
 void HttpRequestHandler::service(HttpRequest& request, HttpResponseWriter& response)
 {
     qCritical("HttpRequestHandler: you need to override the service() function");
-    qDebug("HttpRequestHandler: request=%s %s %s", request.method().constData(), request.path().constData(),
-           request.version().constData());
+    qDebug("HttpRequestHandler: request=%s %s %s", HttpRequest::loggable(request.method()).constData(),
+           HttpRequest::loggable(request.path()).constData(), HttpRequest::loggable(request.version()).constData());
     response.setStatus(501, "not implemented");
     response.write("501 not implemented", true);
 }

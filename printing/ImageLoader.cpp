@@ -80,7 +80,7 @@ bool ImageLoader::download(const QString& address, int timeoutMs, QByteArray* bo
     const QUrl url(address, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        qWarning() << "ImageLoader: not an http(s) address, image skipped:" << address;
+        qDebug() << "ImageLoader: not an http(s) address, image skipped:" << address;
         return fail(problem, QStringLiteral("not an http(s) address"));
     }
 
@@ -120,13 +120,13 @@ bool ImageLoader::download(const QString& address, int timeoutMs, QByteArray* bo
     // off) ends this one too, with the download unfinished.
     if (!reply->isFinished() || QThread::currentThread()->isInterruptionRequested()) {
         reply->abort();
-        qWarning("ImageLoader: download cancelled, the server is being switched off");
+        qDebug("ImageLoader: download cancelled, the server is being switched off");
         return fail(problem, QStringLiteral("the download was cancelled"));
     }
     if (timedOut || tooLarge) {
         const QString reason = timedOut ? QStringLiteral("no answer in time")
                                         : QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes);
-        qWarning().noquote() << "ImageLoader: download abandoned, image skipped:" << reason;
+        qDebug().noquote() << "ImageLoader: download abandoned, image skipped:" << reason;
         return fail(problem, reason);
     }
     *body = reply->readAll();
@@ -169,13 +169,13 @@ QImage ImageLoader::decode(const QByteArray& bytes, const char* format, QString*
     const QSize size = reader.size();
     if (!size.isValid()) {
         if (reader.canRead())
-            qWarning() << "ImageLoader: image does not tell its size, skipped";
+            qDebug() << "ImageLoader: image does not tell its size, skipped";
         fail(problem, reader.canRead() ? QStringLiteral("the image does not tell its size")
                                        : QStringLiteral("no image that can be read"));
         return QImage();
     }
     if (size.width() > maxSide || size.height() > maxSide || qint64(size.width()) * size.height() > maxPixels) {
-        qWarning() << "ImageLoader: image of" << size.width() << "x" << size.height() << "is too large, skipped";
+        qDebug() << "ImageLoader: image of" << size.width() << "x" << size.height() << "is too large, skipped";
         fail(problem, QStringLiteral("%1 x %2 pixels is too large").arg(size.width()).arg(size.height()));
         return QImage();
     }

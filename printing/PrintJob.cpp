@@ -31,7 +31,7 @@ bool PrintJob::print()
         return false;
     const bool walked = render(m_device);
     if (m_stopped) {
-        qWarning("PrintJob: the server is being switched off; the job is cancelled");
+        qCritical("PrintJob: the server is being switched off; the job is cancelled");
         m_device->discardDocument();
         return false;
     }
@@ -223,7 +223,7 @@ PrintJob::Download PrintJob::download(const QString& address)
         m_imageDeadline.setRemainingTime(m_imageTimeMs);
     }
     if (m_imageDeadline.hasExpired()) {
-        qWarning("PrintJob: the job's %d ms for image downloads are used up, image skipped", m_imageTimeMs);
+        qDebug("PrintJob: the job's %d ms for image downloads are used up, image skipped", m_imageTimeMs);
         result.problem = QStringLiteral("the job's %1 ms for image downloads were used up").arg(m_imageTimeMs);
     } else {
         ImageLoader::download(address, int(qMax<qint64>(1, m_imageDeadline.remainingTime())), &result.body,
@@ -272,7 +272,7 @@ void PrintJob::send(const QByteArray& bytes)
         return;
     if (m_sink->write(bytes) != bytes.size()) {
         m_refused = true;
-        qWarning() << "PrintJob: the printer refused" << bytes.size() << "bytes; the rest of the job is dropped";
+        qCritical() << "PrintJob: the printer refused" << bytes.size() << "bytes; the rest of the job is dropped";
     }
 }
 

@@ -200,6 +200,9 @@ QStringList Tpa::clearTransactionStatuses(const QString& callerId)
 
 Tpa::SendResult Tpa::issueCommand(const QString& callerId, const QByteArray& command)
 {
+    // The id is kept with the caller's statuses: its length is what a caller could grow memory with.
+    if (callerId.size() > MaxCallerIdLength)
+        return InvalidCaller;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // The test and the taking are one step: two tills cannot both pass the test.

@@ -34,12 +34,14 @@ class Tpa : public QObject
 public:
     enum Type { NoTerminal = 0, Ingenico = 1, Newnote = 2 };
     // What became of a command: handed to the worker, or refused with nothing sent.
-    enum SendResult { Sent, Busy, InvalidAmount, InvalidReference, InvalidDateTime };
+    enum SendResult { Sent, Busy, InvalidCaller, InvalidAmount, InvalidReference, InvalidDateTime };
 
     // Callers kept at most (the least recently seen with nothing queued makes room),
     // and statuses queued per caller at most (the oldest goes).
     static constexpr int MaxCallers = 64;
     static constexpr int MaxStatusesPerCaller = 100;
+    // A caller id is kept with every command: longer ones are refused (InvalidCaller).
+    static constexpr int MaxCallerIdLength = 64;
 
     Tpa(const SerialPortDescription& port, int type, QObject* parent = nullptr,
         const TpaTimings& timings = TpaTimings());

@@ -24,6 +24,7 @@ inline const QString CommandRefused = QStringLiteral("QLK1001|M10|Já existe um 
 inline const QString NotFound = QStringLiteral("QLK1001|M21|TPA not found");
 inline const QString Offline = QStringLiteral("QLK1001|M22|TPA offline or in error state");
 // A command field the terminal cannot carry; nothing was sent.
+inline const QString InvalidCaller = QStringLiteral("QLK1001|M23|Invalid caller");
 inline const QString InvalidAmount = QStringLiteral("QLK1001|M23|Invalid amount");
 inline const QString InvalidReference = QStringLiteral("QLK1001|M23|Invalid reference");
 inline const QString InvalidDateTime = QStringLiteral("QLK1001|M23|Invalid date-time");

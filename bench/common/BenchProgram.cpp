@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
-#include <QTcpSocket>
+#include <QTcpServer>
 #include <QThread>
 
 #include <algorithm>
@@ -22,6 +22,7 @@ BenchProgram::BenchProgram()
     // Nothing leaves the machine: the version check meets a closed loopback port.
     m_environment.insert(QStringLiteral("QUORVA_LINK_VERSION_URL"), QStringLiteral("https://127.0.0.1:9/"));
     m_environment.remove(QStringLiteral("QUORVA_LINK_SIMULATED_PORTS"));
+    choosePort();
     setSetting(QStringLiteral("licenseAccepted"), true);
     setSetting(QStringLiteral("securityKey"), QString::fromLatin1(key));
     // The log goes to stderr line by line; a file would measure the disk.
@@ -42,19 +43,12 @@ QString BenchProgram::programPath()
     return QDir(QStringLiteral(QLK_SOURCE_DIR)).filePath(QStringLiteral("build/quorva-link"));
 }
 
-bool BenchProgram::waitForFreePort(int timeoutMs)
+void BenchProgram::choosePort()
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (true) {
-        QTcpSocket probe;
-        probe.connectToHost(QStringLiteral("127.0.0.1"), port);
-        if (!probe.waitForConnected(1000))
-            return true;
-        probe.abort();
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(500);
-    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::Any, 0);
+    m_port = probe.serverPort();
+    m_environment.insert(QStringLiteral("QUORVA_LINK_PORT"), QString::number(m_port));
 }
 
 void BenchProgram::setSetting(const QString& name, const QVariant& value)
@@ -87,7 +81,7 @@ bool BenchProgram::start(const QString& platform)
 double BenchProgram::waitUntilAnswering(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    BenchClient client(port, 5000);
+    BenchClient client(m_port, 5000);
     while (!deadline.hasExpired()) {
         if (m_process.state() != QProcess::Running) {
             m_error = QStringLiteral("the program ended (exit code %1)").arg(m_process.exitCode());
@@ -118,10 +112,8 @@ double BenchProgram::waitUntilAnswering(int timeoutMs)
 double BenchProgram::startAndWait(const QString& platform)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!waitForFreePort()) {
-            m_error = QStringLiteral("port %1 stays taken").arg(port);
-            return -1;
-        }
+        if (attempt > 0)
+            choosePort();
         if (!start(platform))
             return -1;
         const double ms = waitUntilAnswering();

@@ -8,11 +8,11 @@
 
 // The real quorva-link program for the benchmarks: settings of its own (terms
 // accepted, a known security key), no display unless asked, the version check
-// pointed at a closed loopback port, its log thrown away. It listens on 5080.
+// pointed at a closed loopback port, its log thrown away. It listens on a free
+// port of its own (QUORVA_LINK_PORT), so that nothing else on 5080 is in its way.
 class BenchProgram
 {
 public:
-    static constexpr quint16 port = 5080;
     static const QByteArray key;
 
     BenchProgram();
@@ -22,9 +22,7 @@ public:
 
     // Path of the program: QLK_PROGRAM, else build/quorva-link of the source tree.
     static QString programPath();
-    // Waits until nothing answers on the port (another run's program, another
-    // engineer's test); false if it stays taken.
-    static bool waitForFreePort(int timeoutMs = 60000);
+    quint16 port() const { return m_port; }
 
     // A settings value written before the start (root group when the key has no "/").
     void setSetting(const QString& key, const QVariant& value);
@@ -34,8 +32,8 @@ public:
     bool start(const QString& platform = QStringLiteral("offscreen"));
     // Polls /getStatus until it answers 200; returns milliseconds since start, or -1.
     double waitUntilAnswering(int timeoutMs = 30000);
-    // Waits for a free port, starts and waits for the first answer; tries again
-    // (up to three times) when another program took the port in between.
+    // Starts and waits for the first answer; tries again on another free port (up
+    // to three times) when another program took the port in between.
     // Returns milliseconds from start to the first answer, or -1.
     double startAndWait(const QString& platform = QStringLiteral("offscreen"));
     // Resident and peak resident memory from /proc, in KiB; -1 when the process is gone.
@@ -55,12 +53,14 @@ public:
 
 private:
     qint64 statusField(const char* name) const;
+    void choosePort();
 
     QTemporaryDir m_configHome;
     QProcessEnvironment m_environment;
     QProcess m_process;
     QElapsedTimer m_clock;
     QString m_error;
+    quint16 m_port = 0;
 };
 
 // Median and percentile (nearest rank) of a sample; 0 for an empty one.

@@ -261,7 +261,7 @@ int main(int argc, char* argv[])
     // nginx serves the certificate and key that the program made for itself.
     const QString cert = program.certFile();
     const QString key = program.keyFile();
-    BenchClient client(BenchProgram::port);
+    BenchClient client(program.port());
     const BenchClient::Response answer = client.getStatus(BenchProgram::key);
     client.disconnectFromServer();
 
@@ -303,7 +303,7 @@ int main(int argc, char* argv[])
         for (int run = 0; run < runs; ++run) {
             Sample sample;
             QString error;
-            if (!runWrk(wrk, lua, BenchProgram::port, program.pid(), connections, seconds, &sample, &error)) {
+            if (!runWrk(wrk, lua, program.port(), program.pid(), connections, seconds, &sample, &error)) {
                 std::fprintf(stderr, "bench_http: quorva-link, %d connections: %s\n", connections, qPrintable(error));
                 stopNginx();
                 return 1;

@@ -54,7 +54,7 @@ int main(int argc, char* argv[])
         idleFile.append(program.residentFileKiB());
 
         for (int c = 0; c < kConnections; ++c) {
-            BenchClient client(BenchProgram::port);
+            BenchClient client(program.port());
             for (int r = 0; r < kRequestsPerConnection; ++r) {
                 if (client.getStatus(BenchProgram::key).status != 200) {
                     std::fprintf(stderr, "bench_memory: request failed: %s\n", qPrintable(client.errorString()));

@@ -113,7 +113,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "bench_print: %s\n", qPrintable(program.errorString()));
         return 1;
     }
-    BenchClient client(BenchProgram::port, 30000);
+    BenchClient client(program.port(), 30000);
     if (!waitForPrinter(client, printer.queueName(), 20000)) {
         std::fprintf(stderr, "bench_print: the program does not offer %s\n", qPrintable(printer.queueName()));
         return 1;

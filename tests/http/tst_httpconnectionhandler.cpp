@@ -52,7 +52,15 @@ private slots:
         // The limit is 1000 bytes here.
         QTest::newRow("plain too large") << false << "GET / HTTP/1.1\r\nX: " + QByteArray(1200, 'b') + "\r\n\r\n"
                                          << tooLarge;
-        QTest::newRow("tls broken first line") << true << QByteArray("HELLO\r\n\r\n") << tooLarge;
+        QTest::newRow("tls broken first line")
+            << true << QByteArray("HELLO\r\n\r\n")
+            << QByteArray("HTTP/1.1 400 bad request\r\nConnection: close\r\n\r\n400 Bad request\r\n");
+        // Its chunks would be read as the next request.
+        QTest::newRow("chunked body") << false
+                                      << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                                    "5\r\nGET /\r\n0\r\n\r\n")
+                                      << QByteArray("HTTP/1.1 411 length required\r\nConnection: close\r\n\r\n"
+                                                    "411 Length required\r\n");
     }
 
     void answers()
@@ -74,6 +82,28 @@ private slots:
             QCOMPARE(client.readUntilClosed(), QByteArray());
         else
             QCOMPARE(client.readResponse().body, QByteArray("GET /again n=2"));
+        // A refused request runs nothing.
+        if (!expected.startsWith("HTTP/1.1 200"))
+            QCOMPARE(server.handler()->served.load(), 0);
+    }
+
+    // The header deadline is for a request that has begun: a kept connection
+    // waits readTimeout for the next one, and a request that is slow but within
+    // its deadline is served.
+    void keptConnection()
+    {
+        HttpTestServer server(settings(true, {{"readTimeout", 5000}, {"headerTimeout", 500}}));
+        HttpTestClient client(true);
+        QVERIFY(client.connectTo(server.port()));
+        QVERIFY(client.send(HttpTestClient::get("/first")));
+        QCOMPARE(client.readResponse().body, QByteArray("GET /first"));
+        QTest::qWait(1500);
+        const QByteArray request = "POST /second HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody";
+        for (int at = 0; at < request.size(); at += 20) {
+            QVERIFY(client.send(request.mid(at, 20)));
+            QTest::qWait(50);
+        }
+        QCOMPARE(client.readResponse().body, QByteArray("POST /second body="));
     }
 
     // After a client that misbehaves, the only thread serves others, and

@@ -11,6 +11,9 @@
 #include "printing/PrintJob.h"
 
 #include <QBuffer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLoggingCategory>
 
 #include <algorithm>
 #include <functional>
@@ -18,6 +21,7 @@
 #include <time.h>
 
 Q_DECLARE_METATYPE(std::function<std::function<void()>(int)>)
+Q_DECLARE_METATYPE(QJsonParseError::ParseError)
 
 class TestGrowth : public QObject
 {
@@ -92,6 +96,8 @@ private slots:
         // faults on every repeat that a small one, reusing the heap, does not.
         mallopt(M_MMAP_THRESHOLD, 256 << 20);
         mallopt(M_TRIM_THRESHOLD, 512 << 20);
+        // The parser's debug lines, thousands of them, would crowd out the figures.
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     }
 
     void linear_data()
@@ -119,6 +125,20 @@ private slots:
                 fields += "X-Field-" + QByteArray::number(i) + ": value\r\n";
             return request(get + fields + "\r\n");
         }) << 25;
+        // Below the limits of 1,000 parameters and 100 parts.
+        QTest::newRow("parser: form parameters") << Work([=](int n) {
+            const QByteArray body = QByteArray("p=v&").repeated(n);
+            return request("POST / HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        }) << 200;
+        QTest::newRow("parser: multipart parts") << Work([=](int n) {
+            QByteArray body;
+            for (int i = 0; i < n; ++i)
+                body += "--b\r\nContent-Disposition: form-data; name=\"f" + QByteArray::number(i) + "\"\r\n\r\n" +
+                        QByteArray("v\n").repeated(100) + "\r\n";
+            body += "--b--\r\n";
+            return request("POST / HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\nContent-Length: " +
+                           QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        }) << 20;
         QTest::newRow("parser: a header line in small packets")
             << Work([=](int n) { return request(get + "X: " + QByteArray(n, 'v') + "\r\n\r\n", 16); }) << 15000;
         QTest::newRow("wrapText: no spaces") << Work([](int n) {
@@ -145,6 +165,12 @@ private slots:
                     qFatal("the keys were not parsed");
             };
         }) << 5000;
+        QTest::newRow("JSON pre-scan: values") << Work([](int n) {
+            return [json = "[" + QByteArray("0,").repeated(n) + "0]", n] {
+                if (SafeJson::parse(json).array().size() != n + 1)
+                    qFatal("the values were not parsed");
+            };
+        }) << 20000;
         QTest::newRow("JSON pre-scan: nesting") << Work([](int n) {
             return
                 [json = QByteArray("{\"a\":[").repeated(n) + QByteArray("]}").repeated(n)] { SafeJson::parse(json); };
@@ -160,27 +186,38 @@ private slots:
         QVERIFY2(ratio < 6, qPrintable(QStringLiteral("4n costs %1 times n").arg(ratio)));
     }
 
-    // Deeper than any request needs is refused before anything is built.
-    void jsonDepth_data()
+    // Deeper or larger than any request needs is refused before anything is built.
+    void jsonLimits_data()
     {
         QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QJsonParseError::ParseError>("error");
         const auto nested = [](int depth) { return QByteArray("[").repeated(depth) + QByteArray("]").repeated(depth); };
-        QTest::newRow("64 levels") << nested(64) << false;
-        QTest::newRow("65 levels") << nested(65) << true;
+        const auto none = QJsonParseError::NoError, deep = QJsonParseError::DeepNesting,
+                   large = QJsonParseError::DocumentTooLarge;
+        QTest::newRow("64 levels") << nested(64) << none;
+        QTest::newRow("65 levels") << nested(65) << deep;
         QTest::newRow("objects, 65 levels")
-            << QByteArray("{\"a\":").repeated(65) + "1" + QByteArray("}").repeated(65) << true;
-        QTest::newRow("brackets in strings") << "[\"" + QByteArray("[{").repeated(500) + "\"]" << false;
-        QTest::newRow("a million open brackets") << QByteArray(1000000, '[') << true;
+            << QByteArray("{\"a\":").repeated(65) + "1" + QByteArray("}").repeated(65) << deep;
+        QTest::newRow("brackets in strings") << "[\"" + QByteArray("[{").repeated(500) + "\"]" << none;
+        QTest::newRow("a million open brackets") << QByteArray(1000000, '[') << deep;
+        // The outer array and its elements, or an object and its members.
+        QTest::newRow("100,000 values") << "[" + QByteArray("1,").repeated(99998) + "1]" << none;
+        QTest::newRow("100,001 values") << "[" + QByteArray("1,").repeated(99999) + "1]" << large;
+        QByteArray members = "{";
+        for (int i = 0; i < 300000; ++i)
+            members += "\"k" + QByteArray::number(i) + "\":0,";
+        members.chop(1);
+        QTest::newRow("300,000 members") << members + "}" << large;
+        QTest::newRow("commas in strings") << "[\"" + QByteArray(200000, ',') + "\"]" << none;
     }
 
-    void jsonDepth()
+    void jsonLimits()
     {
         QFETCH(QByteArray, json);
-        QFETCH(bool, refused);
-        QJsonParseError error;
-        QCOMPARE(SafeJson::parse(json, &error).isNull(), refused);
-        QCOMPARE(error.error, refused ? QJsonParseError::DeepNesting : QJsonParseError::NoError);
+        QFETCH(QJsonParseError::ParseError, error);
+        QJsonParseError parsed;
+        QCOMPARE(SafeJson::parse(json, &parsed).isNull(), error != QJsonParseError::NoError);
+        QCOMPARE(parsed.error, error);
     }
 };
 

@@ -199,7 +199,8 @@ private slots:
 
     // Over TLS against the real handler: after more than 20 wrong keys within 10 s
     // this computer gets 429 on every keyed path, the right key included, from
-    // any of its addresses; the status page and the preflight are not affected.
+    // any of its addresses, and its bodies are not even parsed; the status page
+    // and the preflight are not affected.
     void tooManyAttempts()
     {
         QFETCH(int, wrongKeys);
@@ -223,6 +224,9 @@ private slots:
                 QVERIFY(reply.header("Retry-After").toInt() > 0 && reply.header("Retry-After").toInt() <= 10);
             }
         }
+        const ApiReply malformed = guesser.postJson("/getStatus", "{\"securityKey\": ");
+        QCOMPARE(malformed.status, shutOut ? 429 : 200);
+        QCOMPARE(malformed.json().value("error").toString(), QString(shutOut ? "Too many attempts" : "Invalid Json"));
         QCOMPARE(guesser.get("/").status, 200);
         QCOMPARE(guesser.request("OPTIONS", "/getStatus").status, 200);
         if (shutOut && source == "one address") // the window ends 10 s after it began
@@ -443,6 +447,9 @@ private slots:
         QTest::newRow("escaped spelling") << QByteArray("{\"a\": [1], \"\\u0061\": 2}") << true;
         QTest::newRow("after a nested object")
             << QByteArray("{\"a\": {\"a\": 1, \"b\": 2}, \"c\": 1, \"a\": 3}") << true;
+        // The parser takes the keys before it meets the end.
+        QTest::newRow("object left open") << QByteArray("{\"a\": [1], \"a\": 2") << true;
+        QTest::newRow("string left open") << QByteArray("{\"a\": [1], \"a\": 2, \"b\": \"x") << true;
     }
 
     void repeatedKeys()

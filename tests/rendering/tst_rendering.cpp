@@ -265,14 +265,12 @@ private slots:
         QImage huge(8000, 4000, QImage::Format_Mono);
         huge.fill(0);
         images << pngBase64(huge);
-        QTest::ignoreMessage(QtWarningMsg,
+        QTest::ignoreMessage(QtDebugMsg,
                              "ImageLoader: not an http(s) address, image skipped: \"httpfile:///etc/passwd\"");
-        QTest::ignoreMessage(QtWarningMsg, "ImageLoader: image of 8000 x 4000 is too large, skipped");
-        QTest::ignoreMessage(QtWarningMsg,
-                             "ImageLoader: download abandoned, image skipped: larger than 16777216 bytes");
-        QTest::ignoreMessage(QtWarningMsg, "ImageLoader: download abandoned, image skipped: no answer in time");
-        QTest::ignoreMessage(QtWarningMsg,
-                             "PrintJob: the job's 3000 ms for image downloads are used up, image skipped");
+        QTest::ignoreMessage(QtDebugMsg, "ImageLoader: image of 8000 x 4000 is too large, skipped");
+        QTest::ignoreMessage(QtDebugMsg, "ImageLoader: download abandoned, image skipped: larger than 16777216 bytes");
+        QTest::ignoreMessage(QtDebugMsg, "ImageLoader: download abandoned, image skipped: no answer in time");
+        QTest::ignoreMessage(QtDebugMsg, "PrintJob: the job's 3000 ms for image downloads are used up, image skipped");
         PrintJob printJob(imageJob(images), QStringLiteral("memory"), false);
         printJob.setImageTimeout(3000);
         // The body counts, not the status: an error page that is a picture prints; "not found" text does not.

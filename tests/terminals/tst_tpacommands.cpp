@@ -100,6 +100,14 @@ private slots:
         refund("refund, empty date-time", "REF1", "", dateTime);
         refund("refund, letters in the date-time", "REF1", "2024-03-0a 14:05:09", dateTime);
         refund("refund, amount checked first", "", "", amount, "1e3");
+
+        // The caller id is kept with the caller's messages.
+        for (const int length : {64, 65})
+            QTest::addRow("caller id of %d", length)
+                << QByteArray("/sendTpaPurchase")
+                << QJsonObject{{"amount", "5"}, {"terminal_tpa_id", QString(length, 'c')}}
+                << (length > 64 ? QStringLiteral("QLK1001|M23|Invalid caller") : QString())
+                << (length > 64 ? QByteArray() : PurchaseCode + "00000005");
     }
     void fields()
     {
@@ -109,7 +117,8 @@ private slots:
         QFETCH(QByteArray, message);
         if (!fields.contains(QStringLiteral("tpa_port")))
             fields.insert(QStringLiteral("tpa_port"), m_sim.portPath());
-        fields.insert(QStringLiteral("terminal_tpa_id"), QStringLiteral("till-1"));
+        if (!fields.contains(QStringLiteral("terminal_tpa_id")))
+            fields.insert(QStringLiteral("terminal_tpa_id"), QStringLiteral("till-1"));
         const int before = commands(m_sim).size();
 
         const QJsonObject reply = m_server->client().postJson(path, fields, m_server->bearer()).json();

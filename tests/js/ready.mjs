@@ -1,0 +1,12 @@
+// Exits 0 once the connector at QLK_JS_BASE serves and lists every simulated
+// terminal and the capture printer.
+import { QuorvaLink } from "../../clients/js/src/index.js";
+import { waitFor } from "./rig.mjs";
+
+const link = new QuorvaLink({ key: process.env.QLK_JS_KEY, baseUrl: process.env.QLK_JS_BASE });
+const ports = Object.entries(process.env).filter(([name]) => name.startsWith("QLK_JS_TPA_")).map(([, path]) => path);
+await waitFor(async () => {
+    const listed = (await link.terminals()).map((t) => t.portName);
+    const printers = await link.printers();
+    return ports.every((p) => listed.includes(p)) && (!process.env.QLK_JS_PRINTER || printers.includes(process.env.QLK_JS_PRINTER));
+}, 30000, "the connector to list the terminals and the printer");
