@@ -50,12 +50,15 @@ std::function<void()> PreviewEndpoints::previewJobText(QJsonObject& result, cons
 
 void PreviewEndpoints::draw(QJsonObject& result, const QJsonArray& job, bool compatibilityMode)
 {
+    // Downloads only wait on the network: they take no turn.
+    JobPreview preview(job, compatibilityMode);
+    preview.fetchImages();
     // Outside the API lock nothing else bounds how many previews decode their
     // images at once (a few hundred megabytes each at worst): two at a time.
     static QSemaphore drawing(2);
     drawing.acquire();
     const QSemaphoreReleaser turn(drawing);
-    const QImage picture = JobPreview::draw(job, compatibilityMode);
+    const QImage picture = preview.draw();
     if (picture.isNull()) {
         result.insert(QStringLiteral("status"), false);
         result.insert(QStringLiteral("error"), QStringLiteral("Error drawing job"));

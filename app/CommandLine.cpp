@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -23,9 +25,26 @@ struct Parser
         parser.addOption(devices);
         parser.addOption(enable);
         parser.addOption(disable);
+        // Qt's own options (QGuiApplication takes them; a session manager restarts
+        // programs with -session): known, so that they are not refused, and hidden.
+        for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+                                 "qwindowicon", "qwindowtitle", "session", "style", "stylesheet", "display", "geometry",
+                                 "title", "name", "qmljsdebugger"})
+            addHidden(QLatin1String(name), QStringLiteral("value"));
+        for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"})
+            addHidden(QLatin1String(name), QString());
+        // "-platform" is one option, not "-p -l -a ...".
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addPositionalArgument(debugModeArgument, QStringLiteral("Show the Logs page and capture log lines."),
                                      QStringLiteral("[DebugModeOn]"));
     }
+    void addHidden(const QString& name, const QString& valueName)
+    {
+        QCommandLineOption option(name, QString(), valueName);
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
@@ -61,6 +80,14 @@ struct Parser
                                QStringLiteral("NAME")};
 };
 
+bool sameFile(const QString& one, const QString& other)
+{
+    const QFileInfo a(one), b(other);
+    if (a.exists() && b.exists())
+        return a.canonicalFilePath() == b.canonicalFilePath();
+    return QDir::cleanPath(a.absoluteFilePath()) == QDir::cleanPath(b.absoluteFilePath());
+}
+
 } // namespace
 
 CommandLine CommandLine::parse(const QStringList& arguments)
@@ -79,10 +106,29 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     line.previewOutput = p.parser.value(p.output);
     const bool outputGiven =
         p.parser.isSet(p.output) || given.contains(QStringLiteral("--output")) || given.contains(QStringLiteral("-o"));
-    if (line.preview && line.previewJob.isEmpty())
+    if (!p.parser.unknownOptionNames().isEmpty()) {
+        // Named as typed; a typo must not start the whole connector.
+        const QString name = p.parser.unknownOptionNames().constFirst();
+        QString typed = QStringLiteral("--") + name;
+        for (const QString& argument : given) {
+            if (argument == QLatin1String("--"))
+                break;
+            const QString word = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1).section('=', 0, 0);
+            if (argument.startsWith(QLatin1Char('-')) && word == name) {
+                typed = argument.section('=', 0, 0);
+                break;
+            }
+        }
+        line.error = QStringLiteral("unknown option %1 (see quorva-link --help)").arg(typed);
+    } else if (line.preview && line.previewJob.isEmpty()) {
         line.error = QStringLiteral("--preview needs the job file: --preview JOB.json");
-    else if (line.preview && outputGiven && line.previewOutput.isEmpty())
+    } else if (line.preview && outputGiven && line.previewOutput.isEmpty()) {
         line.error = QStringLiteral("--output needs the picture's file name");
+    } else if (!line.preview && outputGiven) {
+        line.error = QStringLiteral("--output only goes with --preview JOB.json");
+    } else if (line.preview && !line.previewOutput.isEmpty() && sameFile(line.previewJob, line.previewOutput)) {
+        line.error = QStringLiteral("--output names the job file itself; the picture would overwrite the job");
+    }
     line.trustCertificate = p.parser.isSet(p.trust);
     line.untrustCertificate = p.parser.isSet(p.untrust);
     line.headless = p.parser.isSet(p.headless);

@@ -3,8 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-// What the program was asked to do on its command line. Arguments it does not
-// know are ignored, so an old shortcut with extra words still starts it.
+// What the program was asked to do on its command line. Plain words it does not
+// know are ignored, so an old shortcut with extra words still starts it; an
+// option it does not know is an error.
 class CommandLine
 {
 public:
@@ -20,7 +21,8 @@ public:
     bool preview = false;
     QString previewJob;
     QString previewOutput;
-    // Why the options given cannot be carried out (a missing value); empty when they can.
+    // Why the options given cannot be carried out (an unknown option, a missing
+    // value, --output without --preview or naming the job); empty when they can.
     QString error;
     // Trust this installation's certificate in the user's browsers, or take it out.
     bool trustCertificate = false;

@@ -149,9 +149,10 @@ QByteArray ESCImageManager::render() const
     out.reserve(16 + 8 + stripes * stripeSize);
     if (m_imagePrintMode == 1) {
         out.append("\x1B\x4C", 2); // ESC L: select page mode
-        // ESC W xL xH yL yH dxL dxH dyL dyH: print area at 0,0 of w x h
-        const char area[] = {
-            '\x1B', '\x57', 0, 0, 0, 0, char(w & 0xFF), char((w >> 8) & 0xFF), char(h & 0xFF), char((h >> 8) & 0xFF)};
+        // ESC W xL xH yL yH dxL dxH dyL dyH: print area at 0,0 covering the image in
+        // dots; a single-density dot is 2 dots wide and 3 tall.
+        const int dx = m_highDensity ? w : 2 * w, dy = m_highDensity ? h : 3 * h;
+        const char area[] = {'\x1B', '\x57', 0, 0, 0, 0, char(dx), char(dx >> 8), char(dy), char(dy >> 8)};
         out.append(area, sizeof area);
     }
     const int first = appendStripes(out, w, h, m_highDensity, m_compatibilityMode);

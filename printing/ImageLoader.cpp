@@ -50,6 +50,13 @@ QByteArray decodeBase64(const QChar* text, int size)
     return out;
 }
 
+bool fail(QString* problem, const QString& reason)
+{
+    if (problem)
+        *problem = reason;
+    return false;
+}
+
 } // namespace
 
 QImage ImageLoader::load(const QString& source, int timeoutMs)
@@ -59,14 +66,22 @@ QImage ImageLoader::load(const QString& source, int timeoutMs)
     return fromBase64(source);
 }
 
-QImage ImageLoader::fetch(const QString& address, int timeoutMs)
+QImage ImageLoader::fetch(const QString& address, int timeoutMs, QString* problem)
 {
-    qDebug() << "will fetch" << address;
+    QByteArray body;
+    if (!download(address, timeoutMs, &body, problem))
+        return QImage();
+    // Whatever body came, error pages included, is decoded; one that is no image gives a null image.
+    return decode(body, nullptr, problem);
+}
+
+bool ImageLoader::download(const QString& address, int timeoutMs, QByteArray* body, QString* problem)
+{
     const QUrl url(address, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         qDebug() << "ImageLoader: not an http(s) address, image skipped:" << address;
-        return QImage();
+        return fail(problem, QStringLiteral("not an http(s) address"));
     }
 
     // Everything lives on this thread and dies with this call; the local loop below
@@ -101,24 +116,24 @@ QImage ImageLoader::fetch(const QString& address, int timeoutMs)
         loop.exec();
     deadline.stop();
 
-    qDebug() << "fetched, I guess?";
     // Quitting the thread's event loop (as the server does when it is switched
     // off) ends this one too, with the download unfinished.
     if (!reply->isFinished() || QThread::currentThread()->isInterruptionRequested()) {
         reply->abort();
         qDebug("ImageLoader: download cancelled, the server is being switched off");
-        return QImage();
+        return fail(problem, QStringLiteral("the download was cancelled"));
     }
     if (timedOut || tooLarge) {
-        qDebug().noquote() << "ImageLoader: download abandoned, image skipped:"
-                           << (timedOut ? QStringLiteral("no answer in time")
-                                        : QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes));
-        return QImage();
+        const QString reason = timedOut ? QStringLiteral("no answer in time")
+                                        : QStringLiteral("larger than %1 bytes").arg(maxDownloadBytes);
+        qDebug().noquote() << "ImageLoader: download abandoned, image skipped:" << reason;
+        return fail(problem, reason);
     }
-    // Whatever body came, error pages included, is decoded; one that is no image gives a null image.
-    const QImage image = decode(reply->readAll(), nullptr);
-    qDebug() << "loaded as PNG";
-    return image;
+    *body = reply->readAll();
+    // An error page is still decoded (it may be a picture); no answer at all is the error.
+    if (body->isEmpty() && reply->error() != QNetworkReply::NoError)
+        return fail(problem, reply->errorString());
+    return true;
 }
 
 QByteArray ImageLoader::base64Payload(const QString& data)
@@ -129,13 +144,24 @@ QByteArray ImageLoader::base64Payload(const QString& data)
     return decodeBase64(data.constData() + start, data.size() - start);
 }
 
-QImage ImageLoader::fromBase64(const QString& data)
+QImage ImageLoader::fromBase64(const QString& data, QString* problem)
 {
-    return decode(base64Payload(data), "png");
+    return decode(base64Payload(data), "png", problem);
 }
 
-QImage ImageLoader::decode(const QByteArray& bytes, const char* format)
+QImage ImageLoader::decode(const QByteArray& bytes, const char* format, QString* problem)
 {
+    // Qt's PNG reader lets libpng write its complaints straight to standard error:
+    // a PNG that is not whole does not reach it.
+    const bool png = bytes.startsWith("\x89PNG\r\n\x1A\n");
+    if (qstrcmp(format, "png") == 0 && !png) {
+        fail(problem, QStringLiteral("no PNG image"));
+        return QImage();
+    }
+    if (png && !PngDecoder::whole(bytes)) {
+        fail(problem, QStringLiteral("the PNG image is damaged or cut off"));
+        return QImage();
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -144,16 +170,21 @@ QImage ImageLoader::decode(const QByteArray& bytes, const char* format)
     if (!size.isValid()) {
         if (reader.canRead())
             qDebug() << "ImageLoader: image does not tell its size, skipped";
+        fail(problem, reader.canRead() ? QStringLiteral("the image does not tell its size")
+                                       : QStringLiteral("no image that can be read"));
         return QImage();
     }
     if (size.width() > maxSide || size.height() > maxSide || qint64(size.width()) * size.height() > maxPixels) {
         qDebug() << "ImageLoader: image of" << size.width() << "x" << size.height() << "is too large, skipped";
+        fail(problem, QStringLiteral("%1 x %2 pixels is too large").arg(size.width()).arg(size.height()));
         return QImage();
     }
     QImage image;
     if ((!format || qstrcmp(format, "png") == 0) && PngDecoder::decode(bytes, &image))
         return image;
-    if (!reader.read(&image))
+    if (!reader.read(&image)) {
+        fail(problem, QStringLiteral("the image is damaged: %1").arg(reader.errorString()));
         return QImage();
+    }
     return image;
 }

@@ -21,10 +21,13 @@ public:
     // (its event loop told to quit), as connection threads are when the server stops.
     static QImage load(const QString& source, int timeoutMs);
 
-    static QImage fetch(const QString& address, int timeoutMs);
-    static QImage fromBase64(const QString& data);
+    // Each of these sets problem, when given, to why the image could not be had.
+    static QImage fetch(const QString& address, int timeoutMs, QString* problem = nullptr);
+    // The body of an http(s) address, whatever its status; false when none came.
+    static bool download(const QString& address, int timeoutMs, QByteArray* body, QString* problem = nullptr);
+    static QImage fromBase64(const QString& data, QString* problem = nullptr);
     // The bytes of bare Base64 or of a data URL, decoded leniently.
     static QByteArray base64Payload(const QString& data);
     // Decodes with QImageReader after checking the size it announces; format null means detect it.
-    static QImage decode(const QByteArray& bytes, const char* format);
+    static QImage decode(const QByteArray& bytes, const char* format, QString* problem = nullptr);
 };

@@ -37,13 +37,23 @@ private:
 
 } // namespace
 
+JobPreview::JobPreview(const QJsonArray& job, bool compatibilityMode)
+    : m_job(job, QStringLiteral("preview"), compatibilityMode)
+{}
+
 QImage JobPreview::draw(const QJsonArray& job, bool compatibilityMode, QStringList* notes)
 {
-    PrintJob printJob(job, QStringLiteral("preview"), compatibilityMode);
-    LimitedSink sink(maxBytes);
-    const bool complete = printJob.render(&sink);
+    JobPreview preview(job, compatibilityMode);
+    preview.fetchImages();
+    return preview.draw(notes);
+}
 
-    const JobSettings& settings = printJob.settings();
+QImage JobPreview::draw(QStringList* notes)
+{
+    LimitedSink sink(maxBytes);
+    const bool complete = m_job.render(&sink);
+
+    const JobSettings& settings = m_job.settings();
     ReceiptPreview preview(settings.paperWidth());
     if (!settings.paperWidthUsable())
         preview.note(QStringLiteral("\"dotWidth\" %1 is no paper width (%2 to %3 dots); drawn %4 dots wide.")
@@ -51,6 +61,8 @@ QImage JobPreview::draw(const QJsonArray& job, bool compatibilityMode, QStringLi
                          .arg(JobSettings::minDotWidth)
                          .arg(JobSettings::maxDotWidth)
                          .arg(settings.paperWidth()));
+    for (const QString& skipped : m_job.skippedImages())
+        preview.note(skipped);
     if (!complete)
         preview.note(QStringLiteral("The job renders to more than %1 MB; the rest of it is not drawn.")
                          .arg(maxBytes / (1024 * 1024)));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "printing/PrintJob.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QJsonArray>
@@ -15,11 +17,21 @@ public:
     // drawing stops at 20,000 dots long anyway.
     static constexpr qint64 maxBytes = 16 * 1024 * 1024;
 
-    // Images given by address are downloaded, as for printing. The notes of the
-    // drawing are added to notes when given.
+    JobPreview(const QJsonArray& job, bool compatibilityMode);
+    // Downloads the images given by address, as for printing: waiting on the
+    // network, with no decoding or drawing.
+    void fetchImages() { m_job.fetchImages(); }
+    // Renders the job, decodes its images and draws. The notes of the drawing
+    // (an image that could not be had among them) are added to notes when given.
+    QImage draw(QStringList* notes = nullptr);
+
+    // Both steps at once.
     static QImage draw(const QJsonArray& job, bool compatibilityMode, QStringList* notes = nullptr);
 
     static QByteArray png(const QImage& image);
     // "data:image/png;base64,...".
     static QString dataUrl(const QImage& image);
+
+private:
+    PrintJob m_job;
 };

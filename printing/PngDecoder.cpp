@@ -85,6 +85,34 @@ bool PngDecoder::available()
 #endif
 }
 
+bool PngDecoder::whole(const QByteArray& bytes)
+{
+    static const char signature[8] = {'\x89', 'P', 'N', 'G', '\x0D', '\x0A', '\x1A', '\x0A'};
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const qint64 size = bytes.size();
+    if (size < 8 || std::memcmp(data, signature, 8) != 0)
+        return false;
+    bool sawData = false;
+    for (qint64 pos = 8; pos + 12 <= size;) {
+        const quint32 length = quint32(data[pos]) << 24 | quint32(data[pos + 1]) << 16 | quint32(data[pos + 2]) << 8 |
+                               quint32(data[pos + 3]);
+        if (length > quint64(size - pos - 12))
+            return false;
+        const uchar* type = data + pos + 4;
+        if ((pos == 8) != (std::memcmp(type, "IHDR", 4) == 0))
+            return false;
+#ifdef QLK_HAVE_LIBDEFLATE
+        if (libdeflate_crc32(0, type, length + 4) != bigEndian(type + 4 + length))
+            return false;
+#endif
+        sawData = sawData || std::memcmp(type, "IDAT", 4) == 0;
+        if (std::memcmp(type, "IEND", 4) == 0)
+            return sawData;
+        pos += 12 + qint64(length);
+    }
+    return false;
+}
+
 bool PngDecoder::decode(const QByteArray& bytes, QImage* image)
 {
 #ifndef QLK_HAVE_LIBDEFLATE

@@ -14,4 +14,8 @@ public:
     static bool available();
     // True with image set when the data was in the subset and decoded; false otherwise.
     static bool decode(const QByteArray& bytes, QImage* image);
+    // Whether the data is a PNG whose chunks are all there and, with libdeflate,
+    // carry their right checksums. Qt's reader lets libpng write its complaints
+    // about any other to standard error.
+    static bool whole(const QByteArray& bytes);
 };

@@ -48,14 +48,14 @@ bool PrintJob::render(QIODevice* sink)
     resetState();
     if (!m_compatibilityMode)
         initialize();
-    for (const QJsonValue& element : qAsConst(m_job)) {
+    m_skippedImages.clear();
+    for (m_operation = 0; m_operation < m_job.size(); ++m_operation) {
         m_stopped = QThread::currentThread()->isInterruptionRequested();
         if (m_refused || m_stopped)
             break;
-        if (!element.isObject())
-            continue;
-        const QJsonObject operation = element.toObject();
-        dispatch(operation.value(QLatin1String("op")).toString(), operation.value(QLatin1String("data")));
+        const QJsonObject operation = m_job.at(m_operation).toObject();
+        if (!operation.isEmpty())
+            dispatch(operation.value(QLatin1String("op")).toString(), operation.value(QLatin1String("data")));
     }
     m_sink = nullptr;
     return !m_refused;
@@ -192,22 +192,70 @@ void PrintJob::printText(const QString& text)
     send(CodePages::encodeText(wrapText(folded, width), m_settings.alternativeCharset));
 }
 
+bool PrintJob::printsImages() const
+{
+    return m_settings.imagePrintMode == 0 || m_settings.imagePrintMode == 1;
+}
+
+void PrintJob::fetchImages()
+{
+    m_downloading = false;
+    m_downloads.clear();
+    JobSettings settings;
+    std::swap(settings, m_settings); // the settings in force at each image, as render() meets them
+    for (int i = 0; i < m_job.size() && !QThread::currentThread()->isInterruptionRequested(); ++i) {
+        const QJsonObject operation = m_job.at(i).toObject();
+        const QString op = operation.value(QLatin1String("op")).toString();
+        const QJsonValue data = operation.value(QLatin1String("data"));
+        if (op == QLatin1String("settings") && data.isObject())
+            m_settings = JobSettings::fromJson(data.toObject());
+        else if (op == QLatin1String("image") && printsImages() && data.toString().startsWith(QLatin1String("http")))
+            m_downloads.insert(i, download(data.toString()));
+    }
+    std::swap(settings, m_settings);
+}
+
+PrintJob::Download PrintJob::download(const QString& address)
+{
+    Download result;
+    if (!m_downloading) {
+        m_downloading = true;
+        m_imageDeadline.setRemainingTime(m_imageTimeMs);
+    }
+    if (m_imageDeadline.hasExpired()) {
+        qDebug("PrintJob: the job's %d ms for image downloads are used up, image skipped", m_imageTimeMs);
+        result.problem = QStringLiteral("the job's %1 ms for image downloads were used up").arg(m_imageTimeMs);
+    } else {
+        ImageLoader::download(address, int(qMax<qint64>(1, m_imageDeadline.remainingTime())), &result.body,
+                              &result.problem);
+    }
+    return result;
+}
+
 void PrintJob::printImage(const QString& source)
 {
+    // Other print modes print nothing: the image is neither fetched nor decoded.
+    if (!printsImages())
+        return;
     QImage image;
+    QString problem;
     if (!source.startsWith(QLatin1String("http"))) {
-        image = ImageLoader::fromBase64(source);
+        image = ImageLoader::fromBase64(source, &problem);
+        // Another kind of address reads as Base64 that is no PNG; say what it is.
+        const int scheme = source.indexOf(QLatin1String("://"));
+        if (image.isNull() && scheme > 0 && scheme < 16 && !source.leftRef(scheme).contains(QLatin1Char(',')))
+            problem = QStringLiteral("not an http(s) address");
     } else {
-        if (!m_downloading) {
-            m_downloading = true;
-            m_imageDeadline.setRemainingTime(m_imageTimeMs);
-        }
-        if (m_imageDeadline.hasExpired())
-            qDebug("PrintJob: the job's %d ms for image downloads are used up, image skipped", m_imageTimeMs);
+        const Download fetched = m_downloads.contains(m_operation) ? m_downloads.take(m_operation) : download(source);
+        if (fetched.problem.isEmpty())
+            image = ImageLoader::decode(fetched.body, nullptr, &problem);
         else
-            image = ImageLoader::fetch(source, int(qMax<qint64>(1, m_imageDeadline.remainingTime())));
+            problem = fetched.problem;
     }
-    qDebug() << image.width() << image.height();
+    if (image.isNull())
+        m_skippedImages << QStringLiteral("Operation %1 (image) is not printed: %2.")
+                               .arg(m_operation)
+                               .arg(problem.isEmpty() ? QStringLiteral("no image") : problem);
     const bool low = m_settings.lowDensity;
     // Single density prints wider dots and 8-dot stripes: halve the width, third the height.
     const float horizontal = low ? 0.5f : 1.0f;
@@ -228,11 +276,14 @@ void PrintJob::send(const QByteArray& bytes)
     }
 }
 
-// Lines longer than width are cut at the last space or hyphen in the window, or
-// at a line end that comes before them; a window with neither is cut hard. A
-// line end after the window's last space or hyphen is met again in the next pass.
-// The last space, line end and hyphen at or before the window's end are found by
-// one sweep over the text that only moves forward: linear, however long the
+// Lines longer than width are cut where the text's own line end is, or else at
+// the last space or hyphen in the window, or hard when it has neither. A line
+// end anywhere in the window [pos, pos + width] is always the cut (the first
+// one, dropped): a line of exactly width characters before it gets no extra
+// break, and a hard cut never runs through it. Spaces and hyphens only count
+// in a window without a line end. Leading spaces are dropped on continuation
+// lines only; a line after the text's own line end keeps its indentation.
+// Every index used moves only forward over the text: linear, however long the
 // text and however few its spaces.
 QString PrintJob::wrapText(const QString& s, int width)
 {
@@ -241,48 +292,52 @@ QString PrintJob::wrapText(const QString& s, int width)
     const int len = s.size();
     QString o;
     o.reserve(len + len / w + 1);
-    int lastSpace = -1, lastNewline = -1, lastHyphen = -1;
+    int lastSpace = -1, lastHyphen = -1, nextNewline = 0, ink = 0;
     int swept = 0, sweptHyphens = 0; // characters looked at so far, from the start
     int pos = 0;
+    bool continuation = false; // pos follows a cut made here, not a line end of the text
     while (true) {
         if (len - pos <= w) {
             o.append(s.midRef(pos));
             return o;
         }
-        if (s.at(pos) == QLatin1Char(' ')) {
+        if (continuation && s.at(pos) == QLatin1Char(' ')) {
             ++pos; // a continuation line does not start with a space
             continue;
         }
+        while (nextNewline < len && (nextNewline < pos || s.at(nextNewline) != QLatin1Char('\n')))
+            ++nextNewline;
+        if (nextNewline <= pos + w) {
+            o.append(s.midRef(pos, nextNewline - pos));
+            o.append(QLatin1Char('\n'));
+            pos = nextNewline + 1;
+            continuation = false;
+            continue;
+        }
+        continuation = true;
+        // Spaces that indent the line are no place to cut it.
+        for (ink = qMax(ink, pos); ink < len && s.at(ink) == QLatin1Char(' ');)
+            ++ink;
         for (; swept <= pos + w; ++swept) {
             if (s.at(swept) == QLatin1Char(' '))
                 lastSpace = swept;
-            else if (s.at(swept) == QLatin1Char('\n'))
-                lastNewline = swept;
         }
         // A hyphen counts one place less far: it stays on its line.
         for (; sweptHyphens <= pos + w - 1; ++sweptHyphens) {
             if (s.at(sweptHyphens) == QLatin1Char('-'))
                 lastHyphen = sweptHyphens;
         }
-        const int sp = lastSpace;
-        const int nl = lastNewline;
         const int hy = lastHyphen + 1;
-        const int brk = qMax(sp, hy);
-        int cut;
-        if (pos < nl && nl < brk) {
-            cut = nl;
-        } else if (brk <= pos) {
+        const int cut = qMax(lastSpace > ink ? lastSpace : -1, hy);
+        if (cut <= pos) {
             o.append(s.midRef(pos, w));
             o.append(QLatin1Char('\n'));
             pos += w;
             continue;
-        } else {
-            cut = brk;
         }
         o.append(s.midRef(pos, cut - pos));
         o.append(QLatin1Char('\n'));
-        // A hyphen stays at the end of its line; the space or line end at the cut
-        // is dropped, also a line end right after a hyphen (no blank line).
-        pos = (cut == hy && s.at(cut) != QLatin1Char('\n')) ? cut : cut + 1;
+        // A hyphen stays at the end of its line; the space at the cut is dropped.
+        pos = cut == hy ? cut : cut + 1;
     }
 }

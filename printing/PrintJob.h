@@ -4,9 +4,11 @@
 #include "printing/JobSettings.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QJsonArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class CodeOperation;
 class NativeESCFakeSocket;
@@ -36,9 +38,16 @@ public:
     bool render(QIODevice* sink);
     // The settings in force where the last walk ended.
     const JobSettings& settings() const { return m_settings; }
+    // One line per image of the last walk that could not be had, with the reason.
+    const QStringList& skippedImages() const { return m_skippedImages; }
 
-    // Inserts line ends so that no line is longer than width, preferring the last
-    // space or hyphen of the window; see the notes in the source.
+    // Downloads the job's images by address ahead of render(), which then only
+    // decodes them: a caller can wait for the network without holding what the
+    // drawing needs. Images that will not print are not fetched.
+    void fetchImages();
+
+    // Inserts line ends so that no line is longer than width: at the text's own
+    // line end in the window, else its last space or hyphen; see the source.
     static QString wrapText(const QString& text, int width);
 
     // One time limit for all image downloads of the job together, counted from
@@ -47,12 +56,21 @@ public:
     void setImageTimeout(int ms) { m_imageTimeMs = ms; }
 
 private:
+    struct Download
+    {
+        QByteArray body;
+        QString problem; // empty when the body came
+    };
+
     void resetState();
     void initialize();
     void dispatch(const QString& op, const QJsonValue& data);
     void sendPrintMode();
     void printText(const QString& text);
     void printImage(const QString& source);
+    bool printsImages() const;
+    // Within the job's time for downloads.
+    Download download(const QString& address);
     void printCode(const CodeOperation& code);
     void send(const QByteArray& bytes);
 
@@ -68,8 +86,11 @@ private:
     bool m_compatibilityMode = false;
     int m_imageTimeMs = defaultImageTimeMs;
     QDeadlineTimer m_imageDeadline{QDeadlineTimer::Forever};
-    bool m_downloading = false; // the image deadline runs
-    bool m_stopped = false;     // the thread was asked to stop: the job ends unprinted
+    bool m_downloading = false;       // the image deadline runs
+    QHash<int, Download> m_downloads; // fetched ahead, by operation
+    QStringList m_skippedImages;
+    int m_operation = 0;    // the operation being walked
+    bool m_stopped = false; // the thread was asked to stop: the job ends unprinted
     NativeESCFakeSocket* m_device;
     QIODevice* m_sink = nullptr;
     bool m_refused = false;

@@ -68,17 +68,28 @@ bool ReceiptLayout::printLine(int feed)
     int left = 0;
     if (m_pageMode) {
         left = m_pageArea.isNull() ? 0 : m_pageArea.left();
-        if (!m_pageArea.isNull() && top + height > m_pageTop + m_pageArea.bottom() + 1)
-            note(QStringLiteral("Page mode data runs past its print area of %1 x %2 dots; the rest is not printed.")
-                     .arg(m_pageArea.width())
-                     .arg(m_pageArea.height()));
     } else if (m_lineJustification == 1) {
         left = qMax(0, (lineWidth() - m_lineX) / 2);
     } else if (m_lineJustification == 2) {
         left = qMax(0, lineWidth() - m_lineX);
     }
+    m_paper.takeClipped();
     for (const Item& item : qAsConst(m_line))
         drawItem(item, left + item.x, top + height - item.height); // a line's contents stand on its bottom
+    // Page mode lets the same area be drawn again and again; a receipt never needs
+    // more than a few times the paper's area.
+    if (m_paper.work() > workBudget * m_paper.width() * qint64(m_maxHeight)) {
+        m_full = true;
+        note(QStringLiteral("The receipt draws over the same paper again and again (more than %1 times its "
+                            "area); the preview stops there.")
+                 .arg(workBudget));
+        return false;
+    }
+    // Only ink counts: blank padding under an image may run past the area unseen.
+    if (m_pageMode && m_paper.takeClipped())
+        note(QStringLiteral("Page mode data runs past its print area of %1 x %2 dots; the rest is not printed.")
+                 .arg(m_pageArea.width())
+                 .arg(m_pageArea.height()));
     discardLine();
     if (m_pageMode) {
         m_pageY += advance;

@@ -34,11 +34,15 @@ public:
         QImage picture; // a QR code or barcode: 1 bit per dot, colour 1 black
     };
 
+    // How many times the area of the longest strip may be drawn (blackened or
+    // added as paper) before the drawing stops.
+    static constexpr int workBudget = 4;
+
     ReceiptLayout(int width, int maxHeight);
 
     void note(const QString& text);
     QStringList notes() const { return m_notes; }
-    // Past the length limit: nothing more is placed.
+    // Past the length limit or the work budget: nothing more is placed.
     bool full() const { return m_full; }
 
     int lineWidth() const;

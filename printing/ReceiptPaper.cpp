@@ -12,6 +12,7 @@ void ReceiptPaper::extend(int rows)
 {
     if (rows <= m_height)
         return;
+    m_work += qint64(rows - m_height) * m_width;
     m_bits.resize(size_t(rows) * size_t(m_stride), 0);
     m_height = rows;
 }
@@ -33,15 +34,18 @@ void ReceiptPaper::fill(int x, int y, int width, int height)
     int x1 = qMin(m_width, x + width);
     int y0 = qMax(0, y);
     int y1 = y + height;
-    if (!m_clip.isNull()) {
+    if (!m_clip.isNull() && x0 < x1 && y0 < y1) {
+        const QRect wanted(x0, y0, x1 - x0, y1 - y0);
         x0 = qMax(x0, m_clip.left());
         x1 = qMin(x1, m_clip.left() + m_clip.width());
         y0 = qMax(y0, m_clip.top());
         y1 = qMin(y1, m_clip.top() + m_clip.height());
+        m_clipped = m_clipped || wanted != QRect(x0, y0, x1 - x0, y1 - y0);
     }
     if (x0 >= x1 || y0 >= y1)
         return;
     extend(y1);
+    m_work += qint64(x1 - x0) * (y1 - y0);
     const int first = x0 >> 3;
     const int last = (x1 - 1) >> 3;
     const uchar head = uchar(0xFF >> (x0 & 7));             // dots x0.. of the first byte
@@ -56,6 +60,13 @@ void ReceiptPaper::fill(int x, int y, int width, int height)
         std::memset(bits + first + 1, 0xFF, size_t(last - first - 1));
         bits[last] |= tail;
     }
+}
+
+bool ReceiptPaper::takeClipped()
+{
+    const bool clipped = m_clipped;
+    m_clipped = false;
+    return clipped;
 }
 
 bool ReceiptPaper::dot(int x, int y) const

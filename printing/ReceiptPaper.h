@@ -24,6 +24,10 @@ public:
     void setClip(const QRect& clip);
     // Blackens the dots of a rectangle, lengthening the strip as needed.
     void fill(int x, int y, int width, int height);
+    // Whether the clip has cut away dots of a fill since the last call.
+    bool takeClipped();
+    // Dots blackened or added to the strip so far: the drawing's work.
+    qint64 work() const { return m_work; }
     bool dot(int x, int y) const;
 
     // Black on white, one bit per dot (an empty strip gives one blank row).
@@ -34,5 +38,7 @@ private:
     int m_stride; // bytes per row
     int m_height = 0;
     QRect m_clip;
+    bool m_clipped = false;
+    qint64 m_work = 0;
     std::vector<uchar> m_bits;
 };

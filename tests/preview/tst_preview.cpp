@@ -106,9 +106,12 @@ private slots:
         QJsonObject all{{"hasCutter", true}};
         for (auto it = settings.begin(); it != settings.end(); ++it)
             all.insert(it.key(), it.value());
+        QStringList notes;
         const QImage preview = drawJob(
             {op("settings", all), op("alignment", alignment), op("image", pngBase64(picture)), op("cut", "no_feed")},
-            compatibility);
+            compatibility, &notes);
+        // The blank rows that pad the last stripe are no ink past the print area.
+        QVERIFY2(notes.isEmpty() || !fontInstalled(), qPrintable(notes.join('\n')));
 
         const bool low = all.value("lowDensity").toBool();
         const bool page = all.value("imagePrintMode").toInt() == 1;
@@ -119,10 +122,10 @@ private slots:
         const int dotWidth = low ? 2 : 1, dotHeight = low ? 3 : 1;
         const int width = dots[0].size() * dotWidth;
         // Standard mode centres or right-aligns the stripes. Page mode has no justification, and its
-        // print area is the image's size in pixels: single-density dots (2 x 3) run past it.
+        // print area is the image in dots: the rows that pad the last stripe fall outside it.
         const int left = alignment == 1 ? (576 - width) / 2 : alignment == 2 ? 576 - width : 0;
         const QRect printed =
-            page ? QRect(0, 0, dots[0].size(), low ? 20 : 61) : QRect(left, 0, width, dots.size() * dotHeight);
+            page ? QRect(0, 0, width, (low ? 20 : 61) * dotHeight) : QRect(left, 0, width, dots.size() * dotHeight);
         QVERIFY(preview.height() > printed.bottom());
         int differences = 0;
         for (int y = 0; y < printed.bottom() + 3; ++y) {
@@ -232,6 +235,13 @@ private slots:
         QTest::newRow("unknown code page") << line + hex("1B 74 05 41 0A") << "Code page 5 is none" << false;
         QTest::newRow("image too wide") << line + hex("1B 2A 21 60 02") + QByteArray(608 * 3, '\xFF') + hex("0A")
                                         << "does not fit the 576 dots" << false;
+        QTest::newRow("ink past the print area")
+            << line + hex("1B 4C 1B 57 00 00 00 00 10 00 1E 00 1B 4A 14 1B 2A 21 01 00 00 00 FF 0A 0C")
+            << "runs past its print area of 16 x 30 dots" << false;
+        // ESC @ throws the page away and the next one extends the paper again, without end.
+        QTest::newRow("redrawing without end")
+            << line + hex("1B 4C 1B 57 00 00 38 4A 40 02 E8 03 1B 2A 00 01 00 FF 0A 1B 40").repeated(20)
+            << "draws over the same paper again and again" << true;
     }
     void notes()
     {
@@ -290,6 +300,12 @@ private slots:
         write("empty.json", "[]");
         write("code.json",
               R"([{"op": "text", "data": "x\n"}, {"op": "barcode", "data": {"type": "ITF", "text": "1"}}])");
+        // Images that cannot be had: a note each, and no complaint of a decoding library.
+        write("images.json",
+              QJsonDocument(QJsonArray{op("text", "x\n"), op("image", "data:image/png;base64,AAAAnotanimage"),
+                                       op("image", "ftp://x/y.png"), op("image", "http://127.0.0.1:1/x.png"),
+                                       op("image", QString(png(filled(4, 4, 0xFF000000)).left(40).toBase64()))})
+                  .toJson());
         const auto run = [&](const QStringList& arguments, QString* errors = nullptr) {
             QProcess process;
             process.start(program, arguments);
@@ -304,6 +320,36 @@ private slots:
         const QImage expected = drawJob(job);
         QCOMPARE(rgb(QImage(dir.filePath("job.png"))), rgb(expected));
         QCOMPARE(rgb(QImage(dir.filePath("out.png"))), rgb(expected));
+        QString errors;
+        QCOMPARE(run({"--preview", dir.filePath("images.json"), "-platform", "offscreen"}, &errors), 0);
+        for (const char* reason :
+             {"1 (image) is not printed: no PNG image", "2 (image) is not printed: not an http(s)",
+              "3 (image) is not printed: Connection refused", "4 (image) is not printed: the PNG image is damaged"})
+            QVERIFY2(errors.contains(QLatin1String("note: Operation ") + reason), qPrintable(errors));
+        QVERIFY2(!errors.contains("libpng"), qPrintable(errors));
+
+        const QByteArray jobBytes = [&] {
+            QFile file(dir.filePath("job.json"));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+        // Mistakes in the options: exit code 2, before anything starts.
+        const QList<QPair<QStringList, QString>> usage{
+            {{"--previw", dir.filePath("job.json")}, "unknown option --previw (see quorva-link --help)"},
+            {{"-previw=x"}, "unknown option -previw (see quorva-link --help)"},
+            {{"DebugModeOn", "--output", dir.filePath("x.png")}, "--output only goes with --preview JOB.json"},
+            {{"--preview", dir.filePath("job.json"), "-o",
+              dir.filePath("../") + dir.path().section('/', -1) + "/job.json"},
+             "--output names the job file itself; the picture would overwrite the job"},
+        };
+        for (const auto& call : usage) {
+            QString errors;
+            QCOMPARE(run(call.first, &errors), 2);
+            QCOMPARE(errors, "quorva-link: " + call.second + '\n');
+        }
+        QFile jobFile(dir.filePath("job.json"));
+        QVERIFY(jobFile.open(QIODevice::ReadOnly));
+        QCOMPARE(jobFile.readAll(), jobBytes);
+        QVERIFY(!QFile::exists(dir.filePath("x.png")));
 
         const QList<QPair<QStringList, QString>> bad{
             {{"--preview", dir.filePath("missing.json")}, "cannot read"},
@@ -362,7 +408,7 @@ private slots:
     }
 
     // A preview waiting for its image holds up no other request: the API lock is not held while
-    // drawing. Two previews draw at a time; a third waits for its turn.
+    // drawing, and downloads take none of the two turns to draw: three download at once.
     void endpointOutsideLock()
     {
         ApiServer server;
@@ -401,17 +447,16 @@ private slots:
                             "\r\nConnection: close\r\n\r\n" + png);
             download->disconnectFromHost();
         };
-        QTRY_COMPARE_WITH_TIMEOUT(asked(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(asked(), 3, 20000);
         const ApiReply status = server.client().get("/getStatus", server.bearer());
         QCOMPARE(status.json().value("data").toString(), QStringLiteral("Device online"));
-        QCOMPARE(done.load(), 0); // still drawing, their images not yet come
-        QTest::qWait(300);
-        QCOMPARE(asked(), 2);
-
-        answer(downloads[0].get());
-        QTRY_COMPARE_WITH_TIMEOUT(asked(), 3, 20000);
-        answer(downloads[1].get());
-        answer(downloads[2].get());
+        // A text preview draws while all three wait for their images.
+        const ApiReply text =
+            server.client().postJson("/previewJob", QJsonObject{{"job", textJob({}, "x\n")}}, server.bearer());
+        QCOMPARE(text.json().value("status"), QJsonValue(true));
+        QCOMPARE(done.load(), 0);
+        for (const auto& download : downloads)
+            answer(download.get());
         QTRY_COMPARE_WITH_TIMEOUT(done.load(), 3, 20000);
         for (const ApiReply& reply : replies)
             QCOMPARE(reply.json().value("status"), QJsonValue(true));

@@ -75,6 +75,8 @@ private slots:
               << "áàâãéêíóôõúç ÁÀÂÃÉÊÍÓÔÕÚÇ ñÑ ¿¡ 12,50 €" << QStringLiteral("1234567890").repeated(7).left(64) + '\n';
         for (const QString& text : qAsConst(texts))
             QVERIFY2(job.contains(encoded(text)), qPrintable(text));
+        // A full condensed line ends with its own line end, not with a blank line after it.
+        QVERIFY(!job.contains(encoded(texts.constLast() + '\n')));
         // Logo (175 columns, 24-dot stripes), three alignments, double size, condensed, and the cut at the end.
         for (const char* bytes : {"1B 2A 21 AF 00", "1B 61 00", "1B 61 01", "1B 61 02", "1B 21 30", "1B 21 01"})
             QVERIFY2(job.contains(QByteArray::fromHex(bytes)), bytes);

@@ -150,6 +150,11 @@ private slots:
         QTest::newRow("wrapText: a hyphen, then no spaces") << Work([](int n) {
             return [text = "a-" + QString(n, QLatin1Char('x')) + " b"] { PrintJob::wrapText(text, 48); };
         }) << 65536;
+        QTest::newRow("wrapText: an indented line, then a line end far away") << Work([](int n) {
+            return [text = "a\n" + QString(n, QLatin1Char(' ')) + "x\n" + QString(n, QLatin1Char('y'))] {
+                PrintJob::wrapText(text, 3);
+            };
+        }) << 65536;
         QTest::newRow("JSON pre-scan: keys") << Work([](int n) {
             QByteArray json = "{";
             for (int i = 0; i < n; ++i)

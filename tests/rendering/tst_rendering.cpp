@@ -108,18 +108,40 @@ private slots:
         QCOMPARE(CodePages::foldToAscii(QStringLiteral("a\u00A0b\u00ADc")), "a b c");
     }
 
+    void wrapText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("lines");
+        QTest::newRow("last space") << "aaaa bbbb cccc" << 10 << "aaaa bbbb\ncccc";
+        QTest::newRow("fits") << "aaaa bbbbb" << 10 << "aaaa bbbbb";
+        QTest::newRow("hyphen, then hard") << "aaa-bbbbbbbbbbbbb" << 10 << "aaa-\nbbbbbbbbbb\nbbb";
+        QTest::newRow("line end before a space") << "ab\ncd efgh ijk" << 10 << "ab\ncd efgh\nijk";
+        QTest::newRow("spaces dropped") << "aaaaaaaaaa  bbbbbbbbbbbbb" << 10 << "aaaaaaaaaa\nbbbbbbbbbb\nbbb";
+        QTest::newRow("spaces kept: the rest fits") << "aaaaaaaaaa   bbb" << 10 << "aaaaaaaaaa\n  bbb";
+        QTest::newRow("width below 1 is 1") << "abc" << -4 << "a\nb\nc";
+        // The line end makes the cut, not the hyphen before it: it is dropped, no blank line.
+        QTest::newRow("hyphen, line end") << "Sub-\nTotal: 12,50 EUR pago" << 20 << "Sub-\nTotal: 12,50 EUR\npago";
+        QTest::newRow("hyphen, line end, short") << "a-\nb c-d" << 3 << "a-\nb\nc-d";
+        // A line end in the window is the cut, with or without spaces around it.
+        QTest::newRow("line ends, no spaces")
+            << "Bica:1,50\nBica:2,50\nBica:3,50\nBica:4,50\nBica:5,50\nBica:6,50\n"
+            << 12 << "Bica:1,50\nBica:2,50\nBica:3,50\nBica:4,50\nBica:5,50\nBica:6,50\n";
+        QTest::newRow("full line, line end") << "aaaa bbbbb\ncc dd ee" << 10 << "aaaa bbbbb\ncc dd ee";
+        QTest::newRow("full line, line end, no spaces")
+            << "aaaaaaaaaa\nbbbbbbbbbbbb" << 10 << "aaaaaaaaaa\nbbbbbbbbbb\nbb";
+        QTest::newRow("line end after the last space") << "aa bbbbbbb\ncdddd ee" << 12 << "aa bbbbbbb\ncdddd ee";
+        QTest::newRow("blank line kept") << "aaaa\n\nbbbbbbbbbbbb" << 10 << "aaaa\n\nbbbbbbbbbb\nbb";
+        // A line of the text keeps its indentation; a continuation line does not start with spaces.
+        QTest::newRow("indentation kept") << "Total\n   12,50 EUR a pagar" << 10 << "Total\n   12,50\nEUR a\npagar";
+        QTest::newRow("indented long word") << "x\n   aaaaaaaaaaaaaa" << 10 << "x\n   aaaaaaa\naaaaaaa";
+    }
     void wrapText()
     {
-        QCOMPARE(PrintJob::wrapText("aaaa bbbb cccc", 10), "aaaa bbbb\ncccc");
-        QCOMPARE(PrintJob::wrapText("aaaa bbbbb", 10), "aaaa bbbbb");
-        QCOMPARE(PrintJob::wrapText("aaa-bbbbbbbbbbbbb", 10), "aaa-\nbbbbbbbbbb\nbbb");
-        QCOMPARE(PrintJob::wrapText("ab\ncd efgh ijk", 10), "ab\ncd efgh\nijk");
-        QCOMPARE(PrintJob::wrapText("aaaaaaaaaa  bbbbbbbbbbbbb", 10), "aaaaaaaaaa\nbbbbbbbbbb\nbbb"); // spaces dropped
-        QCOMPARE(PrintJob::wrapText("aaaaaaaaaa   bbb", 10), "aaaaaaaaaa\n  bbb"); // kept: the rest fits
-        QCOMPARE(PrintJob::wrapText("abc", -4), "a\nb\nc"); // a width below 1 is 1, and never hangs
-        // The line end made the cut, not the hyphen before it: it is dropped, no blank line.
-        QCOMPARE(PrintJob::wrapText("Sub-\nTotal: 12,50 EUR pago", 20), "Sub-\nTotal: 12,50 EUR\npago");
-        QCOMPARE(PrintJob::wrapText("a-\nb c-d", 3), "a-\nb\nc-d");
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QFETCH(QString, lines);
+        QCOMPARE(PrintJob::wrapText(text, width), lines);
     }
 
     void goldenImages_data()
@@ -147,6 +169,11 @@ private slots:
         QTest::newRow("page mode") << imageJob(white3, {{"imagePrintMode", 1}}) << false
                                    << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 03 00 03 00") + hex(header) + whiteStripe +
                                           hex("0C | 1B 40 | 1B 74 00 6F 6B");
+        // The print area covers the image in dots: 4 x 2 single-density dots are 8 x 6.
+        QTest::newRow("page mode, low density")
+            << imageJob({pngBase64(filled(8, 8, white))}, {{"imagePrintMode", 1}, {"lowDensity", true}}) << false
+            << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 08 00 06 00") + hex(header) +
+                   hex("1B 2A 00 04 00 00 00 00 00 1B 64 00 | 0C | 1B 40 | 1B 74 00 6F 6B");
     }
 
     void goldenImages()
@@ -251,8 +278,27 @@ private slots:
         const QByteArray skipped = hex(header) + hex("1B 40");
         QCOMPARE(render(printJob).toHex(' '),
                  (hex("1B 40") + printed + skipped + printed + skipped.repeated(6) + hex("1B 74 00 6F 6B")).toHex(' '));
+        const QStringList reasons{"1 (image) is not printed: larger than 16777216 bytes",
+                                  "3 (image) is not printed: no image that can be read",
+                                  "4 (image) is not printed: not an http(s) address",
+                                  "5 (image) is not printed: no answer in time",
+                                  "6 (image) is not printed: the job's 3000 ms for image downloads were used up",
+                                  "7 (image) is not printed: no PNG image",
+                                  "8 (image) is not printed: 8000 x 4000 pixels is too large"};
+        QCOMPARE(printJob.skippedImages().size(), reasons.size());
+        for (int i = 0; i < reasons.size(); ++i)
+            QCOMPARE(printJob.skippedImages().at(i), "Operation " + reasons.at(i) + '.');
         // Sizes are limited as they arrive: no compressed answers.
         QVERIFY2(server.lastHead().contains("\r\nAccept-Encoding: identity\r\n"), server.lastHead().constData());
+
+        // Nothing to fetch where nothing will print (other print modes); the bytes stay as they were.
+        const int asked = server.requests();
+        PrintJob notPrinted(imageJob({server.url("/black.png")}, {{"imagePrintMode", 2}}), QStringLiteral("memory"),
+                            false);
+        notPrinted.fetchImages();
+        QCOMPARE(render(notPrinted).toHex(' '), hex("1B 40 | 1B 40 | 1B 74 00 6F 6B").toHex(' '));
+        QCOMPARE(server.requests(), asked);
+        QVERIFY(notPrinted.skippedImages().isEmpty());
     }
 };
 
