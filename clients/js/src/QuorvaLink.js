@@ -76,10 +76,12 @@ function bounded(signal, ms) {
     else
         signal?.addEventListener("abort", abort, { once: true });
     const state = { signal: controller.signal, timedOut: false };
-    const timer = setTimeout(() => {
-        state.timedOut = true;
-        controller.abort();
-    }, Math.max(0, ms));
+    const timer = Number.isFinite(ms)
+        ? setTimeout(() => {
+              state.timedOut = true;
+              controller.abort();
+          }, Math.max(0, ms))
+        : null;
     state.done = () => {
         clearTimeout(timer);
         signal?.removeEventListener("abort", abort);
@@ -96,7 +98,8 @@ function pngOf(dataUrl) {
 }
 
 export class QuorvaLink {
-    // The transactions this client stopped following, by port and caller: the messages read so far.
+    // The transactions this client stopped following, by port and caller: {seen, read}, the
+    // messages so far and a read still under way.
     #open = new Map();
 
     /**
@@ -257,7 +260,7 @@ export class QuorvaLink {
         checkCaller(caller);
         const key = `${port}\n${caller}`;
         const deadline = Date.now() + (options.timeoutMs ?? this.transactionTimeoutMs);
-        return this.#follow("transaction", port, caller, this.#open.get(key) ?? [], this.#open.has(key), options, deadline);
+        return this.#follow("transaction", port, caller, this.#open.get(key), this.#open.has(key), options, deadline);
     }
 
     // Reads the caller's list first: an earlier transaction's outcome nobody read must
@@ -272,7 +275,7 @@ export class QuorvaLink {
         if (unread.length > 0) {
             const ended = isFinal(unread[unread.length - 1]);
             if (!ended)
-                this.#open.set(`${port}\n${caller}`, unread);
+                this.#open.set(`${port}\n${caller}`, { seen: unread });
             const what = ended ? `ended with "${unread[unread.length - 1]}"` : "still runs; resume(port, caller) collects it";
             throw new UnreadResultError(`An earlier transaction of ${caller} at ${port} that nobody read ${what}; no ${kind} was sent`, {
                 port,
@@ -287,25 +290,28 @@ export class QuorvaLink {
         } catch (error) {
             // The command may have reached the terminal before the answer was lost.
             if (error instanceof RequestTimeoutError || options.signal?.aborted) {
-                this.#open.set(`${port}\n${caller}`, []);
+                this.#open.set(`${port}\n${caller}`, { seen: [] });
                 throw new TransactionPendingError(`The ${kind} at ${port} (caller ${caller}) may have started and may still complete; ` + "resume(port, caller) collects its outcome", { port, caller, cause: error });
             }
             throw error;
         }
         if (sent === BUSY)
             throw errorFor(sent);
-        return this.#follow(kind, port, caller, [], true, options, deadline);
+        return this.#follow(kind, port, caller, undefined, true, options, deadline);
     }
 
     // Reads the caller's messages until the terminal's final one. While the transaction
     // runs each read returns the list so far; once it is over one read returns the whole
     // list (taking it) and the next ones none. starting: an empty list means not begun yet.
-    async #follow(kind, port, caller, seen, starting, { signal, onStatus, pollIntervalMs }, deadline) {
+    // A read is never cut off: the connector would still take the list for an answer
+    // nobody reads. One still running when this stops waiting is kept for resume().
+    async #follow(kind, port, caller, { seen = [], read = null } = {}, starting, { signal, onStatus, pollIntervalMs }, deadline) {
         const interval = pollIntervalMs ?? this.pollIntervalMs;
         const terminal = { tpa_port: port, terminal_tpa_id: caller };
         const key = `${port}\n${caller}`;
         const pending = (Kind, why, cause) => {
-            this.#open.set(key, seen);
+            read?.catch(() => {}); // settled later, perhaps by resume()
+            this.#open.set(key, { seen, read });
             const message = `${why}: the ${kind} at ${port} (caller ${caller}) may still complete; resume(port, caller) collects its outcome`;
             return new Kind(message, { port, caller, messages: seen, cause });
         };
@@ -315,28 +321,34 @@ export class QuorvaLink {
         };
         let wait = interval;
         for (;;) {
-            try {
-                await sleep(wait, signal);
-            } catch (reason) {
-                throw pending(TransactionPendingError, "Stopped waiting", reason);
+            if (!read) {
+                try {
+                    await sleep(wait, signal);
+                } catch (reason) {
+                    throw pending(TransactionPendingError, "Stopped waiting", reason);
+                }
+                wait = interval;
+                if (Date.now() > deadline)
+                    throw pending(PollTimeoutError, "No final message in time");
+                read = this.data("/getTpaTransactionStatus", terminal, { timeoutMs: Infinity });
             }
-            wait = interval;
-            if (Date.now() > deadline)
-                throw pending(PollTimeoutError, "No final message in time");
-            const left = deadline - Date.now();
             let list;
             try {
-                list = await this.data("/getTpaTransactionStatus", terminal, { signal, timeoutMs: Math.min(this.requestTimeoutMs, left) });
+                list = await within(read, signal, deadline - Date.now());
             } catch (error) {
+                if (error === LATE)
+                    throw pending(PollTimeoutError, "No final message in time");
+                if (error === STOPPED)
+                    throw pending(TransactionPendingError, "Stopped waiting", signal.reason);
+                read = null;
                 // The payment goes on while this computer is shut out for wrong keys: wait that out.
                 if (error instanceof TooManyAttemptsError) {
                     wait = Math.max(interval, error.retryAfter * 1000);
                     continue;
                 }
-                if (error instanceof RequestTimeoutError && left <= this.requestTimeoutMs)
-                    throw pending(PollTimeoutError, "No final message in time", error);
-                throw pending(TransactionPendingError, signal?.aborted ? "Stopped waiting" : `Could not read its messages (${error.message})`, error);
+                throw pending(TransactionPendingError, `Could not read its messages (${error.message})`, error);
             }
+            read = null;
             if (list.length === 0) {
                 if (seen.length === 0 && starting)
                     continue;
@@ -355,6 +367,26 @@ export class QuorvaLink {
             seen = list;
         }
     }
+}
+
+const LATE = Symbol("late");
+const STOPPED = Symbol("stopped");
+
+// The promise's outcome, or LATE after ms, or STOPPED once the signal aborts; the promise runs on.
+function within(promise, signal, ms) {
+    return new Promise((resolve, reject) => {
+        const timer = setTimeout(() => finish(reject, LATE), Math.max(0, ms));
+        const stopped = () => finish(reject, STOPPED);
+        function finish(settle, value) {
+            clearTimeout(timer);
+            signal?.removeEventListener("abort", stopped);
+            settle(value);
+        }
+        if (signal?.aborted)
+            return stopped();
+        signal?.addEventListener("abort", stopped, { once: true });
+        promise.then((value) => finish(resolve, value), (error) => finish(reject, error));
+    });
 }
 
 // The outcome: resolved when approved; the connector's M99/M10 and declines reject.
