@@ -128,6 +128,60 @@ private slots:
         QVERIFY(settings.value("showWindow").toBool());
     }
 
+    // A window start while this user's copy serves headless tells the user, in
+    // their language, instead of asking for a window that never comes.
+    void secondStartWhileHeadless()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), "no X server (DISPLAY) under CI");
+            QSKIP("needs an X server (DISPLAY): scripts/test starts one");
+        }
+        QTemporaryDir home;
+        ProgramRunner second(home.path());
+        QSettings settings(second.settingsFile(), QSettings::IniFormat);
+        settings.setValue("kicked", QString::number(SingleInstance::localNowSeconds()));
+        settings.setValue("headless", true);
+        settings.sync();
+        QProcessEnvironment environment = second.process().processEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        environment.insert("LANG", "es_ES.UTF-8");
+        environment.insert("LC_ALL", "es_ES.UTF-8");
+        second.process().setProcessEnvironment(environment);
+        second.process().setProcessChannelMode(QProcess::SeparateChannels);
+        second.start();
+        QString error;
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (error += QString::fromUtf8(second.process().readAllStandardError())).contains("sin ventana"),
+            qPrintable(error), 10000);
+        QVERIFY2(error.contains("systemctl --user stop quorva-link"), qPrintable(error));
+        // The message stays on screen until the user closes it.
+        QVERIFY(!second.process().waitForFinished(500));
+    }
+
+    // Without any display, a start serves as --headless does instead of ending
+    // in Qt's platform error.
+    void noDisplayServesHeadless()
+    {
+        QTemporaryDir home;
+        ProgramRunner program(home.path());
+        QProcessEnvironment environment = program.process().processEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(name);
+        program.process().setProcessEnvironment(environment);
+        program.start();
+        const auto status = [&] {
+            const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
+            HttpTestClient client(true, program.certificates());
+            return client.connectTo(program.port()) &&
+                           client.send(
+                               HttpTestClient::get("/getStatus", "Authorization: Bearer " + key.toUtf8() + "\r\n"))
+                       ? client.readResponse().status
+                       : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(status(), 200, 20000);
+        QVERIFY(program.stop());
+    }
+
     // The running copy takes a window request at its next 200 ms look, not when
     // its next stamp (4 s on) happens to re-read the store. With no screen to
     // show it on (the offscreen platform), it loads no window.
