@@ -23,6 +23,17 @@ class TestStartup : public QObject
 {
     Q_OBJECT
 
+    // A GET with the program's key over TLS; status 0 until it answers.
+    static HttpTestResponse keyedGet(const ProgramRunner& program, const QByteArray& path)
+    {
+        const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
+        HttpTestClient client(true, program.certificates());
+        if (!client.connectTo(program.port()) ||
+            !client.send(HttpTestClient::get(path, "Authorization: Bearer " + key.toUtf8() + "\r\n")))
+            return {};
+        return client.readResponse();
+    }
+
     // The plugins of the declarative modules a process has mapped: none until a document loads.
     static QStringList qmlPlugins(qint64 pid)
     {
@@ -169,16 +180,7 @@ private slots:
             environment.remove(name);
         program.process().setProcessEnvironment(environment);
         program.start();
-        const auto status = [&] {
-            const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
-            HttpTestClient client(true, program.certificates());
-            return client.connectTo(program.port()) &&
-                           client.send(
-                               HttpTestClient::get("/getStatus", "Authorization: Bearer " + key.toUtf8() + "\r\n"))
-                       ? client.readResponse().status
-                       : 0;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(status(), 200, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(keyedGet(program, "/getStatus").status, 200, 20000);
         QVERIFY(program.stop());
     }
 
@@ -226,17 +228,8 @@ private slots:
         environment.insert("DISPLAY", ":64999");
         program.process().setProcessEnvironment(environment);
         program.start({"--headless"});
-        QString key;
-        const auto status = [&] {
-            key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
-            HttpTestClient client(true, program.certificates());
-            return client.connectTo(program.port()) &&
-                           client.send(
-                               HttpTestClient::get("/getStatus", "Authorization: Bearer " + key.toUtf8() + "\r\n"))
-                       ? client.readResponse().status
-                       : 0;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(status(), 200, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(keyedGet(program, "/getStatus").status, 200, 20000);
+        const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
         QString output;
         QTRY_VERIFY_WITH_TIMEOUT((output += program.process().readAllStandardOutput()).contains("Security key:"), 5000);
         QVERIFY2(output.contains(QStringLiteral("Serving https://localhost:%1\n").arg(program.port())),
@@ -280,15 +273,7 @@ private slots:
 
         ProgramRunner program(config.path());
         program.start({"--headless"});
-        const auto printers = [&] {
-            const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
-            HttpTestClient client(true, program.certificates());
-            if (!client.connectTo(program.port()) ||
-                !client.send(HttpTestClient::get("/getPrinters", "Authorization: Bearer " + key.toUtf8() + "\r\n")))
-                return QByteArray();
-            return client.readResponse().body;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(printers().contains(queue.toUtf8()), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(keyedGet(program, "/getPrinters").body.contains(queue.toUtf8()), 20000);
         QVERIFY(program.stop());
         QCOMPARE(run({"--disable", queue}), 0);
         QCOMPARE(run({"--devices"}, &output), 0);
