@@ -1,26 +1,19 @@
 #include "api/KeyAttempts.h"
 
+#include "http/ClientAddress.h"
+
 #include <QElapsedTimer>
 
 namespace {
 
-// The client an address belongs to. Every loopback address is this computer:
-// a local process may bind any of 127.0.0.0/8 and rotate through them. An IPv6
-// host picks the lower 64 bits of its address at will, so its /64 is the
-// client. IPv4 clients may arrive as IPv4-mapped IPv6 addresses on a
-// dual-stack socket.
+// The client an address belongs to, as a key of the table.
 QString keyOf(const QHostAddress& address)
 {
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    if (isV4 ? (v4 >> 24) == 127 : address.isLoopback())
+    const QHostAddress client = ClientAddress::of(address);
+    if (client.isLoopback())
         return QStringLiteral("this computer (loopback)");
-    if (isV4)
-        return QHostAddress(v4).toString();
-    Q_IPV6ADDR prefix = address.toIPv6Address();
-    for (int i = 8; i < 16; ++i)
-        prefix[i] = 0;
-    return QHostAddress(prefix).toString() + QStringLiteral("/64");
+    return client.protocol() == QAbstractSocket::IPv4Protocol ? client.toString()
+                                                              : client.toString() + QStringLiteral("/64");
 }
 
 } // namespace

@@ -38,6 +38,8 @@ QString HeadlessReport::text(const PrintClient& client, const QString& settingsF
         lines << QStringLiteral("Not serving: the service is switched off (serverActive=false in the settings).");
     else if (listener && listener->isListening())
         lines << QStringLiteral("Serving https://localhost:%1").arg(listener->serverPort());
+    else if (listener && !listener->tlsError().isEmpty())
+        lines << QStringLiteral("Not serving: no usable TLS certificate (%1); trying again.").arg(listener->tlsError());
     else
         lines << QStringLiteral("Not serving yet: the port is taken; trying again.");
     lines << QStringLiteral("Settings: %1").arg(QDir::toNativeSeparators(settingsFile));

@@ -34,3 +34,15 @@ void SingleInstance::stamp()
     settings.setValue(QStringLiteral("kicked"), QString::number(localNowSeconds()));
     settings.sync();
 }
+
+void SingleInstance::markHeadless(bool headless)
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("headless"), headless);
+    settings.sync();
+}
+
+bool SingleInstance::runningHeadless()
+{
+    return QSettings().value(QStringLiteral("headless"), false).toBool();
+}

@@ -23,4 +23,9 @@ public:
 
     // Writes the stamp of this instance, synced.
     static void stamp();
+
+    // Records whether this instance serves without a window, so that a second
+    // start can tell the user instead of asking for a window that never comes.
+    static void markHeadless(bool headless);
+    static bool runningHeadless();
 };

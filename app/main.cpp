@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
 #include <QTranslator>
@@ -71,15 +72,25 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     // A till without a desktop: nothing is drawn, whatever display the session has.
-    if (commandLine.headless)
+    // A start without any display does the same rather than abort in Qt's platform.
+    const bool noDisplay =
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+        false;
+#endif
+    const bool headless = commandLine.headless || noDisplay;
+    if (noDisplay && !commandLine.headless)
+        std::fputs("quorva-link: no display; serving without a window, as with --headless.\n", stderr);
+    if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     // The settings hold the security key: this user's only, before anything is written.
     PrivateFiles::protectSettings();
     // With no screen to show them on, neither the tray nor the window is made.
     const QString platform = QGuiApplication::platformName();
-    const bool desktop =
-        !commandLine.headless && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+    const bool desktop = !headless && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
     // Closing the window only hides it; the program lives in the tray.
     app.setQuitOnLastWindowClosed(false);
     const TerminationSignals terminationSignals;
@@ -89,10 +100,19 @@ int main(int argc, char* argv[])
     app.installTranslator(&translator);
 
     if (SingleInstance::anotherInstanceIsAlive()) {
-        if (commandLine.headless)
+        if (!desktop) {
             std::fputs("Quorva Link already runs for this user.\n", stderr);
+        } else if (SingleInstance::runningHeadless()) {
+            // The running copy has no window to show: say so rather than do nothing.
+            const QString text = QCoreApplication::translate(
+                "SingleInstance", "O Quorva Link já está a correr para este utilizador como serviço, sem janela. "
+                                  "Para usar a janela, pare o serviço: systemctl --user stop quorva-link");
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+            QMessageBox::information(nullptr, QStringLiteral("Quorva Link"), text);
+        }
         return 0;
     }
+    SingleInstance::markHeadless(!desktop);
 
     Resources::init();
     app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
@@ -105,7 +125,7 @@ int main(int argc, char* argv[])
 
     printClient->init();
 
-    if (commandLine.headless)
+    if (headless)
         HeadlessReport::print(*printClient);
     std::unique_ptr<DesktopShell> shell;
     if (desktop) {

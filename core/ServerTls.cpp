@@ -50,9 +50,11 @@ QPair<QString, QString> ServerTls::files() const
         // Browsers that trusted the old certificate go on working with the new
         // one; also when the old file was lost (deleted) rather than renewed.
         const CertificateTrust::Result result = CertificateTrust().replace(certificate.certificate());
-        qDebug("ServerTls: made the TLS certificate %s; trusted again in: %s%s%s", qPrintable(certificate.certFile()),
-               qPrintable(result.places.join(QStringLiteral(", "))), result.ok() ? "" : "; failed: ",
-               qPrintable(result.failures.join(QStringLiteral("; "))));
+        qDebug("ServerTls: made the TLS certificate %s; %s%s%s", qPrintable(certificate.certFile()),
+               qPrintable(result.places.isEmpty()
+                              ? QStringLiteral("no browser trusted the earlier one")
+                              : QStringLiteral("trusted again in: ") + result.places.join(QStringLiteral(", "))),
+               result.ok() ? "" : "; failed: ", qPrintable(result.failures.join(QStringLiteral("; "))));
         break;
     }
     case InstallationCertificate::Outcome::Kept:

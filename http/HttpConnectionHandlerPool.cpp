@@ -1,5 +1,6 @@
 #include "http/HttpConnectionHandlerPool.h"
 
+#include "http/ClientAddress.h"
 #include "http/HttpConnectionHandler.h"
 #include "http/HttpTlsConfiguration.h"
 
@@ -35,23 +36,9 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
     qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
 
-namespace {
-
-// The client a connection counts against: an IPv4 address also when it comes
-// mapped into IPv6, and every loopback address as the one computer.
-QHostAddress clientOf(const QHostAddress& peer)
-{
-    bool v4 = false;
-    const quint32 ip = peer.toIPv4Address(&v4);
-    const QHostAddress address = v4 ? QHostAddress(ip) : peer;
-    return address.isLoopback() ? QHostAddress(QHostAddress::LocalHost) : address;
-}
-
-} // namespace
-
 HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler(const QHostAddress& peer)
 {
-    const QHostAddress client = clientOf(peer);
+    const QHostAddress client = ClientAddress::of(peer);
     QMutexLocker locker(&m_mutex);
     if (!client.isLoopback()) {
         const int perAddress = m_settings->value(QStringLiteral("maxThreadsPerAddress"), 8).toInt();

@@ -214,6 +214,12 @@ void HttpRequest::finishHeaders()
         }
     }
 
+    // Two lengths that differ leave where the request ends to a guess.
+    const QList<QByteArray> lengths = headers("content-length");
+    for (const QByteArray& length : lengths) {
+        if (length.trimmed() != lengths.first().trimmed())
+            return refuse("HttpRequest: conflicting Content-Length headers", BadRequest);
+    }
     const QByteArray contentLength = header("content-length");
     if (!contentLength.isEmpty()) {
         bool ok = false;

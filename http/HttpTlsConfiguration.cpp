@@ -83,9 +83,9 @@ QSslConfiguration HttpTlsConfiguration::current()
             m_loaded = now;
             qDebug("HttpTlsConfiguration: serving the changed certificate %s", qPrintable(m_certFile));
         } else {
-            // Also between the writing of the key and of its certificate.
-            qWarning("HttpTlsConfiguration: the changed files cannot be used (%s); serving the earlier ones",
-                     qPrintable(error));
+            // Critical: the Logs page shows it (also, briefly, between the writing of a key and of its certificate).
+            qCritical("HttpTlsConfiguration: the changed files cannot be used (%s); serving the earlier ones",
+                      qPrintable(error));
         }
     }
     return m_configuration;

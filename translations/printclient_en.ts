@@ -502,4 +502,12 @@ is available for download.</translation>
         <translation>Quorva Link</translation>
     </message>
 </context>
+<context>
+    <name>SingleInstance</name>
+    <message>
+        <location filename="../app/main.cpp" line="+0"/>
+        <source>O Quorva Link já está a correr para este utilizador como serviço, sem janela. Para usar a janela, pare o serviço: systemctl --user stop quorva-link</source>
+        <translation>Quorva Link is already running for this user as a service, without a window. To use the window, stop the service: systemctl --user stop quorva-link</translation>
+    </message>
+</context>
 </TS>

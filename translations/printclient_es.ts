@@ -502,4 +502,12 @@ está disponible para descargar.</translation>
         <translation>Quorva Link</translation>
     </message>
 </context>
+<context>
+    <name>SingleInstance</name>
+    <message>
+        <location filename="../app/main.cpp" line="+0"/>
+        <source>O Quorva Link já está a correr para este utilizador como serviço, sem janela. Para usar a janela, pare o serviço: systemctl --user stop quorva-link</source>
+        <translation>Quorva Link ya se está ejecutando para este usuario como servicio, sin ventana. Para usar la ventana, detenga el servicio: systemctl --user stop quorva-link</translation>
+    </message>
+</context>
 </TS>

@@ -501,4 +501,12 @@ está disponível para descarregar.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
+<context>
+    <name>SingleInstance</name>
+    <message>
+        <location filename="../app/main.cpp" line="+0"/>
+        <source>O Quorva Link já está a correr para este utilizador como serviço, sem janela. Para usar a janela, pare o serviço: systemctl --user stop quorva-link</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
 </TS>

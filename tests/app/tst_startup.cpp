@@ -23,6 +23,17 @@ class TestStartup : public QObject
 {
     Q_OBJECT
 
+    // A GET with the program's key over TLS; status 0 until it answers.
+    static HttpTestResponse keyedGet(const ProgramRunner& program, const QByteArray& path)
+    {
+        const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
+        HttpTestClient client(true, program.certificates());
+        if (!client.connectTo(program.port()) ||
+            !client.send(HttpTestClient::get(path, "Authorization: Bearer " + key.toUtf8() + "\r\n")))
+            return {};
+        return client.readResponse();
+    }
+
     // The plugins of the declarative modules a process has mapped: none until a document loads.
     static QStringList qmlPlugins(qint64 pid)
     {
@@ -128,6 +139,51 @@ private slots:
         QVERIFY(settings.value("showWindow").toBool());
     }
 
+    // A window start while this user's copy serves headless tells the user, in
+    // their language, instead of asking for a window that never comes.
+    void secondStartWhileHeadless()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), "no X server (DISPLAY) under CI");
+            QSKIP("needs an X server (DISPLAY): scripts/test starts one");
+        }
+        QTemporaryDir home;
+        ProgramRunner second(home.path());
+        QSettings settings(second.settingsFile(), QSettings::IniFormat);
+        settings.setValue("kicked", QString::number(SingleInstance::localNowSeconds()));
+        settings.setValue("headless", true);
+        settings.sync();
+        QProcessEnvironment environment = second.process().processEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        environment.insert("LANG", "es_ES.UTF-8");
+        environment.insert("LC_ALL", "es_ES.UTF-8");
+        second.process().setProcessEnvironment(environment);
+        second.process().setProcessChannelMode(QProcess::SeparateChannels);
+        second.start();
+        QString error;
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (error += QString::fromUtf8(second.process().readAllStandardError())).contains("sin ventana"),
+            qPrintable(error), 10000);
+        QVERIFY2(error.contains("systemctl --user stop quorva-link"), qPrintable(error));
+        // The message stays on screen until the user closes it.
+        QVERIFY(!second.process().waitForFinished(500));
+    }
+
+    // Without any display, a start serves as --headless does instead of ending
+    // in Qt's platform error.
+    void noDisplayServesHeadless()
+    {
+        QTemporaryDir home;
+        ProgramRunner program(home.path());
+        QProcessEnvironment environment = program.process().processEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(name);
+        program.process().setProcessEnvironment(environment);
+        program.start();
+        QTRY_COMPARE_WITH_TIMEOUT(keyedGet(program, "/getStatus").status, 200, 20000);
+        QVERIFY(program.stop());
+    }
+
     // The running copy takes a window request at its next 200 ms look, not when
     // its next stamp (4 s on) happens to re-read the store. With no screen to
     // show it on (the offscreen platform), it loads no window.
@@ -172,17 +228,8 @@ private slots:
         environment.insert("DISPLAY", ":64999");
         program.process().setProcessEnvironment(environment);
         program.start({"--headless"});
-        QString key;
-        const auto status = [&] {
-            key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
-            HttpTestClient client(true, program.certificates());
-            return client.connectTo(program.port()) &&
-                           client.send(
-                               HttpTestClient::get("/getStatus", "Authorization: Bearer " + key.toUtf8() + "\r\n"))
-                       ? client.readResponse().status
-                       : 0;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(status(), 200, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(keyedGet(program, "/getStatus").status, 200, 20000);
+        const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
         QString output;
         QTRY_VERIFY_WITH_TIMEOUT((output += program.process().readAllStandardOutput()).contains("Security key:"), 5000);
         QVERIFY2(output.contains(QStringLiteral("Serving https://localhost:%1\n").arg(program.port())),
@@ -226,15 +273,7 @@ private slots:
 
         ProgramRunner program(config.path());
         program.start({"--headless"});
-        const auto printers = [&] {
-            const QString key = QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toString();
-            HttpTestClient client(true, program.certificates());
-            if (!client.connectTo(program.port()) ||
-                !client.send(HttpTestClient::get("/getPrinters", "Authorization: Bearer " + key.toUtf8() + "\r\n")))
-                return QByteArray();
-            return client.readResponse().body;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(printers().contains(queue.toUtf8()), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(keyedGet(program, "/getPrinters").body.contains(queue.toUtf8()), 20000);
         QVERIFY(program.stop());
         QCOMPARE(run({"--disable", queue}), 0);
         QCOMPARE(run({"--devices"}, &output), 0);

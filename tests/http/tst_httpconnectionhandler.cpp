@@ -55,6 +55,11 @@ private slots:
         QTest::newRow("tls broken first line")
             << true << QByteArray("HELLO\r\n\r\n")
             << QByteArray("HTTP/1.1 400 bad request\r\nConnection: close\r\n\r\n400 Bad request\r\n");
+        QTest::newRow("two Content-Lengths") << false
+                                             << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\n"
+                                                           "Content-Length: 50\r\n\r\nabc")
+                                             << QByteArray("HTTP/1.1 400 bad request\r\nConnection: close\r\n\r\n"
+                                                           "400 Bad request\r\n");
         // Its chunks would be read as the next request.
         QTest::newRow("chunked body") << false
                                       << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
