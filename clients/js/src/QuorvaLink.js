@@ -284,6 +284,7 @@ export class QuorvaLink {
                 result: ended ? resultOf(unread) : null,
             });
         }
+        this.#open.delete(`${port}\n${caller}`); // whatever was left to resume has been read
         let sent;
         try {
             sent = await this.data(path, { ...terminal, ...fields }, limits());
@@ -291,7 +292,8 @@ export class QuorvaLink {
             // The command may have reached the terminal before the answer was lost.
             if (error instanceof RequestTimeoutError || options.signal?.aborted) {
                 this.#open.set(`${port}\n${caller}`, { seen: [] });
-                throw new TransactionPendingError(`The ${kind} at ${port} (caller ${caller}) may have started and may still complete; ` + "resume(port, caller) collects its outcome", { port, caller, cause: error });
+                const message = `The ${kind} at ${port} (caller ${caller}) may have started and may still complete; resume(port, caller) collects its outcome`;
+                throw new TransactionPendingError(message, { port, caller, cause: error });
             }
             throw error;
         }
