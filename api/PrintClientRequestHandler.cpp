@@ -127,6 +127,8 @@ QByteArray PrintClientRequestHandler::answer(HttpRequest& request, const QByteAr
             result.insert(QStringLiteral("error"), QStringLiteral("Too many attempts"));
             response.setStatus(429, "Too Many Requests");
             response.setHeader("Retry-After", int((blockedMs + 999) / 1000));
+            // A page's script may read it only when named here.
+            response.setHeader("Access-Control-Expose-Headers", "Retry-After");
         } else if (!m_printClient || !sameKey(fields.token, m_printClient->securityKey())) {
             m_keyAttempts.recordFailure(request.peerAddress());
             result.insert(QStringLiteral("status"), false);

@@ -79,15 +79,21 @@ export interface Notification {
 }
 export interface RequestOptions {
     signal?: AbortSignal;
+    /** Longest wait for the answer (default: the constructor's requestTimeoutMs); then RequestTimeoutError. */
+    timeoutMs?: number;
 }
-export interface TransactionOptions extends RequestOptions {
-    /** The caller's own identifier, under which the connector keeps its messages apart. */
-    caller: string;
-    amountCents: number;
+export interface FollowOptions {
+    signal?: AbortSignal;
     /** Sees each message of the terminal as it comes, the final one included. */
     onStatus?: (message: string) => void;
     pollIntervalMs?: number;
+    /** Longest wait for the final message (default: the constructor's transactionTimeoutMs). */
     timeoutMs?: number;
+}
+export interface TransactionOptions extends FollowOptions {
+    /** The caller's own identifier, under which the connector keeps its messages apart. */
+    caller: string;
+    amountCents: number;
 }
 export interface RefundOptions extends TransactionOptions {
     /** The terminal's reference of the purchase to refund. */
@@ -95,9 +101,31 @@ export interface RefundOptions extends TransactionOptions {
     /** When the purchase was made: a Date (local time) or "YYYY-MM-DD hh:mm:ss". */
     dateTime: Date | string;
 }
+/** A transaction's outcome, from the terminal's final message. */
+export interface TransactionResult {
+    /** true only for an approved purchase or refund (Ingenico P151/P161, Newnote C000/C002, response "00"). */
+    approved: boolean;
+    /** The terminal's final message, e.g. "P1510000001250" or "C00005RECUSADO". */
+    message: string;
+    /** The two characters after the message code: "00" success, others the terminal's refusal; null for the connector's own strings. */
+    responseCode: string | null;
+    /** Every message of the transaction, oldest first. */
+    messages: string[];
+}
+
+/** Requests are refused above this many bytes of JSON body. */
+export const MAX_BODY_BYTES: number;
 
 export class QuorvaLink {
-    constructor(options: { key: string; baseUrl?: string; pollIntervalMs?: number; transactionTimeoutMs?: number });
+    constructor(options: {
+        key: string;
+        baseUrl?: string;
+        pollIntervalMs?: number;
+        /** Longest wait for a transaction's final message, 180000 by default. */
+        transactionTimeoutMs?: number;
+        /** Longest wait for the answer to one request, 60000 by default. */
+        requestTimeoutMs?: number;
+    });
     readonly key: string;
     readonly baseUrl: string;
     request(path: string, fields?: object, options?: RequestOptions): Promise<Record<string, unknown>>;
@@ -115,20 +143,27 @@ export class QuorvaLink {
             title: string;
             subtitle: string;
             lastModifiedBy?: string;
+            /** A Date, or a text Date can read; sent as local yyyy-MM-ddTHH:mm:ss. */
             date?: Date | string;
         },
         options?: RequestOptions,
     ): Promise<string>;
     notifications(options?: RequestOptions): Promise<Notification[]>;
     terminals(options?: RequestOptions): Promise<Terminal[]>;
-    /** Resolves with the terminal's final message. */
-    purchase(port: string, options: TransactionOptions): Promise<string>;
-    refund(port: string, options: RefundOptions): Promise<string>;
+    /** Resolves once the terminal approves; a decline rejects with DeclinedError. */
+    purchase(port: string, options: TransactionOptions): Promise<TransactionResult>;
+    refund(port: string, options: RefundOptions): Promise<TransactionResult>;
+    /** Collects the outcome of a transaction left by TransactionPendingError or UnreadResultError (result null). */
+    resume(port: string, caller: string, options?: FollowOptions): Promise<TransactionResult>;
 }
 export function amountText(amountCents: number): string;
 export function dateTimeText(dateTime: Date | string): string;
 
 export function parseStatus(status: string): { code: string; messageCode: string; text: string } | null;
+/** The error of the kind a refusal text stands for (M21, M23, ...); fallback for other texts. */
+export function errorFor(text: string, httpStatus?: number, fallback?: typeof QuorvaLinkError): QuorvaLinkError;
+/** Where the README tells what to do when the connector cannot be reached. */
+export const HELP: string;
 
 export class QuorvaLinkError extends Error {
     /** "QLK1001" for status strings, else null. */
@@ -146,10 +181,26 @@ export class ForbiddenOriginError extends QuorvaLinkError {}
 export class TooManyAttemptsError extends QuorvaLinkError {
     readonly retryAfter: number;
 }
+export class RequestTooLargeError extends QuorvaLinkError {}
+export class RequestTimeoutError extends QuorvaLinkError {}
 export class PrinterError extends QuorvaLinkError {}
 export class TerminalNotFoundError extends QuorvaLinkError {}
 export class TerminalOfflineError extends QuorvaLinkError {}
 export class InvalidFieldError extends QuorvaLinkError {}
 export class TerminalBusyError extends QuorvaLinkError {}
 export class TerminalTimeoutError extends QuorvaLinkError {}
-export class PollTimeoutError extends QuorvaLinkError {}
+export class TransactionError extends QuorvaLinkError {
+    readonly port: string;
+    readonly caller: string;
+    /** The messages read from the terminal. */
+    readonly messages: string[];
+    /** The outcome, when the transaction has ended. */
+    readonly result: TransactionResult | null;
+}
+export class DeclinedError extends TransactionError {
+    readonly result: TransactionResult;
+}
+export class TransactionPendingError extends TransactionError {}
+export class PollTimeoutError extends TransactionPendingError {}
+export class UnreadResultError extends TransactionError {}
+export class ResultLostError extends TransactionError {}

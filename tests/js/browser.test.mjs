@@ -11,6 +11,7 @@ import { tmpdir } from "node:os";
 import { dirname, join, normalize } from "node:path";
 import { test } from "node:test";
 import { fileURLToPath } from "node:url";
+import { QuorvaLink } from "../../clients/js/src/index.js";
 import { capturedJobs, waitFor } from "./rig.mjs";
 
 const env = process.env;
@@ -39,7 +40,12 @@ try {
     const png = await link.preview(receipt().line("Pré-visualização").qrcode({ text: "QLK" }));
     const bytes = new Uint8Array(await png.arrayBuffer());
     out.preview = { blob: png instanceof Blob, type: png.type, signature: Array.from(bytes.slice(0, 8)), size: bytes.length };
-    await new QuorvaLink({ key: "wrong", baseUrl: base }).status().catch((e) => { out.wrongKey = [e.name, e.httpStatus, e.text]; });
+    await new QuorvaLink({ key: "k", baseUrl: "https://localhost:1" }).status().catch((e) => { out.unreachable = [e.name, e.message]; });
+    const wrong = new QuorvaLink({ key: "wrong", baseUrl: base });
+    await wrong.status().catch((e) => { out.wrongKey = [e.name, e.httpStatus, e.text]; });
+    // Shut out for wrong keys: how long is readable from the page.
+    for (let i = 0; i < 25 && !out.lockout; i++)
+        await wrong.status().catch((e) => { if (e.httpStatus === 429) out.lockout = [e.name, e.retryAfter]; });
 } catch (error) {
     out.error = error.name + ": " + error.message;
 }
@@ -87,7 +93,10 @@ async function dom(home, url) {
 test("a page of http://localhost prints and previews through the module", { skip: missing || false }, async (t) => {
     const home = mkdtempSync(join(tmpdir(), "qlk-js-browser-"));
     const server = await pageServer(page(env.QLK_JS_PRINTER));
-    t.after(() => {
+    t.after(async () => {
+        // The lockout the page provoked ends before the next test's requests.
+        const link = new QuorvaLink({ key: env.QLK_JS_KEY, baseUrl: env.QLK_JS_BASE });
+        await waitFor(async () => (await link.status()) === "Device online", 20000, "the wrong-key window to end");
         server.close();
         rmSync(home, { recursive: true, force: true });
     });
@@ -108,6 +117,10 @@ test("a page of http://localhost prints and previews through the module", { skip
     assert.deepEqual([seen.preview.blob, seen.preview.type], [true, "image/png"]);
     assert.ok(seen.preview.size > 500, `a PNG of ${seen.preview.size} bytes`);
     assert.deepEqual(seen.wrongKey, ["UnauthorizedError", 401, "Invalid security key"]);
+    assert.equal(seen.lockout?.[0], "TooManyAttemptsError");
+    assert.ok(seen.lockout[1] >= 1 && seen.lockout[1] <= 10, `Retry-After as the page reads it: ${seen.lockout[1]}`);
+    assert.equal(seen.unreachable?.[0], "NotReachableError");
+    assert.ok(seen.unreachable[1].includes(`pages of http://localhost:${server.port}`), seen.unreachable[1]);
     if (env.QLK_JS_PRINTER) {
         assert.equal(seen.printed, "Job completed successfully");
         const jobs = await waitFor(() => { const all = capturedJobs(env.QLK_JS_CAPTURE); return all.length > before && all; }, 30000, "the job at the printer");

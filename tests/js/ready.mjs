@@ -9,4 +9,4 @@ await waitFor(async () => {
     const listed = (await link.terminals()).map((t) => t.portName);
     const printers = await link.printers();
     return ports.every((p) => listed.includes(p)) && (!process.env.QLK_JS_PRINTER || printers.includes(process.env.QLK_JS_PRINTER));
-}, 30000, "the connector to list the terminals and the printer");
+}, 60000, "the connector to list the terminals and the printer"); // generous: the machine may be busy

@@ -31,6 +31,8 @@ const terminals = {
     // name: [family, outcomes, step ms, USB ids]
     ING: [1, "approve", 50, "0B00:0060"],
     NEW: [2, "approve", 50, "0403:6001"],
+    ING_DECLINE: [1, "decline", 50, "0B00:0060"],
+    NEW_DECLINE: [2, "decline", 50, "0403:6001"],
     SLOW: [2, "approve", 400, "0403:6001"],
     TIMEOUT: [1, "timeout", 50, "0B00:0060"],
     GONE: [1, "approve", 50, "0B00:0060"],
@@ -64,7 +66,7 @@ try {
     connector = startProgram(program, configHome, port, simulated.join(","), log);
     await waitFor(() => existsSync(certificate), 20000, "the connector's certificate");
     const base = `https://localhost:${port}`;
-    Object.assign(env, { QLK_JS_BASE: base, QLK_JS_PORT: String(port), QLK_JS_CONFIG: configHome, NODE_EXTRA_CA_CERTS: certificate });
+    Object.assign(env, { QLK_JS_BASE: base, QLK_JS_PORT: String(port), QLK_JS_PID: String(connector.pid), QLK_JS_CONFIG: configHome, NODE_EXTRA_CA_CERTS: certificate });
 
     // Ready once it serves, lists the terminals and (with a scheduler) the printer.
     const tests = spawn(process.execPath, [process.env.QLK_JS_READY ?? join(here, "ready.mjs")], { env: { ...process.env, ...env }, stdio: "inherit" });

@@ -223,6 +223,7 @@ private slots:
                 QCOMPARE(reply.body, PrintClientRequestHandler::serialise(
                                          {{"status", false}, {"error", QStringLiteral("Too many attempts")}}));
                 QVERIFY(reply.header("Retry-After").toInt() > 0 && reply.header("Retry-After").toInt() <= 10);
+                QCOMPARE(reply.header("Access-Control-Expose-Headers"), QByteArray("Retry-After"));
             }
         }
         const ApiReply malformed = guesser.postJson("/getStatus", "{\"securityKey\": ");

@@ -1,3 +1,3 @@
-export { QuorvaLink, amountText, dateTimeText } from "./QuorvaLink.js";
+export { MAX_BODY_BYTES, QuorvaLink, amountText, dateTimeText } from "./QuorvaLink.js";
 export { Receipt, receipt } from "./receipt.js";
 export * from "./errors.js";

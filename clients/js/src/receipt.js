@@ -17,8 +17,8 @@ export class Receipt {
     }
     /** "left", "center" or "right". */
     align(alignment) {
-        if (!(alignment in ALIGNMENTS))
-            throw new RangeError(`alignment is "left", "center" or "right", not "${alignment}"`);
+        if (typeof alignment !== "string" || !Object.hasOwn(ALIGNMENTS, alignment))
+            throw new TypeError(`alignment is "left", "center" or "right", not ${JSON.stringify(alignment)}`);
         return this.#add("alignment", ALIGNMENTS[alignment]);
     }
     /** Text as it is; lines end with "\n" (a last line without one does not print). */
@@ -52,10 +52,17 @@ export class Receipt {
     }
     /** "feed" (the paper moves past the cutter first) or "no_feed". */
     cut(mode = "feed") {
+        if (mode !== "feed" && mode !== "no_feed")
+            throw new TypeError(`cut is "feed" or "no_feed", not ${JSON.stringify(mode)}`);
         return this.#add("cut", mode);
     }
     /** Opens the cash drawer: drawer 0 or 1, pulse 50 to 250 (× 2 ms). */
     pulse({ drawer = 0, pulse = 50 } = {}) {
+        // The connector would quietly open drawer 0 for 100 ms instead of what was asked.
+        if (drawer !== 0 && drawer !== 1)
+            throw new TypeError(`the drawer is 0 or 1, not ${JSON.stringify(drawer)}`);
+        if (!Number.isInteger(pulse) || pulse < 50 || pulse > 250)
+            throw new TypeError(`the pulse is a whole number from 50 to 250, not ${JSON.stringify(pulse)}`);
         return this.#add("pulse", { drawer, pulse });
     }
 
