@@ -17,14 +17,16 @@ bool SingleInstance::isStampAlive(qint64 nowSeconds, qint64 stampSeconds)
     return age >= -staleAfterSeconds && age <= staleAfterSeconds;
 }
 
-bool SingleInstance::anotherInstanceIsAlive()
+bool SingleInstance::anotherInstanceIsAlive(bool askForWindow)
 {
     QSettings settings;
     const qint64 kicked = settings.value(QStringLiteral("kicked"), 0).toString().toLongLong();
     if (!isStampAlive(localNowSeconds(), kicked))
         return false;
-    settings.setValue(QStringLiteral("showWindow"), true);
-    settings.sync();
+    if (askForWindow) {
+        settings.setValue(QStringLiteral("showWindow"), true);
+        settings.sync();
+    }
     return true;
 }
 
@@ -35,10 +37,18 @@ void SingleInstance::stamp()
     settings.sync();
 }
 
-void SingleInstance::markHeadless(bool headless)
+void SingleInstance::claim(bool headless)
 {
     QSettings settings;
     settings.setValue(QStringLiteral("headless"), headless);
+    settings.setValue(QStringLiteral("showWindow"), false);
+    settings.sync();
+}
+
+void SingleInstance::release()
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("kicked"), QStringLiteral("0"));
     settings.sync();
 }
 

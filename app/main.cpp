@@ -99,7 +99,8 @@ int main(int argc, char* argv[])
     translator.load(LanguageChoice::translationFile(QCoreApplication::applicationDirPath(), QLocale::system().name()));
     app.installTranslator(&translator);
 
-    if (SingleInstance::anotherInstanceIsAlive()) {
+    // Only a copy that could show a window asks the running one for its window.
+    if (SingleInstance::anotherInstanceIsAlive(desktop)) {
         if (!desktop) {
             std::fputs("Quorva Link already runs for this user.\n", stderr);
         } else if (SingleInstance::runningHeadless()) {
@@ -112,7 +113,7 @@ int main(int argc, char* argv[])
         }
         return 0;
     }
-    SingleInstance::markHeadless(!desktop);
+    SingleInstance::claim(!desktop);
 
     Resources::init();
     app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
@@ -135,10 +136,13 @@ int main(int argc, char* argv[])
         QTimer::singleShot(0, shell.get(), &DesktopShell::start);
     }
 
+    int exitCode = 0;
     try {
-        return app.exec();
+        exitCode = app.exec();
     } catch (const std::exception& e) {
         qDebug() << "Error!" << e.what();
-        return 0;
     }
+    // A start right after this exit (a service restart, "Sair" then the menu) must run.
+    SingleInstance::release();
+    return exitCode;
 }

@@ -23,6 +23,23 @@ class TestStartup : public QObject
 {
     Q_OBJECT
 
+    // Starts that could show a window need the X server scripts/test starts.
+#define requireDisplay()                                                                                               \
+    do {                                                                                                               \
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {                                                                  \
+            QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), "no X server (DISPLAY) under CI");           \
+            QSKIP("needs an X server (DISPLAY): scripts/test starts one");                                             \
+        }                                                                                                              \
+    } while (false)
+
+    // The program on that X server instead of the offscreen platform.
+    static void onDisplay(ProgramRunner& program)
+    {
+        QProcessEnvironment environment = program.process().processEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        program.process().setProcessEnvironment(environment);
+    }
+
     // A GET with the program's key over TLS; status 0 until it answers.
     static HttpTestResponse keyedGet(const ProgramRunner& program, const QByteArray& path)
     {
@@ -127,11 +144,13 @@ private slots:
         if (!program)
             return;
         QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
+        requireDisplay();
         QTemporaryDir home;
         ProgramRunner second(home.path());
         QSettings settings(second.settingsFile(), QSettings::IniFormat);
         settings.setValue("kicked", QString::number(SingleInstance::localNowSeconds() - age));
         settings.sync();
+        onDisplay(second);
         second.start();
         QVERIFY(second.process().waitForFinished(5000));
         QCOMPARE(second.process().exitCode(), 0);
@@ -143,18 +162,15 @@ private slots:
     // their language, instead of asking for a window that never comes.
     void secondStartWhileHeadless()
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-            QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), "no X server (DISPLAY) under CI");
-            QSKIP("needs an X server (DISPLAY): scripts/test starts one");
-        }
+        requireDisplay();
         QTemporaryDir home;
         ProgramRunner second(home.path());
         QSettings settings(second.settingsFile(), QSettings::IniFormat);
         settings.setValue("kicked", QString::number(SingleInstance::localNowSeconds()));
         settings.setValue("headless", true);
         settings.sync();
+        onDisplay(second);
         QProcessEnvironment environment = second.process().processEnvironment();
-        environment.remove("QT_QPA_PLATFORM");
         environment.insert("LANG", "es_ES.UTF-8");
         environment.insert("LC_ALL", "es_ES.UTF-8");
         second.process().setProcessEnvironment(environment);
@@ -167,6 +183,26 @@ private slots:
         QVERIFY2(error.contains("systemctl --user stop quorva-link"), qPrintable(error));
         // The message stays on screen until the user closes it.
         QVERIFY(!second.process().waitForFinished(500));
+    }
+
+    // A headless start that gives way asks for no window (the tray copy's would
+    // pop up); a clean stop takes the stamp back, so a restart at once runs.
+    void restartRightAfterStop()
+    {
+        QTemporaryDir home;
+        ProgramRunner first(home.path());
+        first.start({"--headless"});
+        QTRY_COMPARE_WITH_TIMEOUT(keyedGet(first, "/getStatus").status, 200, 20000);
+        ProgramRunner second(home.path());
+        second.start({"--headless"});
+        QVERIFY(second.process().waitForFinished(10000));
+        QCOMPARE(second.process().exitCode(), 0);
+        QVERIFY(!QSettings(first.settingsFile(), QSettings::IniFormat).value("showWindow").toBool());
+        QVERIFY(first.stop());
+        ProgramRunner again(home.path());
+        again.start({"--headless"});
+        QTRY_COMPARE_WITH_TIMEOUT(keyedGet(again, "/getStatus").status, 200, 20000);
+        QVERIFY(again.stop());
     }
 
     // Without any display, a start serves as --headless does instead of ending
