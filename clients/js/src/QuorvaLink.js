@@ -293,7 +293,9 @@ export class QuorvaLink {
             if (error instanceof RequestTimeoutError || options.signal?.aborted) {
                 this.#open.set(`${port}\n${caller}`, { seen: [] });
                 const message = `The ${kind} at ${port} (caller ${caller}) may have started and may still complete; resume(port, caller) collects its outcome`;
-                throw new TransactionPendingError(message, { port, caller, cause: error });
+                // The caller's own time limit cut the sending short: that is the limit's error.
+                const Kind = !options.signal?.aborted && Date.now() >= deadline ? PollTimeoutError : TransactionPendingError;
+                throw new Kind(message, { port, caller, cause: error });
             }
             throw error;
         }
