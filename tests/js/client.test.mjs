@@ -81,7 +81,7 @@ describe("a payment is never walked away from", () => {
         for (const stop of ["abort", "time limit"]) {
             const controller = new AbortController();
             const seen = [];
-            const options = stop === "abort" ? { signal: controller.signal, onStatus: (m) => (seen.push(m), controller.abort()) } : { timeoutMs: 1200 };
+            const options = stop === "abort" ? { signal: controller.signal, onStatus: (m) => (seen.push(m), controller.abort()) } : { timeoutMs: 300 };
             const left = await rejection(purchase(options));
             assert.ok(left instanceof (stop === "abort" ? TransactionPendingError : PollTimeoutError), String(left));
             assert.deepEqual([left.port, left.caller], [tpa("SLOW"), "till-p"]);
