@@ -4,7 +4,7 @@
 
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
-import { unlinkSync } from "node:fs";
+import { readdirSync, readFileSync, unlinkSync } from "node:fs";
 import { describe, test } from "node:test";
 import { setTimeout as sleep } from "node:timers/promises";
 import {
@@ -152,6 +152,9 @@ describe("a payment is never walked away from", () => {
         const pid = Number(env.QLK_JS_PID);
         t.after(() => process.kill(pid, "SIGCONT"));
         process.kill(pid, "SIGSTOP");
+        // The signal lands a moment after kill() returns: a request sent before that is answered.
+        const allStopped = () => readdirSync(`/proc/${pid}/task`).every((task) => readFileSync(`/proc/${pid}/task/${task}/stat`, "utf8").split(") ")[1].startsWith("T"));
+        await waitFor(allStopped, 5000, "every thread of the connector to stop");
         const late = await rejection(link().status({ timeoutMs: 500 }));
         assert.ok(late instanceof RequestTimeoutError, String(late));
         process.kill(pid, "SIGCONT");

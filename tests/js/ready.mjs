@@ -8,5 +8,7 @@ const ports = Object.entries(process.env).filter(([name]) => name.startsWith("QL
 await waitFor(async () => {
     const listed = (await link.terminals()).map((t) => t.portName);
     const printers = await link.printers();
-    return ports.every((p) => listed.includes(p)) && (!process.env.QLK_JS_PRINTER || printers.includes(process.env.QLK_JS_PRINTER));
+    if (ports.every((p) => listed.includes(p)) && (!process.env.QLK_JS_PRINTER || printers.includes(process.env.QLK_JS_PRINTER)))
+        return true;
+    throw new Error(`listed terminals ${JSON.stringify(listed)}, printers ${JSON.stringify(printers)}`);
 }, 60000, "the connector to list the terminals and the printer"); // generous: the machine may be busy

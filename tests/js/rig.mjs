@@ -12,16 +12,18 @@ import { setTimeout as sleep } from "node:timers/promises";
 
 export async function waitFor(check, timeoutMs, what) {
     const deadline = Date.now() + timeoutMs;
+    let last = "no answer";
     for (;;) {
         try {
             const value = await check();
             if (value)
                 return value;
-        } catch {
-            // not yet
+            last = "not yet";
+        } catch (error) {
+            last = String(error); // not yet; said if it stays so
         }
         if (Date.now() > deadline)
-            throw new Error(`timed out waiting for ${what}`);
+            throw new Error(`timed out waiting for ${what} (last: ${last})`);
         await sleep(100);
     }
 }

@@ -90,6 +90,8 @@ try {
         console.error(`run.mjs: the connector's log:\n${readFileSync(log, "utf8").split("\n").slice(-200).join("\n")}`);
 } catch (error) {
     console.error(`run.mjs: ${error.stack ?? error}`);
+    if (connector && existsSync(join(temp, "connector.log")))
+        console.error(`run.mjs: the connector's log:\n${readFileSync(join(temp, "connector.log"), "utf8").split("\n").filter((line) => !line.startsWith("HttpConnectionHandler")).slice(-80).join("\n")}`);
     code = 1;
 } finally {
     if (connector)
