@@ -75,14 +75,15 @@ describe("transactions end with the terminal's result", () => {
 
 describe("a payment is never walked away from", () => {
     const approved = "C00000APROVADOQLK0000100000100";
-    const purchase = (options) => link().purchase(tpa("SLOW"), { caller: "till-p", amountCents: 100, ...options });
+    const purchase = (options, client = link()) => client.purchase(tpa("SLOW"), { caller: "till-p", amountCents: 100, ...options });
 
     test("abort and time limit leave it to resume(); an unread outcome is not cleared away", async () => {
         for (const stop of ["abort", "time limit"]) {
             const controller = new AbortController();
             const seen = [];
             const options = stop === "abort" ? { signal: controller.signal, onStatus: (m) => (seen.push(m), controller.abort()) } : { timeoutMs: 300 };
-            const left = await rejection(purchase(options));
+            const till = link(); // resume() on the same client: its read left running may take the outcome
+            const left = await rejection(purchase(options, till));
             assert.ok(left instanceof (stop === "abort" ? TransactionPendingError : PollTimeoutError), String(left));
             assert.deepEqual([left.port, left.caller], [tpa("SLOW"), "till-p"]);
             assert.match(left.message, /may still complete.*resume/);
@@ -90,7 +91,7 @@ describe("a payment is never walked away from", () => {
             const unread = await rejection(purchase({}));
             assert.ok(unread instanceof UnreadResultError && unread.result === null, String(unread));
             assert.equal(unread.messages[0], "QLK0000|M00|Comando adicionado com sucesso");
-            const result = await link().resume(tpa("SLOW"), "till-p", { pollIntervalMs: 100 }).catch((e) => e);
+            const result = await till.resume(tpa("SLOW"), "till-p", { pollIntervalMs: 100 }).catch((e) => e);
             assert.equal(result.message, approved, String(result));
         }
         // Ended while nobody read it: the next purchase hands that outcome over instead of deleting it.
@@ -223,14 +224,16 @@ describe("typed errors", () => {
         const controller = new AbortController();
         let started;
         const begun = new Promise((resolve) => (started = resolve));
-        const running = rejection(link().purchase(tpa("SLOW"), { caller: "till-a", amountCents: 100, signal: controller.signal, onStatus: () => started() }));
+        // resume() on the same client: its read left running may be the one that takes the outcome.
+        const till = link();
+        const running = rejection(till.purchase(tpa("SLOW"), { caller: "till-a", amountCents: 100, signal: controller.signal, onStatus: () => started() }));
         await begun;
         const busy = await rejection(link().purchase(tpa("SLOW"), { caller: "till-b", amountCents: 100 }));
         assert.ok(busy instanceof TerminalBusyError, String(busy));
         assert.deepEqual([busy.code, busy.messageCode, busy.text], ["QLK1001", "M10", "TPA already busy"]);
         controller.abort();
         assert.ok((await running) instanceof TransactionPendingError);
-        assert.equal((await link().resume(tpa("SLOW"), "till-a")).approved, true);
+        assert.equal((await till.resume(tpa("SLOW"), "till-a")).approved, true);
     });
 
     test("a request over the connector's limit is refused before it is sent", async () => {
