@@ -193,7 +193,9 @@ private slots:
         QTRY_COMPARE(released.count(), 1);
         QVERIFY(!rig.engine() && !rig.window());
         const qint64 drop = loaded - residentKiB();
-        QVERIFY2(drop >= 8192, qPrintable(QStringLiteral("resident memory dropped by %1 KiB").arg(drop)));
+        // AddressSanitizer keeps freed memory in quarantine: the drop shows without it only.
+        if (qEnvironmentVariable("QLK_SANITIZER") != QLatin1String("asan"))
+            QVERIFY2(drop >= 8192, qPrintable(QStringLiteral("resident memory dropped by %1 KiB").arg(drop)));
 
         rig.client()->setProperty("hasUpdate", true);
         QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
