@@ -183,7 +183,8 @@ private slots:
         QFETCH(int, n);
         const double ratio = growth(work, n);
         qInfo("%s: 4n costs %.1f times n", QTest::currentDataTag(), ratio);
-        QVERIFY2(ratio < 6, qPrintable(QStringLiteral("4n costs %1 times n").arg(ratio)));
+        // Below a quadratic's 16 with room for n log n (map inserts) and cache effects.
+        QVERIFY2(ratio < 8, qPrintable(QStringLiteral("4n costs %1 times n").arg(ratio)));
     }
 
     // Deeper or larger than any request needs is refused before anything is built.
