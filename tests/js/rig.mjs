@@ -99,8 +99,10 @@ export async function startSimulator(program, family, link, outcomes = "approve"
 }
 
 // QSettings' INI key escaping: "/" separates groups, other bytes outside [A-Za-z0-9_.-] are %XX.
+// QSettings first collapses repeated "/" and drops leading ones (a digest may
+// start with "/"); a key written without that is never found again.
 function iniKey(key) {
-    return [...key]
+    return [...key.replace(/\/+/g, "/").replace(/^\//, "")]
         .map((c) => (c === "/" ? "\\" : /[A-Za-z0-9_.-]/.test(c) ? c : `%${c.charCodeAt(0).toString(16).toUpperCase().padStart(2, "0")}`))
         .join("");
 }
