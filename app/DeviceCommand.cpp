@@ -2,10 +2,10 @@
 
 #include "app/SingleInstance.h"
 #include "printing/Printer.h"
+#include "printing/Spooler.h"
 #include "terminals/SerialPortDescription.h"
 #include "terminals/Tpa.h"
 
-#include <QPrinterInfo>
 #include <QSettings>
 
 #include <cstdio>
@@ -43,7 +43,7 @@ int DeviceCommand::list()
 {
     const QSettings settings;
     print(QStringLiteral("Printers (on: the web application may print on it):\n"));
-    const QStringList printers = QPrinterInfo::availablePrinterNames();
+    const QStringList printers = Spooler::printerNames();
     for (const QString& name : printers)
         print(QStringLiteral("  %1  %2\n").arg(QLatin1String(onOff(Printer::storedAvailable(settings, name))), name));
     if (printers.isEmpty())
@@ -64,7 +64,7 @@ int DeviceCommand::set(const QString& name, bool available)
 {
     QString key;
     QString what;
-    if (QPrinterInfo::availablePrinterNames().contains(name)) {
+    if (Spooler::printerNames().contains(name)) {
         key = Printer::settingsKey(name);
         what = QStringLiteral("Printer %1").arg(name);
     } else {

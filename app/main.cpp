@@ -1,5 +1,4 @@
 #include "app/CommandLine.h"
-#include "app/DesktopShell.h"
 #include "app/DeviceCommand.h"
 #include "app/HeadlessReport.h"
 #include "app/LanguageChoice.h"
@@ -12,10 +11,8 @@
 #include "app/TrustCommand.h"
 #include "core/PrintClient.h"
 
-#include <QApplication>
 #include <QIcon>
 #include <QLocale>
-#include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
 #include <QTranslator>
@@ -23,6 +20,21 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+
+// Built twice: quorva-link, with the tray and the window, and
+// quorva-link-headless, which links none of their libraries and is what
+// quorva-link runs when it is to serve without a window.
+#ifdef QLK_HEADLESS_ONLY
+#include <QGuiApplication>
+using Application = QGuiApplication;
+#else
+#include "app/DesktopShell.h"
+#include "app/HeadlessProgram.h"
+
+#include <QApplication>
+#include <QMessageBox>
+using Application = QApplication;
+#endif
 
 int main(int argc, char* argv[])
 {
@@ -71,6 +83,9 @@ int main(int argc, char* argv[])
     // request. Nothing here embeds glib (no GTK dialogs); a user's setting wins.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+#ifdef QLK_HEADLESS_ONLY
+    const bool headless = true;
+#else
     // A till without a desktop: nothing is drawn, whatever display the session has.
     // A start without any display does the same rather than abort in Qt's platform.
     const bool noDisplay =
@@ -83,9 +98,15 @@ int main(int argc, char* argv[])
     const bool headless = commandLine.headless || noDisplay;
     if (noDisplay && !commandLine.headless)
         std::fputs("quorva-link: no display; serving without a window, as with --headless.\n", stderr);
-    if (headless)
+#endif
+    if (headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+#ifndef QLK_HEADLESS_ONLY
+        // Returns only where no headless program stands beside this one.
+        HeadlessProgram::replaceProcess(argv);
+#endif
+    }
+    Application app(argc, argv);
     // The settings hold the security key: this user's only, before anything is written.
     PrivateFiles::protectSettings();
     // With no screen to show them on, neither the tray nor the window is made.
@@ -103,7 +124,9 @@ int main(int argc, char* argv[])
     if (SingleInstance::anotherInstanceIsAlive(desktop)) {
         if (!desktop) {
             std::fputs("Quorva Link already runs for this user.\n", stderr);
-        } else if (SingleInstance::runningHeadless()) {
+        }
+#ifndef QLK_HEADLESS_ONLY
+        else if (SingleInstance::runningHeadless()) {
             // The running copy has no window to show: say so rather than do nothing.
             const QString text = QCoreApplication::translate(
                 "SingleInstance", "O Quorva Link já está a correr para este utilizador como serviço, sem janela. "
@@ -111,12 +134,15 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "%s\n", qPrintable(text));
             QMessageBox::information(nullptr, QStringLiteral("Quorva Link"), text);
         }
+#endif
         return 0;
     }
     SingleInstance::claim(!desktop);
 
     Resources::init();
-    app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
+    // Reading the icon loads every image format plugin (Qt SVG and Widgets among them).
+    if (desktop)
+        app.setWindowIcon(QIcon(QStringLiteral(":/imgs/install.ico")));
     auto* printClient = new PrintClient();
 
     if (commandLine.debugMode) {
@@ -124,10 +150,16 @@ int main(int argc, char* argv[])
         LogCapture::install(printClient);
     }
 
+    // Without a window or a tray nothing could show a new version: the headless
+    // service does not ask (and never loads the network bearer plugins of Qt's
+    // HTTP client, with their D-Bus connections and polling). Its package
+    // manager brings updates.
+    printClient->setChecksVersions(!headless);
     printClient->init();
 
     if (headless)
         HeadlessReport::print(*printClient);
+#ifndef QLK_HEADLESS_ONLY
     std::unique_ptr<DesktopShell> shell;
     if (desktop) {
         shell = std::make_unique<DesktopShell>(printClient);
@@ -135,6 +167,7 @@ int main(int argc, char* argv[])
         // the server answers from the first moment, not after the documents.
         QTimer::singleShot(0, shell.get(), &DesktopShell::start);
     }
+#endif
 
     int exitCode = 0;
     try {

@@ -95,7 +95,8 @@ void PrintClient::init()
     m_showWindowTimer->start();
 
     setKicked();
-    checkNewVersion();
+    if (m_checksVersions)
+        checkNewVersion();
 }
 
 void PrintClient::loadSettings()
@@ -390,13 +391,12 @@ void PrintClient::onGetIPAddresses(QList<QHostAddress> addresses)
     updateStarted();
 }
 
-void PrintClient::onGetPrinters(QList<QPrinterInfo> printers)
+void PrintClient::onGetPrinters(QStringList printers)
 {
     // Existing printers keep their object, so their switches and the bindings stay.
     QList<std::shared_ptr<Printer>> next = reconciled(
-        m_printerList, printers,
-        [](const Printer& printer, const QPrinterInfo& info) { return printer.name() == info.printerName(); },
-        [](const QPrinterInfo& info) { return sharedWithUi(new Printer(info, nullptr)); });
+        m_printerList, printers, [](const Printer& printer, const QString& name) { return printer.name() == name; },
+        [](const QString& name) { return shared(new Printer(name, nullptr)); });
     const bool changed = next != m_printerList;
     {
         std::lock_guard<std::mutex> lock(m_listMutex);
@@ -426,7 +426,7 @@ void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
     const auto create = [this](const SerialPortDescription& port) {
         const int vendor = port.vendorIdentifier();
         const int family = m_ingenicoVendorIds.contains(vendor) ? 1 : m_newnoteVendorIds.contains(vendor) ? 2 : 0;
-        return family ? sharedWithUi(new Tpa(port, family, nullptr)) : std::shared_ptr<Tpa>();
+        return family ? shared(new Tpa(port, family, nullptr)) : std::shared_ptr<Tpa>();
     };
     QList<std::shared_ptr<Tpa>> next = reconciled(m_tpaList, tpas, matches, create);
     const bool changed = next != m_tpaList;

@@ -12,7 +12,6 @@
 #include <QList>
 #include <QNetworkReply>
 #include <QObject>
-#include <QPrinterInfo>
 #include <QQmlListProperty>
 #include <QSettings>
 #include <QStringList>
@@ -73,6 +72,9 @@ public:
     // Version texts, timers, settings, discovery and server, first liveness
     // stamp and first version check. Called once, right after construction.
     void init();
+    // Before init: whether to ask the maker's service for new versions (only a
+    // window or a tray can tell the user about one).
+    void setChecksVersions(bool on) { m_checksVersions = on; }
 
     // How long a version check may take before it is aborted (10 s).
     void setVersionCheckTimeout(int ms) { m_versionCheckTimeout = ms; }
@@ -166,7 +168,7 @@ public slots:
 
 private slots:
     void onGetIPAddresses(QList<QHostAddress> addresses);
-    void onGetPrinters(QList<QPrinterInfo> printers);
+    void onGetPrinters(QStringList printers);
     void onGetTpas(QList<SerialPortDescription> tpas);
     void onGetServer(HttpListener* listener);
     void onServerSwitched(ServerSwitch::Change change);
@@ -209,6 +211,7 @@ private:
     QString m_message;
     bool m_firstStartup = true;
     bool m_hasUpdate = false;
+    bool m_checksVersions = true;
     bool m_fetching = false;
     bool m_isDebugMode = false;
     QStringList m_debugMessages;

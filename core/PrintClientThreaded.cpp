@@ -2,6 +2,7 @@
 
 #include "api/PrintClientRequestHandler.h"
 #include "http/HttpListener.h"
+#include "printing/Spooler.h"
 
 #include <QNetworkInterface>
 #include <QSettings>
@@ -51,7 +52,7 @@ void PrintClientThreaded::getIPAddresses()
 
 void PrintClientThreaded::getPrinters()
 {
-    emit onGetPrinters(QPrinterInfo::availablePrinters());
+    emit onGetPrinters(Spooler::printerNames());
 }
 
 void PrintClientThreaded::getTpas()

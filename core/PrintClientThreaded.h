@@ -6,7 +6,6 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QPrinterInfo>
 
 class HttpListener;
 class PrintClientRequestHandler;
@@ -32,7 +31,7 @@ public:
 
 signals:
     void onGetAddresses(QList<QHostAddress> addresses);
-    void onGetPrinters(QList<QPrinterInfo> printers);
+    void onGetPrinters(QStringList printers);
     void onGetTpas(QList<SerialPortDescription> tpas);
     void onGetServer(HttpListener* server);
 

@@ -2,7 +2,6 @@
 
 #include <QList>
 #include <QObject>
-#include <QQmlEngine>
 #include <QQmlListProperty>
 #include <QStringList>
 #include <QVector>
@@ -85,18 +84,12 @@ QList<std::shared_ptr<T>> detachedCopy(const QList<std::shared_ptr<T>>& list)
     return copy;
 }
 
+// Discovered objects have no parent. The documents see them through properties
+// only, never as the value of an invokable method, so QML never takes them over.
 template <typename T>
 std::shared_ptr<T> shared(T* object)
 {
     return std::shared_ptr<T>(object, &deleteLaterDeleter);
-}
-
-// Discovered objects have no parent; the documents must never take them over.
-template <typename T>
-std::shared_ptr<T> sharedWithUi(T* object)
-{
-    QQmlEngine::setObjectOwnership(object, QQmlEngine::CppOwnership);
-    return shared(object);
 }
 
 // The list that follows a discovery result: entries that are still reported

@@ -45,6 +45,23 @@ bool CupsSpooler::printerReady(const QString& printerName)
     return ready;
 }
 
+QStringList CupsSpooler::printerNames()
+{
+    // The destinations the user's print dialogs offer: the scheduler's queues
+    // and this user's instances of them ("queue/instance").
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    QStringList names;
+    for (int i = 0; i < count; ++i) {
+        QString name = QString::fromUtf8(dests[i].name);
+        if (dests[i].instance)
+            name += QLatin1Char('/') + QString::fromUtf8(dests[i].instance);
+        names.append(name);
+    }
+    cupsFreeDests(count, dests);
+    return names;
+}
+
 http_t* CupsSpooler::connect()
 {
     http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);

@@ -28,6 +28,7 @@ public:
     // jobs: a stopped queue still takes jobs and prints them once enabled, and
     // Qt's printer information never looks at the second.
     static bool printerReady(const QString& printerName);
+    static QStringList printerNames();
 
 private:
     static http_t* connect();

@@ -23,10 +23,9 @@ bool storedSwitch(const QVariant& value)
 
 } // namespace
 
-Printer::Printer(const QPrinterInfo& info, QObject* parent)
+Printer::Printer(const QString& name, QObject* parent)
     : QObject(parent)
-    , m_info(info)
-    , m_name(info.printerName())
+    , m_name(name)
     , m_settingsId(settingsId(m_name))
 {
     m_available = storedAvailable(m_settings, m_name);

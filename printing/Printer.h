@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPrinterInfo>
 #include <QSettings>
 #include <QString>
 
@@ -27,7 +26,7 @@ public:
     enum TestPrint { TestNone, TestPrinting, TestSent, TestFailed };
     Q_ENUM(TestPrint)
 
-    explicit Printer(const QPrinterInfo& info, QObject* parent = nullptr);
+    explicit Printer(const QString& name, QObject* parent = nullptr);
 
     QString name() const { return m_name; }
     // Ready means idle or printing; stopped, in error or no longer installed is not.
@@ -60,7 +59,6 @@ public slots:
     void persistAvailability();
 
 private:
-    const QPrinterInfo m_info;
     const QString m_name;
     const QString m_settingsId;
     std::atomic<bool> m_available{false};

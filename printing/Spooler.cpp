@@ -46,6 +46,15 @@ bool Spooler::printerReady(const QString& printerName)
 #endif
 }
 
+QStringList Spooler::printerNames()
+{
+#ifdef Q_OS_WIN
+    return QPrinterInfo::availablePrinterNames();
+#else
+    return CupsSpooler::printerNames();
+#endif
+}
+
 void Spooler::setFactory(Factory factory)
 {
     QMutexLocker lock(&g_factoryMutex);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -30,6 +31,8 @@ public:
     // Whether the platform would take a job for the printer now: installed, idle
     // or printing, and (CUPS) accepting jobs. Asked afresh at every call.
     static bool printerReady(const QString& printerName);
+    // The printers installed on the platform, by name.
+    static QStringList printerNames();
 
     // The platform's spooler, or what a test installed with setFactory.
     static std::unique_ptr<Spooler> create();

@@ -70,7 +70,10 @@ bool BenchProgram::start(const QString& platform)
     m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     m_process.setProcessEnvironment(m_environment);
     m_clock.start();
-    m_process.start(programPath(), QStringList());
+    // Without a display it runs as the service does.
+    const QStringList arguments =
+        platform == QLatin1String("offscreen") ? QStringList{QStringLiteral("--headless")} : QStringList();
+    m_process.start(programPath(), arguments);
     if (!m_process.waitForStarted(10000)) {
         m_error = QStringLiteral("cannot start %1: %2").arg(programPath(), m_process.errorString());
         return false;

@@ -27,7 +27,7 @@ private slots:
             m_queues.push_back(std::make_unique<CupsQueue>(CupsQueue::uniqueName(QStringLiteral("qlk-core")),
                                                            QStringLiteral("socket://127.0.0.1:9")));
             QVERIFY2(m_queues.back()->isValid(), qPrintable(m_queues.back()->errorString()));
-            m_infos.append(QPrinterInfo::printerInfo(m_queues.back()->name()));
+            m_names.append(m_queues.back()->name());
         }
     }
 
@@ -128,14 +128,14 @@ private slots:
 private:
     void deliver(PrintClient& client, const QList<int>& queues)
     {
-        QList<QPrinterInfo> infos;
+        QStringList names;
         for (int i : queues)
-            infos.append(m_infos.at(i));
-        QVERIFY(QMetaObject::invokeMethod(&client, "onGetPrinters", Q_ARG(QList<QPrinterInfo>, infos)));
+            names.append(m_names.at(i));
+        QVERIFY(QMetaObject::invokeMethod(&client, "onGetPrinters", Q_ARG(QStringList, names)));
     }
 
     std::vector<std::unique_ptr<CupsQueue>> m_queues;
-    QList<QPrinterInfo> m_infos;
+    QStringList m_names;
 };
 
 QLK_TEST_MAIN_CORE(TestSharedLists)

@@ -115,7 +115,7 @@ private slots:
         CupsQueue queue(name, QStringLiteral("socket://127.0.0.1:9")); // port 9 (discard): never printed to
         QVERIFY2(queue.isValid(), qPrintable(queue.errorString()));
 
-        Printer printer(QPrinterInfo::printerInfo(name));
+        Printer printer(name);
         QVERIFY(!printer.available()); // never seen before: off, and nothing stored
         QVERIFY(!QSettings().contains(Printer::settingsKey(name)));
         printer.setAvailable(true);
@@ -132,8 +132,7 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         app.setOrganizationName(QStringLiteral("Quorva"));
         app.setApplicationName(QStringLiteral("QuorvaLink"));
-        printf("%s\n",
-               Printer(QPrinterInfo::printerInfo(QString::fromLocal8Bit(argv[2]))).available() ? "true" : "false");
+        printf("%s\n", Printer(QString::fromLocal8Bit(argv[2])).available() ? "true" : "false");
         return 0;
     }
     TestMain::isolateSettings();
