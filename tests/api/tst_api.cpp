@@ -237,8 +237,10 @@ private slots:
             QCOMPARE(reply.body, answer);
         for (const auto& header : answerHeaders)
             QCOMPARE(reply.header(header.first), header.second);
-        if (target.contains(m_routes.portPath().toUtf8()) && onTheLine.contains(route))
+        if (target.contains(m_routes.portPath().toUtf8()) && onTheLine.contains(route)) {
             QTRY_VERIFY_WITH_TIMEOUT(m_routes.messages().contains(onTheLine[route]), 10000);
+            QCoreApplication::processEvents(); // the worker's "added", posted before it wrote
+        }
     }
 
     // Without its state object the handler knows no key: not even an empty one passes.

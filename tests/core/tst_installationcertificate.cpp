@@ -114,7 +114,8 @@ private slots:
         QVERIFY(certificate.publicKey() != second.certificate().publicKey());
         QVERIFY(certificate.serialNumber() != second.certificate().serialNumber());
 
-        // openssl's own reading: a server certificate that verifies against itself...
+        // openssl's own reading: a server certificate that verifies against itself and signs no other
+        // (NSS's verifier refuses such a forgery in trustStep).
         const QString cert = installation.certFile(), dir = m_dir.path();
         const auto openssl = [&](const QString& line, QByteArray* out = nullptr) {
             return tool("openssl", line.split(' '), out, dir);
@@ -125,16 +126,6 @@ private slots:
         QVERIFY2(out.contains("critical\n    CA:FALSE") && out.contains("Digital Signature") &&
                      out.contains("TLS Web Server Authentication") && !out.contains("Certificate Sign"),
                  out.constData());
-        // ...and cannot vouch for another one: a certificate for a bank signed with
-        // the installation's key is not trusted by those who trust the installation.
-        QCOMPARE(openssl("req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout bank.key -out bank.csr "
-                         "-subj /CN=bank.example"),
-                 0);
-        QCOMPARE(openssl("x509 -req -in bank.csr -CAcreateserial -days 30 -out bank.crt -CA " + cert + " -CAkey " +
-                         installation.keyFile()),
-                 0);
-        QCOMPARE(openssl("verify -CAfile " + cert + " bank.crt", &out), 2);
-        QVERIFY2(out.contains("invalid CA certificate") || out.contains("key usage"), out.constData());
     }
 
     void renewal_data()

@@ -60,20 +60,18 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, expected);
         resetStore(false, stored.isNull() ? QVariant() : stored);
-        QString key;
-        {
+        QStringList keys;
+        for (int start = 0; start < 2; ++start) {
             PrintClient client;
             client.init();
-            key = client.securityKey();
-            QCOMPARE(client.firstStartup(), stored.isNull());
+            keys << client.securityKey();
+            QCOMPARE(client.firstStartup(), stored.isNull() && !start);
         }
+        QCOMPARE(keys.last(), keys.first());
         if (stored.isNull())
-            QVERIFY2(QRegularExpression("^[A-Za-z0-9]{8}v4\\.0$").match(key).hasMatch(), qPrintable(key));
+            QVERIFY2(QRegularExpression("^[A-Za-z0-9]{8}v4\\.0$").match(keys.first()).hasMatch(), qPrintable(keys.first()));
         else
-            QCOMPARE(key, expected);
-        PrintClient later;
-        later.init();
-        QCOMPARE(later.securityKey(), key);
+            QCOMPARE(keys.first(), expected);
     }
 
     // Accepting the terms again builds no second server; switching keeps the one there is.
@@ -194,10 +192,8 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(bool, before);
         QFETCH(bool, after);
-        if (answer.isNull())
-            m_versionService.serve(QStringLiteral("/hasNewVersion"), {}, 0);
-        else
-            m_versionService.serve(QStringLiteral("/hasNewVersion"), answer);
+        answer.isNull() ? m_versionService.serve(QStringLiteral("/hasNewVersion"), {}, 0)
+                        : m_versionService.serve(QStringLiteral("/hasNewVersion"), answer);
         resetStore(false);
 
         PrintClient client;
