@@ -12,9 +12,9 @@
 #include "printing/PrintJob.h"
 #include "printing/Printer.h"
 #include "terminals/Tpa.h"
+#include "terminals/TpaStatus.h"
 
 #include <QBuffer>
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
@@ -34,9 +34,7 @@ const QByteArray none;
 const QJsonArray receipt{QJsonObject{{"op", "alignment"}, {"data", 1}},
                          QJsonObject{{"op", "text"}, {"data", QStringLiteral("Café Central\nTotal: 12,50 €\n")}},
                          QJsonObject{{"op", "cut"}, {"data", "feed"}}};
-const QString added = QStringLiteral("QLK0000|M00|Comando adicionado com sucesso");
-const QString busy = QStringLiteral("QLK1001|M10|TPA already busy");
-const QString notFound = QStringLiteral("QLK1001|M21|TPA not found");
+const QString& added = TpaStatus::CommandAdded;
 
 // "status" and "data" or "error"; the status paths add the version and the device.
 QJsonObject answer(bool ok, const QJsonValue& value, bool versioned = false)
@@ -46,7 +44,7 @@ QJsonObject answer(bool ok, const QJsonValue& value, bool versioned = false)
                      : QJsonObject{{"status", ok}, {member, value}};
 }
 
-// A terminal as /getTpas lists it: the port, its USB identifiers and the family (1 Ingenico, 2 Newnote).
+// A terminal as /getTpas lists it; vendorId is the family (1 Ingenico, 2 Newnote).
 QJsonObject tpaEntry(const QString& port, int vendor, int product, int family)
 {
     return {{"description", "Simulated serial port"},
@@ -56,6 +54,14 @@ QJsonObject tpaEntry(const QString& port, int vendor, int product, int family)
             {"vendorId", family},
             {"vendorIdentifier", vendor}};
 }
+
+// What each command route puts on the routes' terminal's line.
+const QHash<QByteArray, QByteArray> onTheLine{{"/sendTpaOpen", "P001001333049782"},
+                                              {"/sendTpaClose", "P042101333049782"},
+                                              {"/sendTpaPurchase", "P05100133304978200001250"},
+                                              {"/sendTpaRefund", "P06100133302978200001250REF120240301140509"},
+                                              {"/sendTpaOpenMenu", "M00500"},
+                                              {"/sendTpaReprintLastReceipt", "M00505"}};
 
 } // namespace
 
@@ -70,15 +76,16 @@ private slots:
         m_enabled = std::make_unique<CapturePrinter>(QStringLiteral("qlk-api"));
         m_hidden = std::make_unique<CapturePrinter>(QStringLiteral("qlk-api-hidden"));
         QVERIFY2(m_enabled->isValid() && m_hidden->isValid(), qPrintable(m_enabled->errorString()));
-        for (auto* simulator : {&m_ingenico, &m_newnote, &m_unplugged})
+        for (auto* simulator : {&m_ingenico, &m_newnote, &m_unplugged, &m_routes})
             QVERIFY2(simulator->open(), qPrintable(simulator->errorString()));
         QVERIFY(m_unpluggedPort.pointTo(m_unplugged.portPath()));
         m_ingenico.setStepInterval(100);
         m_newnote.setOutcomes({TerminalSimulator::Outcome::Silence});
         m_newnote.setAnswerPolls(false);
+        m_routes.setOutcomes({TerminalSimulator::Outcome::Silence}); // each route row ends the one before
         qputenv(SerialPortDescription::SimulatedPortsVariable,
-                QStringLiteral("%1=0B00:0060,%2=0403:6001,%3=079B:0061")
-                    .arg(m_ingenico.portPath(), m_newnote.portPath(), m_unpluggedPort.path())
+                QStringLiteral("%1=0B00:0060,%2=0403:6001,%3=079B:0061,%4=0B00:0062")
+                    .arg(m_ingenico.portPath(), m_newnote.portPath(), m_unpluggedPort.path(), m_routes.portPath())
                     .toUtf8());
 
         m_server = std::make_unique<ApiServer>();
@@ -88,10 +95,9 @@ private slots:
         // A printer seen for the first time is off until the user switches it on.
         QVERIFY(!m_server->printer(m_hidden->queueName())->available());
         m_server->printer(m_enabled->queueName())->setAvailable(true);
-        QVERIFY(m_server->terminal(m_ingenico.portPath()));
-        // The first status poll of the Ingenico worker is answered "M00000".
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(m_ingenico.portPath())->lastStatus(), QStringLiteral("M00000"),
-                                  15000);
+        for (const auto* sim : {&m_ingenico, &m_routes})
+            QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(sim->portPath())->lastStatus(), QStringLiteral("M00000"),
+                                      15000);
     }
 
     // A request; its status, exact body (null: not compared), headers (empty: absent)
@@ -133,34 +139,45 @@ private slots:
         row("status page needs no key", "GET", "/?securityKey=nope", {}, none, 200, QByteArray(),
             {{"Content-Type", "text/html; charset=UTF-8"}});
 
-        // Every route is reached, whatever the method, with or without a final slash, and answers
-        // for itself when it is given no fields.
-        const QJsonArray tpas{tpaEntry(m_ingenico.portPath(), 0x0B00, 0x0060, 1),
-                              tpaEntry(m_newnote.portPath(), 0x0403, 0x6001, 2),
-                              tpaEntry(m_unpluggedPort.path(), 0x079B, 0x0061, 1)};
-        const QList<QPair<QByteArray, QJsonObject>> routes{
-            {"/getPrinters", answer(true, QJsonArray{m_enabled->queueName()})},
-            {"/getPrinterStatus", answer(false, "Printer not found", true)},
-            {"/sendJob", answer(false, "Job with incorrect format")},
-            {"/setNotificationOrder", {{"status", false}, {"data", "Error receiving notification"}}},
-            {"/getStatus", answer(true, "Device online")},
-            {"/getTpas", answer(true, tpas)},
-            {"/getTpaStatus", answer(false, notFound, true)},
-            {"/getTpaTransactionStatus", answer(false, notFound)},
-            {"/clearTpaTransactionStatus", answer(false, notFound)},
-            {"/sendTpaOpen", answer(false, notFound)},
-            {"/sendTpaClose", answer(false, notFound)},
-            {"/sendTpaPurchase", answer(false, notFound)},
-            {"/sendTpaRefund", answer(false, notFound)},
-            {"/sendTpaOpenMenu", answer(false, notFound)},
-            {"/sendTpaReprintLastReceipt", answer(false, notFound)}};
+        // Every route is reached, whatever the method, with or without a final slash, and gives an
+        // answer no other route gives. The terminal rows run in this order on the routes' terminal:
+        // a command leaves its transaction running for the status rows after it.
+        const QJsonArray tpas{
+            tpaEntry(m_ingenico.portPath(), 0x0B00, 0x0060, 1), tpaEntry(m_newnote.portPath(), 0x0403, 0x6001, 2),
+            tpaEntry(m_unpluggedPort.path(), 0x079B, 0x0061, 1), tpaEntry(m_routes.portPath(), 0x0B00, 0x0062, 1)};
+        const QByteArray printer = "?printer=" + m_enabled->queueName().toUtf8();
+        const QByteArray terminal = "?terminal_tpa_id=r&amount=12,50&tpa_id=REF1&datetime=2024-03-01%2014:05:09"
+                                    "&tpa_port=" +
+                                    m_routes.portPath().toUtf8();
+        const QList<std::tuple<QByteArray, QByteArray, QJsonObject>> routes{
+            {"/getPrinters", "", answer(true, QJsonArray{m_enabled->queueName()})},
+            {"/getPrinterStatus", printer, answer(true, true, true)},
+            {"/sendJob", "", answer(false, "Job with incorrect format")},
+            {"/previewJob", "?job=[]", answer(false, "Job is empty")},
+            {"/setNotificationOrder", "", {{"status", false}, {"data", "Error receiving notification"}}},
+            {"/getStatus", "", answer(true, "Device online")},
+            {"/getTpas", "", answer(true, tpas)},
+            {"/getTpaStatus", terminal, answer(true, "M00000", true)},
+            {"/sendTpaOpen", terminal, answer(true, TpaStatus::OpenSent)},
+            {"/getTpaTransactionStatus", terminal, answer(true, QJsonArray{added})},
+            {"/clearTpaTransactionStatus", terminal, answer(true, TpaStatus::Busy)},
+            {"/sendTpaClose", terminal, answer(true, TpaStatus::CloseSent)},
+            {"/sendTpaPurchase", terminal, answer(true, TpaStatus::PurchaseSent)},
+            {"/sendTpaRefund", terminal, answer(true, TpaStatus::RefundSent)},
+            {"/sendTpaOpenMenu", terminal, answer(true, TpaStatus::MenuOpenSent)},
+            {"/sendTpaReprintLastReceipt", terminal, answer(true, TpaStatus::ReprintSent)}};
         int i = 0;
-        for (const auto& [route, expected] : routes)
-            row(route, "PUT", route + (i++ % 2 ? "/" : ""), bearer, none, 200, QJsonDocument(expected).toJson());
+        for (const auto& [route, query, expected] : routes)
+            row(route, "PUT", route + (i++ % 2 ? "/" : "") + query, bearer, none, 200,
+                QJsonDocument(expected).toJson());
+        row("printer switched off", "GET", "/getPrinterStatus?printer=" + m_hidden->queueName().toUtf8(), bearer, none,
+            200, QJsonDocument(answer(false, "Printer not found", true)).toJson());
+        row("no such terminal", "GET", "/sendTpaOpen?tpa_port=COM77", bearer, none, 200,
+            QJsonDocument(answer(false, TpaStatus::NotFound)).toJson());
         // A terminal whose worker has no status yet (the Newnote one never answers a poll).
         row("/getTpaStatus, no status yet", "POST", "/getTpaStatus", bearer + asJson,
             QJsonDocument(QJsonObject{{"tpa_port", m_newnote.portPath()}}).toJson(), 200,
-            QJsonDocument(answer(false, "QLK1001|M98|TPA status not found", true)).toJson());
+            QJsonDocument(answer(false, TpaStatus::StatusNotFound, true)).toJson());
         row("outside the routes", "GET", "/getPrinterStatus/EPSON", bearer, none, 404,
             envelope("error", "Not found", false));
 
@@ -172,7 +189,6 @@ private slots:
         row("key in the query", "POST", "/getStatus?securityKey=" + k, {}, none, 200, deviceOnline);
         row("key in a form body", "POST", "/getStatus", {{"Content-Type", "application/x-www-form-urlencoded"}},
             "securityKey=" + k, 200, deviceOnline);
-        row("key as bearer", "POST", "/getStatus", bearer, none, 200, deviceOnline);
         row("key as JSON member", "POST", "/getStatus", asJson, "{\"securityKey\": \"" + k + "\"}", 200, deviceOnline);
         row("wrong bearer beats the query", "POST", "/getStatus?securityKey=" + k, {{"Authorization", "Bearer nope"}},
             none, 401, invalidKey);
@@ -182,15 +198,13 @@ private slots:
             QJsonDocument(QJsonObject{{"status", true}, {"data", "Device online"}, {"notifications", QJsonArray()}})
                 .toJson();
         for (const auto& [value, shown] :
-             QList<QPair<QByteArray, bool>>{{"7", true}, {"1x", false}, {"4294967297", false}}) {
+             QList<QPair<QByteArray, bool>>{{"7", true}, {"1x", false}, {"4294967297", false}})
             row("with_notifications=" + value, "GET", "/getStatus?with_notifications=" + value, bearer, none, 200,
                 shown ? listed : deviceOnline);
-        }
         for (const auto& [value, shown] :
-             QList<QPair<QByteArray, bool>>{{"1", true}, {"1.5", false}, {"true", false}, {"1e300", true}}) {
+             QList<QPair<QByteArray, bool>>{{"1", true}, {"1.5", false}, {"true", false}, {"1e300", true}})
             row("JSON with_notifications " + value, "POST", "/getStatus", bearer + asJson,
                 "{\"with_notifications\": " + value + "}", 200, shown ? listed : deviceOnline);
-        }
         // Listed from here on.
         row("notification", "POST", "/setNotificationOrder", bearer + asJson, R"({"title": "T", "subtitle": "S"})", 200,
             envelope("data", "Notification received", true));
@@ -207,6 +221,14 @@ private slots:
         QFETCH(int, status);
         QFETCH(QByteArray, answer);
         QFETCH(ApiHeaders, answerHeaders);
+        QByteArray route = target.left(target.indexOf('?'));
+        if (route.endsWith('/'))
+            route.chop(1);
+        const auto routes = m_server->terminal(m_routes.portPath());
+        if (route.startsWith("/sendTpa") && routes->isInTransaction()) {
+            m_routes.sendMessage("M00500"); // a final answer
+            QTRY_VERIFY_WITH_TIMEOUT(!routes->isInTransaction(), 10000);
+        }
 
         const ApiReply reply = m_server->client().request(method, target, headers, body);
         QVERIFY2(reply.status, qPrintable(reply.error));
@@ -215,6 +237,10 @@ private slots:
             QCOMPARE(reply.body, answer);
         for (const auto& header : answerHeaders)
             QCOMPARE(reply.header(header.first), header.second);
+        if (target.contains(m_routes.portPath().toUtf8()) && onTheLine.contains(route)) {
+            QTRY_VERIFY_WITH_TIMEOUT(m_routes.messages().contains(onTheLine[route]), 10000);
+            QCoreApplication::processEvents(); // the worker's "added", posted before it wrote
+        }
     }
 
     // Without its state object the handler knows no key: not even an empty one passes.
@@ -248,23 +274,12 @@ private slots:
         QCOMPARE(record, expected);
     }
 
-    // A printer the user switched off is neither listed nor found.
-    void listed()
-    {
-        const QString name = m_enabled->queueName();
-        QCOMPARE(call("/getPrinters", {}), answer(true, QJsonArray{name}));
-        QCOMPARE(call("/getPrinterStatus", {{"printer", name}}), answer(true, true, true));
-        QCOMPARE(call("/getPrinterStatus", {{"printer", m_hidden->queueName()}}),
-                 answer(false, "Printer not found", true));
-    }
-
     void sendJob_data()
     {
         QTest::addColumn<bool>("json");
         QTest::addColumn<QString>("printer");
         QTest::addColumn<QJsonValue>("job");
         QTest::addColumn<QString>("error"); // empty: printed
-
         const QString on = m_enabled->queueName();
         QTest::newRow("json") << true << on << QJsonValue(receipt) << QString();
         QTest::newRow("parameters") << false << on << QJsonValue(QString(QJsonDocument(receipt).toJson())) << QString();
@@ -281,7 +296,6 @@ private slots:
         QFETCH(QString, printer);
         QFETCH(QJsonValue, job);
         QFETCH(QString, error);
-
         const int spooled = m_enabled->queue().jobs().size() + m_hidden->queue().jobs().size();
         const int before = m_enabled->jobs().size();
         const QJsonObject reply = call("/sendJob", {{"printer", printer}, {"job", job}}, json);
@@ -292,10 +306,9 @@ private slots:
         }
         QCOMPARE(reply, answer(true, "Job completed successfully"));
         QVERIFY(m_enabled->waitForJobs(before + 1));
-        PrintJob expected(receipt, QStringLiteral("unused"), false);
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        expected.render(&buffer);
+        PrintJob(receipt, QStringLiteral("unused"), false).render(&buffer);
         QCOMPARE(m_enabled->jobs().at(before), buffer.data());
     }
 
@@ -305,9 +318,8 @@ private slots:
         const QString port = m_ingenico.portPath();
         const QJsonObject poll{{"tpa_port", port}, {"terminal_tpa_id", "till-1"}};
         QCOMPARE(call("/sendTpaPurchase", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}, {"amount", "12,50"}}),
-                 answer(true, "QLK0000|M00|TPA purchase command sent"));
+                 answer(true, TpaStatus::PurchaseSent));
         QTRY_VERIFY_WITH_TIMEOUT(m_ingenico.messages().contains("P05100133304978200001250"), 15000);
-
         // The whole list so far on each poll, until the terminal's final answer.
         const QJsonArray expected{added, "M001INSIRA OU APROXIME O CARTAO", "M025CONFIRME O VALOR",
                                   "M001INTRODUZA O PIN", "P1510000001250"};
@@ -335,13 +347,11 @@ private slots:
                                 {"amount", "3.00"},
                                 {"tpa_id", "REF1"},
                                 {"datetime", "2024-03-01 14:05:09"}};
-
-        QCOMPARE(call("/sendTpaOpen", owner), answer(true, "QLK0000|M00|TPA open command sent"));
+        QCOMPARE(call("/sendTpaOpen", owner), answer(true, TpaStatus::OpenSent));
         QTRY_VERIFY_WITH_TIMEOUT(m_newnote.messages().contains("S00010000011"), 15000);
-        QCOMPARE(call("/sendTpaRefund", other, true), answer(true, busy));
+        QCOMPARE(call("/sendTpaRefund", other, true), answer(true, TpaStatus::Busy));
         QCOMPARE(call("/getTpaTransactionStatus", other), answer(true, QJsonArray()));
         QTRY_COMPARE_WITH_TIMEOUT(call("/getTpaTransactionStatus", owner), answer(true, QJsonArray{added}), 15000);
-
         // The terminal answers at last; the owner clears its list once.
         m_newnote.sendMessage("S00000");
         QTRY_VERIFY_WITH_TIMEOUT(!m_server->terminal(port)->isInTransaction(), 15000);
@@ -354,14 +364,13 @@ private slots:
     // A terminal that takes no more bytes: the timeout is a failure, its text under "data".
     void timedOutStatus()
     {
-        const QString timeout = QStringLiteral("QLK1001|M99|Operation Timeout");
         const QString port = m_ingenico.portPath();
         QVERIFY(m_ingenico.setPortOutputSuspended(true));
         // The next poll comes within 30 s and gives up writing after 5 s.
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(port)->lastStatus(), timeout, 45000);
-        QJsonObject expected = answer(false, timeout, true);
-        expected.insert(QStringLiteral("data"), expected.take(QStringLiteral("error")));
-        QCOMPARE(call("/getTpaStatus", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}}), expected);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(port)->lastStatus(), TpaStatus::Timeout, 45000);
+        QCOMPARE(
+            call("/getTpaStatus", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}}),
+            (QJsonObject{{"status", false}, {"data", TpaStatus::Timeout}, {"version", "410"}, {"device", "desktop"}}));
     }
 
     // Unplugged (its device node gone) while still listed: offline, with the version and device.
@@ -371,12 +380,11 @@ private slots:
         for (QTimer* timer : m_server->printClient().findChildren<QTimer*>())
             if (timer->interval() == 30000)
                 timer->stop();
-        const QString offline = QStringLiteral("QLK1001|M22|TPA offline or in error state");
         const QJsonObject fields{{"tpa_port", m_unpluggedPort.path()}, {"terminal_tpa_id", "till-1"}};
         QTRY_COMPARE_WITH_TIMEOUT(call("/getTpaStatus", fields), answer(true, "M00000", true), 15000);
         m_unpluggedPort.unlink();
-        QCOMPARE(call("/getTpaStatus", fields), answer(false, offline, true));
-        QCOMPARE(call("/sendTpaOpen", fields), answer(false, offline));
+        QCOMPARE(call("/getTpaStatus", fields), answer(false, TpaStatus::Offline, true));
+        QCOMPARE(call("/sendTpaOpen", fields), answer(false, TpaStatus::Offline));
         QVERIFY(m_server->terminal(m_unpluggedPort.path()));
     }
 
@@ -400,6 +408,7 @@ private:
     TerminalSimulator m_ingenico{1};  // approves, answers polls
     TerminalSimulator m_newnote{2};   // never answers unless told
     TerminalSimulator m_unplugged{1}; // on a port that goes away
+    TerminalSimulator m_routes{1};    // the route rows' terminal
     PtyLink m_unpluggedPort;
     std::unique_ptr<ApiServer> m_server; // goes first, before the devices
 };
