@@ -1,12 +1,12 @@
-// The receipt preview: ESC/POS bytes drawn on paper, jobs drawn from the bytes
-// they render to, `quorva-link --preview` and /previewJob.
+// The receipt preview: ESC/POS bytes drawn on paper, jobs drawn from the bytes they render to,
+// `quorva-link --preview` and /previewJob.
 
+#include "preview/PreviewChecks.h"
 #include "printing/ESCImageManager.h"
 #include "printing/JobPreview.h"
 #include "printing/ReceiptFont.h"
 #include "printing/ReceiptPreview.h"
 #include "support/ApiServer.h"
-#include "support/RenderSupport.h"
 #include "support/TestMain.h"
 
 #include <QTcpServer>
@@ -15,31 +15,13 @@
 #include <atomic>
 #include <thread>
 
-// Text needs DejaVu Sans Mono through fontconfig: CI fails without it, elsewhere the test skips.
-#define REQUIRE_FONT()                                                                                                 \
-    do {                                                                                                               \
-        if (!fontInstalled()) {                                                                                        \
-            if (qgetenv("CI") == "true")                                                                               \
-                QFAIL("DejaVu Sans Mono is not installed (fonts-dejavu-core)");                                        \
-            QSKIP("DejaVu Sans Mono is not installed (fonts-dejavu-core)");                                            \
-        }                                                                                                              \
-    } while (false)
+// Text needs DejaVu Sans Mono through fontconfig.
+#define REQUIRE_FONT() QLK_REQUIRE_PART(fontInstalled() ? "" : "DejaVu Sans Mono is not installed (fonts-dejavu-core)")
 
-class TestPreview : public QObject, public RenderSupport
+class TestPreview : public QObject, public PreviewChecks
 {
     Q_OBJECT
 
-    // The smallest rectangle that holds every black dot of the area (null when it is blank).
-    static QRect ink(const QImage& image, const QRect& area = QRect())
-    {
-        const QRect within = area.isNull() ? image.rect() : area.intersected(image.rect());
-        QRect box;
-        for (int y = within.top(); y <= within.bottom(); ++y)
-            for (int x = within.left(); x <= within.right(); ++x)
-                if (qGray(image.pixel(x, y)) < 128)
-                    box |= QRect(x, y, 1, 1);
-        return box;
-    }
     static QImage draw(const QByteArray& bytes, QStringList* notes = nullptr)
     {
         ReceiptPreview preview;
@@ -48,37 +30,11 @@ class TestPreview : public QObject, public RenderSupport
             *notes = preview.notes();
         return image;
     }
-    static QImage drawJob(const QJsonArray& job, bool compatibilityMode = false, QStringList* notes = nullptr)
+    static QImage drawJob(const QJsonArray& job, bool compatibility = false, QStringList* notes = nullptr)
     {
-        return JobPreview::draw(job, compatibilityMode, notes);
-    }
-    // Pictures compared dot for dot, whatever format a decoder gave them.
-    static QImage rgb(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
-    static QJsonObject op(const char* name, const QJsonValue& data) { return {{"op", name}, {"data", data}}; }
-    static QJsonArray textJob(const QJsonArray& before, const QString& text)
-    {
-        QJsonArray job = before;
-        job.append(op("text", text));
-        return job;
+        return JobPreview::draw(job, compatibility, notes);
     }
     static bool fontInstalled() { return ReceiptFont::family() == ReceiptFont::preferredFamily(); }
-
-    // The dots of the rasteriser's own stripes, read straight from its bytes: [row][column].
-    static QVector<QVector<bool>> stripeDots(const QByteArray& bytes, int offset)
-    {
-        QVector<QVector<bool>> rows;
-        for (int pos = offset; pos + 5 <= bytes.size() && bytes.mid(pos, 2) == hex("1B 2A");) {
-            const int perColumn = quint8(bytes[pos + 2]) >= 32 ? 3 : 1;
-            const int width = quint8(bytes[pos + 3]) | quint8(bytes[pos + 4]) << 8;
-            const int top = rows.size();
-            rows.resize(top + 8 * perColumn);
-            for (int row = 0; row < 8 * perColumn; ++row)
-                for (int x = 0; x < width; ++x)
-                    rows[top + row].append(quint8(bytes[pos + 5 + x * perColumn + row / 8]) & (0x80 >> (row % 8)));
-            pos += 5 + width * perColumn + 3;
-        }
-        return rows;
-    }
 
 private slots:
     // Every dot of an image region is the dithered bit the printer gets, dots scaled for single density.
@@ -88,10 +44,9 @@ private slots:
         QTest::addColumn<bool>("compatibility");
         QTest::addColumn<int>("alignment");
         QTest::newRow("double density") << QJsonObject() << false << 0;
-        QTest::newRow("single density, centred") << QJsonObject{{"lowDensity", true}} << false << 1;
-        QTest::newRow("page mode") << QJsonObject{{"imagePrintMode", 1}} << false << 0;
-        QTest::newRow("page mode, single density")
-            << QJsonObject{{"imagePrintMode", 1}, {"lowDensity", true}} << false << 0;
+        QTest::newRow("single density, centred") << obj(R"({"lowDensity":true})") << false << 1;
+        QTest::newRow("page mode") << obj(R"({"imagePrintMode":1})") << false << 0;
+        QTest::newRow("page mode, single density") << obj(R"({"imagePrintMode":1,"lowDensity":true})") << false << 0;
         QTest::newRow("compatibility, right") << QJsonObject() << true << 2;
     }
     void images()
@@ -103,70 +58,52 @@ private slots:
         for (int y = 0; y < picture.height(); ++y)
             for (int x = 0; x < picture.width(); ++x)
                 picture.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * 3 + y * 5) % 256, (x * y) % 256));
-        QJsonObject all{{"hasCutter", true}};
-        for (auto it = settings.begin(); it != settings.end(); ++it)
-            all.insert(it.key(), it.value());
+        const bool low = settings.value("lowDensity").toBool(), page = settings.value("imagePrintMode").toInt() == 1;
+        settings.insert("hasCutter", true);
         QStringList notes;
-        const QImage preview = drawJob(
-            {op("settings", all), op("alignment", alignment), op("image", pngBase64(picture)), op("cut", "no_feed")},
-            compatibility, &notes);
+        const QImage preview = drawJob({op("settings", settings), op("alignment", alignment),
+                                        op("image", pngBase64(picture)), op("cut", "no_feed")},
+                                       compatibility, &notes);
         // The blank rows that pad the last stripe are no ink past the print area.
         QVERIFY2(notes.isEmpty() || !fontInstalled(), qPrintable(notes.join('\n')));
 
-        const bool low = all.value("lowDensity").toBool();
-        const bool page = all.value("imagePrintMode").toInt() == 1;
         ESCImageManager manager;
         manager.setImage(picture, low ? 48 : 97, low ? 20 : 61, !low, page ? 1 : 0, compatibility);
-        const QVector<QVector<bool>> dots = stripeDots(manager.render(), (page ? 12 : 0) + (compatibility ? 4 : 7));
-        QCOMPARE(dots.size(), low ? 24 : 72);
-        const int dotWidth = low ? 2 : 1, dotHeight = low ? 3 : 1;
-        const int width = dots[0].size() * dotWidth;
+        const QImage dots = stripes(manager.render());
+        QCOMPARE(dots.height(), low ? 24 : 72);
+        const int dotWidth = low ? 2 : 1, dotHeight = low ? 3 : 1, width = dots.width() * dotWidth;
         // Standard mode centres or right-aligns the stripes. Page mode has no justification, and its
         // print area is the image in dots: the rows that pad the last stripe fall outside it.
         const int left = alignment == 1 ? (576 - width) / 2 : alignment == 2 ? 576 - width : 0;
         const QRect printed =
-            page ? QRect(0, 0, width, (low ? 20 : 61) * dotHeight) : QRect(left, 0, width, dots.size() * dotHeight);
+            page ? QRect(0, 0, width, (low ? 20 : 61) * dotHeight) : QRect(left, 0, width, dots.height() * dotHeight);
         QVERIFY(preview.height() > printed.bottom());
         int differences = 0;
-        for (int y = 0; y < printed.bottom() + 3; ++y) {
-            for (int x = 0; x < 576; ++x) {
-                const bool expected = printed.contains(x, y) && dots[y / dotHeight][(x - printed.left()) / dotWidth];
-                differences += (qGray(preview.pixel(x, y)) < 128) != expected;
-            }
-        }
+        for (int y = 0; y < printed.bottom() + 3; ++y)
+            for (int x = 0; x < 576; ++x)
+                differences +=
+                    (qGray(preview.pixel(x, y)) < 128) !=
+                    (printed.contains(x, y) && qGray(dots.pixel((x - printed.left()) / dotWidth, y / dotHeight)) < 128);
         QCOMPARE(differences, 0);
     }
 
-    // Ink of a line per alignment: at the left edge, centred, or at the right edge, within one cell.
-    void alignment_data()
-    {
-        QTest::addColumn<int>("alignment");
-        QTest::newRow("left") << 0;
-        QTest::newRow("centre") << 1;
-        QTest::newRow("right") << 2;
-    }
-    void alignment()
+    // Ink of a line per alignment at the left edge, centred, or at the right edge within one cell; double width and
+    // height double the ink exactly; 64 condensed characters fill 576 dots on one line, a 65th wraps on the printer.
+    void textLayout()
     {
         REQUIRE_FONT();
-        QFETCH(int, alignment);
-        const QRect box = ink(drawJob(textJob({op("alignment", alignment)}, "Total 12,50 EUR\n")));
-        QVERIFY(box.height() > 10 && box.width() > 15 * 12 - 12);
-        const int edge = alignment == 0 ? box.left() : alignment == 1 ? box.center().x() - 288 : 575 - box.right();
-        QVERIFY2(qAbs(edge) < 12, qPrintable(QStringLiteral("%1 dots off").arg(edge)));
-    }
-
-    // Double width and height double the ink of a line exactly; 64 condensed characters fill 576
-    // dots on one line; a 65th wraps on the printer.
-    void sizes()
-    {
-        REQUIRE_FONT();
-        const QRect single = ink(drawJob(textJob({}, "AbgW\n")));
-        const QRect wide = ink(drawJob(textJob({op("double", QJsonObject{{"width", true}})}, "AbgW\n")));
-        const QRect tall = ink(drawJob(textJob({op("double", QJsonObject{{"height", true}})}, "AbgW\n")));
+        for (int alignment : {0, 1, 2}) {
+            const QRect box = ink(drawJob({op("alignment", alignment), op("text", "Total 12,50 EUR\n")}));
+            QVERIFY(box.height() > 10 && box.width() > 15 * 12 - 12);
+            const int edge = alignment == 0 ? box.left() : alignment == 1 ? box.center().x() - 288 : 575 - box.right();
+            QVERIFY2(qAbs(edge) < 12, qPrintable(QStringLiteral("alignment %1: %2 dots off").arg(alignment).arg(edge)));
+        }
+        const QRect single = ink(drawJob({op("text", "AbgW\n")}));
+        const QRect wide = ink(drawJob({op("double", obj(R"({"width":true})")), op("text", "AbgW\n")}));
+        const QRect tall = ink(drawJob({op("double", obj(R"({"height":true})")), op("text", "AbgW\n")}));
         QCOMPARE(wide, QRect(2 * single.left(), single.top(), 2 * single.width(), single.height()));
         QCOMPARE(tall, QRect(single.left(), 2 * single.top(), single.width(), 2 * single.height()));
-
-        const QRect condensed = ink(drawJob(textJob({op("condensed", true)}, QString(64, 'M') + '\n')));
+        const QRect condensed = ink(drawJob({op("condensed", true), op("text", QString(64, 'M') + '\n')}));
         QVERIFY(condensed.left() < 9 && condensed.right() > 576 - 9 && condensed.height() <= 17);
         QVERIFY(ink(draw(hex("1B 21 01") + QByteArray(65, 'M') + hex("0A"))).height() > 30);
     }
@@ -207,8 +144,7 @@ private slots:
             QVERIFY2(dashedRows >= 1, cut);
         }
         QStringList notes;
-        const QImage pulse = draw(hex("1B 70 01 78 FA"), &notes);
-        QVERIFY(!ink(pulse).isNull());
+        QVERIFY(!ink(draw(hex("1B 70 01 78 FA"), &notes)).isNull());
         QVERIFY(notes.isEmpty() || !fontInstalled());
     }
 
@@ -219,29 +155,28 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("note");
         QTest::addColumn<bool>("stops");
-        const QByteArray line = hex("2D 0A"); // "-", then a line feed
-        QTest::newRow("unknown command") << line + hex("1C 70 01 00 2D 0A") << "Unknown command 1C at byte 2" << true;
-        QTest::newRow("unknown control byte") << line + hex("07 2D 0A") << "Unknown command 07 at byte 2" << true;
-        QTest::newRow("unknown ESC") << line + hex("1B 28 41 2D 0A") << "Unknown command 1B 28 at byte 2" << true;
-        QTest::newRow("image cut off") << line + hex("1B 2A 21 10 00 FF FF") << "The command 1B 2A 21 at byte 2"
-                                       << true;
-        QTest::newRow("stream ends in ESC") << line + hex("1B") << "The command 1B at byte 2 is cut off" << true;
-        QTest::newRow("cut cut off") << line + hex("1D 56 42") << "The command 1D 56 42 at byte 2 is cut off" << true;
-        QTest::newRow("unknown image mode") << line + hex("1B 2A 05 01 00 FF 2D 0A") << "unknown mode 5" << true;
-        QTest::newRow("no line end") << line + hex("2D") << "The last line has no line end" << true;
-        QTest::newRow("page without FF") << line + hex("1B 4C 2D 0A") << "never got its FF" << true;
-        QTest::newRow("lost characters") << line + hex("00 2D 00 0A") << "2 character(s) that no code page holds"
-                                         << false;
-        QTest::newRow("unknown code page") << line + hex("1B 74 05 41 0A") << "Code page 5 is none" << false;
-        QTest::newRow("image too wide") << line + hex("1B 2A 21 60 02") + QByteArray(608 * 3, '\xFF') + hex("0A")
-                                        << "does not fit the 576 dots" << false;
-        QTest::newRow("ink past the print area")
-            << line + hex("1B 4C 1B 57 00 00 00 00 10 00 1E 00 1B 4A 14 1B 2A 21 01 00 00 00 FF 0A 0C")
-            << "runs past its print area of 16 x 30 dots" << false;
+        const auto row = [](const char* name, const QByteArray& bytes, const char* note, bool stops) {
+            QTest::newRow(name) << hex("2D 0A") + bytes << note << stops; // "-", a line feed, then the case
+        };
+        row("unknown command", hex("1C 70 01 00 2D 0A"), "Unknown command 1C at byte 2", true);
+        row("unknown control byte", hex("07 2D 0A"), "Unknown command 07 at byte 2", true);
+        row("unknown ESC", hex("1B 28 41 2D 0A"), "Unknown command 1B 28 at byte 2", true);
+        row("image cut off", hex("1B 2A 21 10 00 FF FF"), "The command 1B 2A 21 at byte 2", true);
+        row("stream ends in ESC", hex("1B"), "The command 1B at byte 2 is cut off", true);
+        row("cut cut off", hex("1D 56 42"), "The command 1D 56 42 at byte 2 is cut off", true);
+        row("unknown image mode", hex("1B 2A 05 01 00 FF 2D 0A"), "unknown mode 5", true);
+        row("no line end", hex("2D"), "The last line has no line end", true);
+        row("page without FF", hex("1B 4C 2D 0A"), "never got its FF", true);
+        row("lost characters", hex("00 2D 00 0A"), "2 character(s) that no code page holds", false);
+        row("unknown code page", hex("1B 74 05 41 0A"), "Code page 5 is none", false);
+        row("image too wide", hex("1B 2A 21 60 02") + QByteArray(608 * 3, '\xFF') + hex("0A"),
+            "does not fit the 576 dots", false);
+        row("ink past the print area",
+            hex("1B 4C 1B 57 00 00 00 00 10 00 1E 00 1B 4A 14 1B 2A 21 01 00 00 00 FF 0A 0C"),
+            "runs past its print area of 16 x 30 dots", false);
         // ESC @ throws the page away and the next one extends the paper again, without end.
-        QTest::newRow("redrawing without end")
-            << line + hex("1B 4C 1B 57 00 00 38 4A 40 02 E8 03 1B 2A 00 01 00 FF 0A 1B 40").repeated(20)
-            << "draws over the same paper again and again" << true;
+        row("redrawing without end", hex("1B 4C 1B 57 00 00 38 4A 40 02 E8 03 1B 2A 00 01 00 FF 0A 1B 40").repeated(20),
+            "draws over the same paper again and again", true);
     }
     void notes()
     {
@@ -254,7 +189,7 @@ private slots:
         const QImage before = draw(hex("2D 0A"));
         QCOMPARE(image.copy(0, 0, 576, before.height()), before);
         const int end = stops ? before.height() : before.height() + 30;
-        QCOMPARE(ink(image, QRect(0, end, 576, 8)).isNull(), true);
+        QVERIFY(ink(image, QRect(0, end, 576, 8)).isNull());
         if (fontInstalled())
             QVERIFY(!ink(image, QRect(0, end + 8, 576, image.height())).isNull());
     }
@@ -268,11 +203,9 @@ private slots:
         QVERIFY(notes.join(' ').contains("longer than 20000 dots"));
         QVERIFY(!draw(hex("1B 4C 1B 57 00 00 00 00 40 02 FF FF 0C"), &notes).isNull());
         QVERIFY(notes.join(' ').contains("longer than 20000 dots"));
-
-        QCOMPARE(drawJob({op("settings", QJsonObject{{"dotWidth", 384}}), op("text", "x\n")}).width(), 384);
-        const QImage nonsense =
-            drawJob({op("settings", QJsonObject{{"dotWidth", 100000}}), op("text", "x\n")}, false, &notes);
-        QCOMPARE(nonsense.width(), 576);
+        QCOMPARE(drawJob({op("settings", obj(R"({"dotWidth":384})")), op("text", "x\n")}).width(), 384);
+        QCOMPARE(drawJob({op("settings", obj(R"({"dotWidth":100000})")), op("text", "x\n")}, false, &notes).width(),
+                 576);
         QVERIFY(notes.join(' ').contains("\"dotWidth\" 100000 is no paper width"));
     }
 
@@ -281,90 +214,77 @@ private slots:
     void commandLine()
     {
         const QString program = qEnvironmentVariable("QLK_PROGRAM");
-        if (program.isEmpty()) {
-            if (qgetenv("CI") == "true")
-                QFAIL("QLK_PROGRAM is not set: run through ctest");
-            QSKIP("QLK_PROGRAM is not set: run through ctest");
-        }
+        QLK_REQUIRE_PART(program.isEmpty() ? "QLK_PROGRAM is not set: run through ctest" : "");
         QTemporaryDir dir;
+        const auto path = [&](const char* name) { return dir.filePath(QLatin1String(name)); };
         const QJsonArray job{op("alignment", 1), op("text", "Obrigado pela visita!\n"), op("cut", "feed")};
-        const auto write = [&](const QString& name, const QByteArray& bytes) {
-            QFile file(dir.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(bytes);
-        };
-        write("job.json", QJsonDocument(QJsonObject{{"printer", "EPSON"}, {"job", job}}).toJson());
-        write("array.json", QJsonDocument(job).toJson());
-        write("broken.json", "[{\"op\": ");
-        write("object.json", "{\"printer\": \"EPSON\"}");
-        write("empty.json", "[]");
-        write("code.json",
-              R"([{"op": "text", "data": "x\n"}, {"op": "barcode", "data": {"type": "ITF", "text": "1"}}])");
         // Images that cannot be had: a note each, and no complaint of a decoding library.
-        write("images.json",
-              QJsonDocument(QJsonArray{op("text", "x\n"), op("image", "data:image/png;base64,AAAAnotanimage"),
-                                       op("image", "ftp://x/y.png"), op("image", "http://127.0.0.1:1/x.png"),
-                                       op("image", QString(png(filled(4, 4, 0xFF000000)).left(40).toBase64()))})
-                  .toJson());
-        const auto run = [&](const QStringList& arguments, QString* errors = nullptr) {
+        const QJsonArray images{op("text", "x\n"), op("image", "data:image/png;base64,AAAAnotanimage"),
+                                op("image", "ftp://x/y.png"), op("image", "http://127.0.0.1:1/x.png"),
+                                op("image", QString(png(filled(4, 4, 0xFF000000)).left(40).toBase64()))};
+        const QByteArray jobBytes = QJsonDocument(QJsonObject{{"printer", "EPSON"}, {"job", job}}).toJson();
+        const QList<QPair<const char*, QByteArray>> files{
+            {"job.json", jobBytes},
+            {"array.json", QJsonDocument(job).toJson()},
+            {"broken.json", "[{\"op\": "},
+            {"object.json", "{\"printer\": \"EPSON\"}"},
+            {"empty.json", "[]"},
+            {"code.json",
+             R"([{"op": "text", "data": "x\n"}, {"op": "barcode", "data": {"type": "ITF", "text": "1"}}])"},
+            {"images.json", QJsonDocument(images).toJson()}};
+        for (const auto& [name, bytes] : files) {
+            QFile file(path(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        }
+        QString errors;
+        const auto run = [&](const QStringList& arguments) {
             QProcess process;
             process.start(program, arguments);
-            if (!process.waitForFinished(60000))
-                return -1;
-            if (errors)
-                *errors = QString::fromUtf8(process.readAllStandardError());
-            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+            const bool finished = process.waitForFinished(60000);
+            errors = QString::fromUtf8(process.readAllStandardError());
+            return finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         };
-        QCOMPARE(run({"--preview", dir.filePath("job.json")}), 0);
-        QCOMPARE(run({"--preview", dir.filePath("array.json"), "--output", dir.filePath("out.png")}), 0);
-        const QImage expected = drawJob(job);
-        QCOMPARE(rgb(QImage(dir.filePath("job.png"))), rgb(expected));
-        QCOMPARE(rgb(QImage(dir.filePath("out.png"))), rgb(expected));
-        QString errors;
-        QCOMPARE(run({"--preview", dir.filePath("images.json"), "-platform", "offscreen"}, &errors), 0);
+        QCOMPARE(run({"--preview", path("job.json")}), 0);
+        QCOMPARE(run({"--preview", path("array.json"), "--output", path("out.png")}), 0);
+        QCOMPARE(rgb(QImage(path("job.png"))), rgb(drawJob(job)));
+        QCOMPARE(rgb(QImage(path("out.png"))), rgb(drawJob(job)));
+        QCOMPARE(run({"--preview", path("images.json"), "-platform", "offscreen"}), 0);
         for (const char* reason :
              {"1 (image) is not printed: no PNG image", "2 (image) is not printed: not an http(s)",
               "3 (image) is not printed: Connection refused", "4 (image) is not printed: the PNG image is damaged"})
             QVERIFY2(errors.contains(QLatin1String("note: Operation ") + reason), qPrintable(errors));
         QVERIFY2(!errors.contains("libpng"), qPrintable(errors));
 
-        const QByteArray jobBytes = [&] {
-            QFile file(dir.filePath("job.json"));
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }();
         // Mistakes in the options: exit code 2, before anything starts.
         const QList<QPair<QStringList, QString>> usage{
-            {{"--previw", dir.filePath("job.json")}, "unknown option --previw (see quorva-link --help)"},
+            {{"--previw", path("job.json")}, "unknown option --previw (see quorva-link --help)"},
             {{"-previw=x"}, "unknown option -previw (see quorva-link --help)"},
-            {{"DebugModeOn", "--output", dir.filePath("x.png")}, "--output only goes with --preview JOB.json"},
-            {{"--preview", dir.filePath("job.json"), "-o",
-              dir.filePath("../") + dir.path().section('/', -1) + "/job.json"},
+            {{"DebugModeOn", "--output", path("x.png")}, "--output only goes with --preview JOB.json"},
+            {{"--preview", path("job.json"), "-o", path("../") + dir.path().section('/', -1) + "/job.json"},
              "--output names the job file itself; the picture would overwrite the job"},
         };
-        for (const auto& call : usage) {
-            QString errors;
-            QCOMPARE(run(call.first, &errors), 2);
-            QCOMPARE(errors, "quorva-link: " + call.second + '\n');
+        for (const auto& [arguments, message] : usage) {
+            QCOMPARE(run(arguments), 2);
+            QCOMPARE(errors, "quorva-link: " + message + '\n');
         }
-        QFile jobFile(dir.filePath("job.json"));
+        QFile jobFile(path("job.json"));
         QVERIFY(jobFile.open(QIODevice::ReadOnly));
         QCOMPARE(jobFile.readAll(), jobBytes);
-        QVERIFY(!QFile::exists(dir.filePath("x.png")));
+        QVERIFY(!QFile::exists(path("x.png")));
 
         const QList<QPair<QStringList, QString>> bad{
-            {{"--preview", dir.filePath("missing.json")}, "cannot read"},
-            {{"--preview", dir.filePath("broken.json")}, "is not JSON"},
-            {{"--preview", dir.filePath("object.json")}, "holds no print job"},
-            {{"--preview", dir.filePath("empty.json")}, "Job is empty"},
-            {{"--preview", dir.filePath("code.json")}, "Invalid job: operation 1 (barcode): ITF needs an even"},
+            {{"--preview", path("missing.json")}, "cannot read"},
+            {{"--preview", path("broken.json")}, "is not JSON"},
+            {{"--preview", path("object.json")}, "holds no print job"},
+            {{"--preview", path("empty.json")}, "Job is empty"},
+            {{"--preview", path("code.json")}, "Invalid job: operation 1 (barcode): ITF needs an even"},
             {{"--preview"}, "--preview needs the job file"},
-            {{"--preview", dir.filePath("job.json"), "--output", dir.filePath("no/such/dir.png")}, "cannot write"},
+            {{"--preview", path("job.json"), "--output", path("no/such/dir.png")}, "cannot write"},
         };
-        for (const auto& call : bad) {
-            QString errors;
-            QVERIFY2(run(call.first, &errors) > 0, qPrintable(call.second));
+        for (const auto& [arguments, message] : bad) {
+            QVERIFY2(run(arguments) > 0, qPrintable(message));
             QCOMPARE(errors.count('\n'), 1);
-            QVERIFY2(errors.startsWith("quorva-link: ") && errors.contains(call.second), qPrintable(errors));
+            QVERIFY2(errors.startsWith("quorva-link: ") && errors.contains(message), qPrintable(errors));
         }
     }
 
@@ -374,36 +294,35 @@ private slots:
         ApiServer server;
         QVERIFY2(server.isValid(), qPrintable(server.errorString()));
         const ApiClient client = server.client();
-        const QJsonArray job{op("double", QJsonObject{{"width", true}}), op("text", "Olá\n"), op("cut", "feed")};
+        const QJsonArray job{op("double", obj(R"({"width":true})")), op("text", "Olá\n"), op("cut", "feed")};
         QCOMPARE(client.postJson("/previewJob", QJsonObject{{"job", job}}).status, 401);
 
         const auto picture = [](const ApiReply& reply) {
             const QString data = reply.json().value("data").toString();
-            if (reply.json().value("status") != true || !data.startsWith("data:image/png;base64,"))
+            if (reply.status != 200 || reply.json().value("status") != true ||
+                !data.startsWith("data:image/png;base64,"))
                 return QImage();
-            return QImage::fromData(QByteArray::fromBase64(data.mid(22).toLatin1()), "PNG");
+            return rgb(QImage::fromData(QByteArray::fromBase64(data.mid(22).toLatin1()), "PNG"));
         };
-        for (bool compatibility : {false, true}) {
-            const ApiReply reply = client.postJson(
-                "/previewJob/", QJsonObject{{"job", job}, {"compatibilityMode", compatibility}}, server.bearer());
-            QCOMPARE(reply.status, 200);
-            QCOMPARE(rgb(picture(reply)), rgb(drawJob(job, compatibility)));
-        }
-        const QByteArray form = "securityKey=" + server.keyBytes() +
-                                "&job=" + QUrl::toPercentEncoding(QJsonDocument(job).toJson(QJsonDocument::Compact));
-        QCOMPARE(rgb(picture(client.request("POST", "/previewJob", {}, form))), rgb(drawJob(job)));
+        for (bool compatibility : {false, true})
+            QCOMPARE(
+                picture(client.postJson("/previewJob/", QJsonObject{{"job", job}, {"compatibilityMode", compatibility}},
+                                        server.bearer())),
+                rgb(drawJob(job, compatibility)));
+        const QByteArray key = "securityKey=" + server.keyBytes();
+        const QByteArray form =
+            key + "&job=" + QUrl::toPercentEncoding(QJsonDocument(job).toJson(QJsonDocument::Compact));
+        QCOMPARE(picture(client.request("POST", "/previewJob", {}, form)), rgb(drawJob(job)));
 
         const QList<QPair<ApiReply, QString>> errors{
             {client.postJson("/previewJob", QJsonObject{{"job", QJsonArray()}}, server.bearer()), "Job is empty"},
             {client.postJson("/previewJob", QJsonObject{{"job", "[1]"}}, server.bearer()), "Job is empty"},
-            {client.request("POST", "/previewJob", {}, "securityKey=" + server.keyBytes() + "&job=%7B%7D"),
-             "Job with incorrect format"},
-            {client.request("POST", "/previewJob", {}, "securityKey=" + server.keyBytes()),
-             "Job with incorrect format"},
+            {client.request("POST", "/previewJob", {}, key + "&job=%7B%7D"), "Job with incorrect format"},
+            {client.request("POST", "/previewJob", {}, key), "Job with incorrect format"},
         };
-        for (const auto& error : errors) {
-            QCOMPARE(error.first.json().value("status"), QJsonValue(false));
-            QCOMPARE(error.first.json().value("error").toString(), error.second);
+        for (const auto& [reply, error] : errors) {
+            QCOMPARE(reply.json().value("status"), QJsonValue(false));
+            QCOMPARE(reply.json().value("error").toString(), error);
         }
     }
 
@@ -439,24 +358,22 @@ private slots:
                 downloads.emplace_back(images.nextPendingConnection());
             return int(downloads.size());
         };
-        const auto answer = [&](QTcpSocket* download) {
+        QTRY_COMPARE_WITH_TIMEOUT(asked(), 3, 20000);
+        QCOMPARE(server.client().get("/getStatus", server.bearer()).json().value("data").toString(),
+                 QStringLiteral("Device online"));
+        // A text preview draws while all three wait for their images.
+        const QJsonObject text{{"job", QJsonArray{op("text", "x\n")}}};
+        QCOMPARE(server.client().postJson("/previewJob", text, server.bearer()).json().value("status"),
+                 QJsonValue(true));
+        QCOMPARE(done.load(), 0);
+        const QByteArray logo = png(filled(40, 24, 0xFF000000));
+        for (const auto& download : downloads) {
             QTRY_VERIFY(download->bytesAvailable() > 0);
             download->readAll();
-            const QByteArray png = RenderSupport::png(filled(40, 24, 0xFF000000));
-            download->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(png.size()) +
-                            "\r\nConnection: close\r\n\r\n" + png);
+            download->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(logo.size()) +
+                            "\r\nConnection: close\r\n\r\n" + logo);
             download->disconnectFromHost();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(asked(), 3, 20000);
-        const ApiReply status = server.client().get("/getStatus", server.bearer());
-        QCOMPARE(status.json().value("data").toString(), QStringLiteral("Device online"));
-        // A text preview draws while all three wait for their images.
-        const ApiReply text =
-            server.client().postJson("/previewJob", QJsonObject{{"job", textJob({}, "x\n")}}, server.bearer());
-        QCOMPARE(text.json().value("status"), QJsonValue(true));
-        QCOMPARE(done.load(), 0);
-        for (const auto& download : downloads)
-            answer(download.get());
+        }
         QTRY_COMPARE_WITH_TIMEOUT(done.load(), 3, 20000);
         for (const ApiReply& reply : replies)
             QCOMPARE(reply.json().value("status"), QJsonValue(true));

@@ -64,9 +64,9 @@ private slots:
     // An empty chunk would end CUPS's document stream early; a second start must not orphan the first.
     void deviceDocument()
     {
-        QByteArray everyByte(256, '\0');
-        for (int i = 0; i < everyByte.size(); ++i)
-            everyByte[i] = char(i);
+        QByteArray everyByte;
+        for (int i = 0; i < 256; ++i)
+            everyByte += char(i);
         const QList<QByteArray> writes{"\x1B@", QByteArray(), everyByte, "\x1D\x56\x42\x0A"};
         const int jobsBefore = m_printer->jobs().size();
         const int queuedBefore = m_printer->queue().jobs().size();

@@ -17,6 +17,11 @@ class TestRendering : public QObject, public RenderSupport
     static constexpr QRgb white = 0xFFFFFFFF, black = 0xFF000000;
     static constexpr const char* header = "1D 50 00 00 | 1B 33 00";
 
+    static QJsonDocument golden(const char* name)
+    {
+        QFile file(QFINDTESTDATA(name));
+        return QJsonDocument::fromJson(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }
     static QJsonArray imageJob(const QStringList& images, const QJsonObject& settings = QJsonObject())
     {
         QJsonArray operations;
@@ -26,12 +31,6 @@ class TestRendering : public QObject, public RenderSupport
             operations.append(QJsonObject{{"op", "image"}, {"data", image}});
         operations.append(QJsonObject{{"op", "text"}, {"data", "ok"}});
         return operations;
-    }
-
-    // An image in a normal job: initialise, the image's stripes, initialise again, then "ok".
-    static QByteArray framed(const QByteArray& stripes)
-    {
-        return hex("1B 40") + hex(header) + stripes + hex("1B 40 | 1B 74 00 6F 6B");
     }
 
     static QByteArray raster(const QImage& image, bool highDensity = true)
@@ -47,16 +46,9 @@ private slots:
         QTest::addColumn<bool>("compatibility");
         QTest::addColumn<QJsonArray>("operations");
         QTest::addColumn<QByteArray>("bytes");
-        QFile file(QFINDTESTDATA("jobs.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonArray rows = QJsonDocument::fromJson(file.readAll()).array();
-        QVERIFY(rows.size() >= 20);
-        for (const QJsonValue& value : rows) {
-            const QJsonObject row = value.toObject();
-            QTest::newRow(qPrintable(row.value("name").toString()))
-                << row.value("compatibility").toBool() << row.value("job").toArray()
-                << hex(row.value("bytes").toString().toLatin1().constData());
-        }
+        for (const QJsonValue& row : golden("jobs.json").array())
+            QTest::newRow(qPrintable(row["name"].toString()))
+                << row["compatibility"].toBool() << row["job"].toArray() << hex(qPrintable(row["bytes"].toString()));
     }
     void operations()
     {
@@ -69,11 +61,11 @@ private slots:
     // An independent check of the generated tables: the system's iconv.
     void pagesMatchIconv()
     {
-        const QList<QPair<int, const char*>> pages{{0, "CP437"}, {3, "CP860"}, {16, "CP1252"}, {19, "CP858"}};
-        for (const auto& page : pages) {
+        for (const auto& [page, name] :
+             QList<QPair<int, const char*>>{{0, "CP437"}, {3, "CP860"}, {16, "CP1252"}, {19, "CP858"}}) {
             // Bytes with no character, the no-break space and the soft hyphen print as a space.
-            const QByteArray spaces = page.first == 16 ? hex("81 8D 8F 90 9D A0 AD") : hex("FF");
-            const char16_t* table = CodePageTables::pages[page.first];
+            const QByteArray spaces = page == 16 ? hex("81 8D 8F 90 9D A0 AD") : hex("FF");
+            const char16_t* table = CodePageTables::pages[page];
             QVERIFY(table);
             QByteArray input;
             for (int b = 1; b < 256; ++b) {
@@ -83,17 +75,16 @@ private slots:
                     input.append(char(b));
             }
             QProcess iconv;
-            iconv.start(QStringLiteral("iconv"), {"-f", page.second, "-t", "UTF-16LE"});
+            iconv.start(QStringLiteral("iconv"), {"-f", name, "-t", "UTF-16LE"});
             QVERIFY2(iconv.waitForStarted(), "iconv is not installed");
             iconv.write(input);
             iconv.closeWriteChannel();
             QVERIFY(iconv.waitForFinished(30000));
             const QByteArray utf16 = iconv.readAllStandardOutput();
             QCOMPARE(utf16.size(), input.size() * 2);
-            for (int i = 0; i < input.size(); ++i) {
-                const int byte = quint8(input[i]), expected = quint8(utf16[2 * i]) | quint8(utf16[2 * i + 1]) << 8;
-                QVERIFY2(table[byte - 1] == expected, qPrintable(QStringLiteral("%1 %2").arg(page.second).arg(byte)));
-            }
+            for (int i = 0; i < input.size(); ++i)
+                QVERIFY2(table[quint8(input[i]) - 1] == (quint8(utf16[2 * i]) | quint8(utf16[2 * i + 1]) << 8),
+                         qPrintable(QStringLiteral("%1 %2").arg(name).arg(quint8(input[i]))));
         }
     }
 
@@ -113,28 +104,8 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("width");
         QTest::addColumn<QString>("lines");
-        QTest::newRow("last space") << "aaaa bbbb cccc" << 10 << "aaaa bbbb\ncccc";
-        QTest::newRow("fits") << "aaaa bbbbb" << 10 << "aaaa bbbbb";
-        QTest::newRow("hyphen, then hard") << "aaa-bbbbbbbbbbbbb" << 10 << "aaa-\nbbbbbbbbbb\nbbb";
-        QTest::newRow("line end before a space") << "ab\ncd efgh ijk" << 10 << "ab\ncd efgh\nijk";
-        QTest::newRow("spaces dropped") << "aaaaaaaaaa  bbbbbbbbbbbbb" << 10 << "aaaaaaaaaa\nbbbbbbbbbb\nbbb";
-        QTest::newRow("spaces kept: the rest fits") << "aaaaaaaaaa   bbb" << 10 << "aaaaaaaaaa\n  bbb";
-        QTest::newRow("width below 1 is 1") << "abc" << -4 << "a\nb\nc";
-        // The line end makes the cut, not the hyphen before it: it is dropped, no blank line.
-        QTest::newRow("hyphen, line end") << "Sub-\nTotal: 12,50 EUR pago" << 20 << "Sub-\nTotal: 12,50 EUR\npago";
-        QTest::newRow("hyphen, line end, short") << "a-\nb c-d" << 3 << "a-\nb\nc-d";
-        // A line end in the window is the cut, with or without spaces around it.
-        QTest::newRow("line ends, no spaces")
-            << "Bica:1,50\nBica:2,50\nBica:3,50\nBica:4,50\nBica:5,50\nBica:6,50\n"
-            << 12 << "Bica:1,50\nBica:2,50\nBica:3,50\nBica:4,50\nBica:5,50\nBica:6,50\n";
-        QTest::newRow("full line, line end") << "aaaa bbbbb\ncc dd ee" << 10 << "aaaa bbbbb\ncc dd ee";
-        QTest::newRow("full line, line end, no spaces")
-            << "aaaaaaaaaa\nbbbbbbbbbbbb" << 10 << "aaaaaaaaaa\nbbbbbbbbbb\nbb";
-        QTest::newRow("line end after the last space") << "aa bbbbbbb\ncdddd ee" << 12 << "aa bbbbbbb\ncdddd ee";
-        QTest::newRow("blank line kept") << "aaaa\n\nbbbbbbbbbbbb" << 10 << "aaaa\n\nbbbbbbbbbb\nbb";
-        // A line of the text keeps its indentation; a continuation line does not start with spaces.
-        QTest::newRow("indentation kept") << "Total\n   12,50 EUR a pagar" << 10 << "Total\n   12,50\nEUR a\npagar";
-        QTest::newRow("indented long word") << "x\n   aaaaaaaaaaaaaa" << 10 << "x\n   aaaaaaa\naaaaaaa";
+        for (const QJsonValue& row : golden("wrap.json").array())
+            QTest::newRow(qPrintable(row[0].toString())) << row[1].toString() << row[2].toInt() << row[3].toString();
     }
     void wrapText()
     {
@@ -142,46 +113,6 @@ private slots:
         QFETCH(int, width);
         QFETCH(QString, lines);
         QCOMPARE(PrintJob::wrapText(text, width), lines);
-    }
-
-    void goldenImages_data()
-    {
-        QTest::addColumn<QJsonArray>("operations");
-        QTest::addColumn<bool>("compatibility");
-        QTest::addColumn<QByteArray>("bytes");
-
-        const QStringList white3{pngBase64(filled(3, 3, white))};
-        const QByteArray whiteStripe = hex("1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 64 00");
-        // Solid black prints every dot (RGB565 widened back to L = 0, not 2).
-        QTest::newRow("3x2 black") << imageJob({pngBase64(filled(3, 2, black))}) << false
-                                   << framed(hex("1B 2A 21 03 00 | C0 00 00 C0 00 00 C0 00 00 | 1B 64 00"));
-        const QByteArray blackStripe = hex("1B 2A 21 64 00") + QByteArray(300, '\xFF') + hex("1B 64 00");
-        QTest::newRow("100x48 black, two stripes")
-            << imageJob({pngBase64(filled(100, 48, black))}) << false << framed(blackStripe + blackStripe);
-        QTest::newRow("transparent is white")
-            << imageJob({pngBase64(filled(3, 3, qRgba(0, 0, 0, 0), QImage::Format_ARGB32))}) << false
-            << framed(whiteStripe);
-        QTest::newRow("low density 8x8 is 4x2") << imageJob({pngBase64(filled(8, 8, white))}, {{"lowDensity", true}})
-                                                << false << framed(hex("1B 2A 00 04 00 00 00 00 00 1B 64 00"));
-        QTest::newRow("compatibility")
-            << imageJob(white3) << true
-            << hex("1D 50 CB CB | 1B 2A 21 03 00 | 00 00 00 00 00 00 00 00 00 | 1B 4A 18 | 1B 74 00 6F 6B");
-        QTest::newRow("page mode") << imageJob(white3, {{"imagePrintMode", 1}}) << false
-                                   << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 03 00 03 00") + hex(header) + whiteStripe +
-                                          hex("0C | 1B 40 | 1B 74 00 6F 6B");
-        // The print area covers the image in dots: 4 x 2 single-density dots are 8 x 6.
-        QTest::newRow("page mode, low density")
-            << imageJob({pngBase64(filled(8, 8, white))}, {{"imagePrintMode", 1}, {"lowDensity", true}}) << false
-            << hex("1B 40 | 1B 4C | 1B 57 00 00 00 00 08 00 06 00") + hex(header) +
-                   hex("1B 2A 00 04 00 00 00 00 00 1B 64 00 | 0C | 1B 40 | 1B 74 00 6F 6B");
-    }
-
-    void goldenImages()
-    {
-        QFETCH(QJsonArray, operations);
-        QFETCH(bool, compatibility);
-        QFETCH(QByteArray, bytes);
-        QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
     }
 
     // Golden bytes from a separate transcription of the rasterising rules (tools/dither_reference.py)
@@ -210,9 +141,8 @@ private slots:
             image.fill(0);
             image.setPixel(1, 1, 1);
             image.setPixel(3, 2, 1);
-            const QByteArray bytes = raster(image);
-            QCOMPARE(bytes.toHex(' '), raster(image.convertToFormat(QImage::Format_ARGB32)).toHex(' '));
-            QVERIFY(bytes != raster(filled(5, 4, white)));
+            QCOMPARE(raster(image).toHex(' '), raster(image.convertToFormat(QImage::Format_ARGB32)).toHex(' '));
+            QVERIFY(raster(image) != raster(filled(5, 4, white)));
         }
     }
 
