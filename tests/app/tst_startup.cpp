@@ -9,6 +9,7 @@
 #include "support/ProgramRunner.h"
 #include "support/TestMain.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
@@ -55,17 +56,20 @@ HttpTestResponse keyedGet(const ProgramRunner& program, const QByteArray& path)
 }
 
 // The plugins of the declarative modules a process has mapped: none until a document loads.
-QStringList qmlPlugins(qint64 pid)
+// What a process without a window must not load: the libraries of the tray and the
+// window, QML plugins, and the network bearer plugins (with D-Bus) of the version check.
+QStringList uiLibraries(qint64 pid)
 {
     QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
     if (!maps.open(QIODevice::ReadOnly))
         return {QStringLiteral("(no maps)")};
-    QStringList plugins;
+    static const QRegularExpression ui(QStringLiteral("/qml/|/bearer/|libQt5(Quick|Qml|Widgets|Svg|DBus)"));
+    QStringList found;
     for (const QByteArray& line : maps.readAll().split('\n'))
-        if (line.contains("/qml/"))
-            plugins << QString::fromLocal8Bit(line.mid(line.indexOf('/')));
-    plugins.removeDuplicates();
-    return plugins;
+        if (ui.match(QString::fromLocal8Bit(line)).hasMatch())
+            found << QString::fromLocal8Bit(line.mid(line.indexOf('/')));
+    found.removeDuplicates();
+    return found;
 }
 
 } // namespace
@@ -217,7 +221,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!store(program).value("showWindow").toBool(), 10000);
         QCOMPARE(stamp(), current);
         QTest::qWait(500);
-        QCOMPARE(qmlPlugins(program.process().processId()), QStringList());
+        QCOMPARE(uiLibraries(program.process().processId()), QStringList());
         QVERIFY2(program.stop(), "no clean exit on SIGTERM");
     }
 
@@ -248,12 +252,15 @@ private slots:
                          output.contains("Settings: " + program.settingsFile() + "\n") && !key.isEmpty() &&
                          !output.contains(key),
                      qPrintable(output));
-            QCOMPARE(qmlPlugins(program.process().processId()), QStringList());
             PrintClient client;
             client.setSecurityKey(key);
             QVERIFY(
                 HeadlessReport::text(client, program.settingsFile(), true).contains("\nSecurity key: " + key + "\n"));
         }
+        // The program built without them serves, in place of the one started.
+        QCOMPARE(uiLibraries(program.process().processId()), QStringList());
+        QCOMPARE(QFileInfo(QStringLiteral("/proc/%1/exe").arg(program.process().processId())).symLinkTarget(),
+                 QFileInfo(program.programPath()).absolutePath() + "/quorva-link-headless");
         QVERIFY(program.stop()); // the user service stops it with SIGTERM
     }
 
