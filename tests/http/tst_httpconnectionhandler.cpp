@@ -21,8 +21,7 @@ class TestHttpConnectionHandler : public QObject
     QTemporaryDir m_openSslDir;
 
 private slots:
-    // This process's TLS library (server and test clients) allows every protocol
-    // and cipher, as a lax system configuration would: the server's own floor must hold.
+    // This process's TLS library allows every protocol and cipher, as a lax system would: the server's floor must hold.
     void initTestCase()
     {
         QFile config(m_openSslDir.filePath("openssl.cnf"));
@@ -41,31 +40,27 @@ private slots:
         const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\nContent-Type: text/plain\r\n\r\nGET /a b";
         QByteArray okClose = ok;
         okClose.insert(17, "Connection: close\r\n");
-        const QByteArray tooLarge =
-            "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
-        QTest::newRow("plain keep-alive") << false << QByteArray("GET /a%20b HTTP/1.1\r\n\r\n") << ok;
-        QTest::newRow("tls keep-alive") << true << QByteArray("GET /a%20b HTTP/1.1\r\n\r\n") << ok;
-        QTest::newRow("close") << false << QByteArray("GET /a%20b HTTP/1.1\r\nConnection: CLOSE\r\n\r\n") << okClose;
+        const auto refused = [](const QByteArray& status, const QByteArray& text) {
+            return "HTTP/1.1 " + status + "\r\nConnection: close\r\n\r\n" + text + "\r\n";
+        };
+        const QByteArray badRequest = refused("400 bad request", "400 Bad request");
+        const QByteArray get = "GET /a%20b HTTP/1.1\r\n";
+        QTest::newRow("plain keep-alive") << false << get + "\r\n" << ok;
+        QTest::newRow("tls keep-alive") << true << get + "\r\n" << ok;
+        QTest::newRow("close") << false << get + "Connection: CLOSE\r\n\r\n" << okClose;
         QTest::newRow("HTTP/1.0") << false << QByteArray("GET /a%20b HTTP/1.0\r\n\r\n") << okClose;
         QTest::newRow("service throws") << false << QByteArray("GET /throw HTTP/1.1\r\n\r\n")
                                         << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
-        // The limit is 1000 bytes here.
         QTest::newRow("plain too large") << false << "GET / HTTP/1.1\r\nX: " + QByteArray(1200, 'b') + "\r\n\r\n"
-                                         << tooLarge;
-        QTest::newRow("tls broken first line")
-            << true << QByteArray("HELLO\r\n\r\n")
-            << QByteArray("HTTP/1.1 400 bad request\r\nConnection: close\r\n\r\n400 Bad request\r\n");
-        QTest::newRow("two Content-Lengths") << false
-                                             << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\n"
-                                                           "Content-Length: 50\r\n\r\nabc")
-                                             << QByteArray("HTTP/1.1 400 bad request\r\nConnection: close\r\n\r\n"
-                                                           "400 Bad request\r\n");
+                                         << refused("413 entity too large", "413 Entity too large"); // limit 1000
+        QTest::newRow("tls broken first line") << true << QByteArray("HELLO\r\n\r\n") << badRequest;
+        QTest::newRow("two Content-Lengths")
+            << false << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 50\r\n\r\nabc")
+            << badRequest;
         // Its chunks would be read as the next request.
-        QTest::newRow("chunked body") << false
-                                      << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                                    "5\r\nGET /\r\n0\r\n\r\n")
-                                      << QByteArray("HTTP/1.1 411 length required\r\nConnection: close\r\n\r\n"
-                                                    "411 Length required\r\n");
+        QTest::newRow("chunked body")
+            << false << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nGET /\r\n0\r\n\r\n")
+            << refused("411 length required", "411 Length required");
     }
 
     void answers()
@@ -92,9 +87,8 @@ private slots:
             QCOMPARE(server.handler()->served.load(), 0);
     }
 
-    // The header deadline is for a request that has begun: a kept connection
-    // waits readTimeout for the next one, and a request that is slow but within
-    // its deadline is served.
+    // The header deadline is for a begun request: a kept connection waits readTimeout for the next one, and a slow
+    // request within its deadline is served.
     void keptConnection()
     {
         HttpTestServer server(settings(true, {{"readTimeout", 5000}, {"headerTimeout", 500}}));
@@ -111,8 +105,8 @@ private slots:
         QCOMPARE(client.readResponse().body, QByteArray("POST /second body="));
     }
 
-    // After a client that misbehaves, the only thread serves others, and
-    // nothing of the earlier connection reaches them.
+    // After a client that misbehaves, the only thread serves others, and nothing of the earlier connection reaches
+    // them.
     void threadFreed_data()
     {
         QTest::addColumn<bool>("tls");
@@ -157,8 +151,8 @@ private slots:
         QCOMPARE(server.poolSize(), 1);
     }
 
-    // The next request arrives while a long answer waits for the peer (TLS
-    // signals readyRead again inside that wait): it is served after, once.
+    // The next request arrives while a long answer waits for the peer (TLS signals readyRead again inside that
+    // wait): it is served after, once.
     void requestDuringService()
     {
         HttpTestServer server(settings(true, {{"readTimeout", 5000}}));
@@ -179,10 +173,10 @@ private slots:
     {
         QTest::addColumn<QString>("version");
         QTest::addColumn<bool>("served");
-        QTest::newRow("TLS 1.0") << "-tls1" << false;
-        QTest::newRow("TLS 1.1") << "-tls1_1" << false;
-        QTest::newRow("TLS 1.2") << "-tls1_2" << true;
-        QTest::newRow("TLS 1.3") << "-tls1_3" << true;
+        const std::pair<const char*, bool> rows[] = {
+            {"tls1", false}, {"tls1_1", false}, {"tls1_2", true}, {"tls1_3", true}};
+        for (const auto& [flag, served] : rows)
+            QTest::newRow(flag) << QLatin1Char('-') + QLatin1String(flag) << served;
     }
 
     void tlsVersions()

@@ -1,8 +1,7 @@
 #include "support/HttpTestRig.h"
 #include "support/TestMain.h"
 
-// The pool's cleanup. The 503 of a full pool is tst_serverfaults', switching
-// the server off and on (with the program's TLS files) tst_printclient's.
+// The pool's cleanup. The 503 of a full pool is tst_serverfaults', switching the server off and on tst_printclient's.
 class TestHttpListener : public QObject
 {
     Q_OBJECT
@@ -16,8 +15,8 @@ private slots:
         std::vector<std::unique_ptr<HttpTestClient>> clients(3);
         for (auto& client : clients) {
             HttpTestResponse response;
-            client = HttpTestClient::askUntilServed(server.port(), false, HttpTestClient::get("/hold"), &response);
-            QVERIFY(client);
+            QVERIFY(client =
+                        HttpTestClient::askUntilServed(server.port(), false, HttpTestClient::get("/hold"), &response));
         }
         clients.resize(1);
         QTRY_COMPARE_WITH_TIMEOUT(server.poolSize(), 2, 10000);

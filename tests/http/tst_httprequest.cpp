@@ -50,7 +50,7 @@ private slots:
     void parses_data()
     {
         QTest::addColumn<QByteArray>("raw");
-        QTest::addColumn<QByteArray>("parsed");
+        QTest::addColumn<QByteArray>("parsed"); // method path rawPath [body] parameters | headers | cookies
         QTest::newRow("query and escapes") << QByteArray("GET /a%20b?x=1&y=%41&z HTTP/1.1\r\nHost: h\r\n\r\n")
                                            << QByteArray("GET /a b /a%20b [] x=1 y=A z= | host=h | ");
         QTest::newRow("form body after query")
@@ -70,9 +70,7 @@ private slots:
     void parses()
     {
         QFETCH(QByteArray, raw);
-        // Whole, and byte by byte (a CR and its LF in different packets, a body
-        // in pieces): the result must not depend on how the bytes arrive.
-        for (const int pieceSize : {1 << 30, 1}) {
+        for (const int pieceSize : {1 << 30, 1}) { // whole, and byte by byte: how the bytes arrive must not matter
             const std::unique_ptr<HttpRequest> r = parse(raw, pieceSize);
             QCOMPARE(r->status(), HttpRequest::Complete);
             QTEST(r->method() + ' ' + r->path() + ' ' + r->rawPath() + " [" + r->body() + "] " +
@@ -87,16 +85,15 @@ private slots:
         QTest::addColumn<QString>("warning"); // empty: the request completes
         QTest::addColumn<int>("maxRequestSize");
         QTest::addColumn<int>("refusal"); // the status answered before the close
+        const int d = 16000;              // the default limit, of request line, headers and body together
         const auto row = [](const char* name, const QByteArray& raw, const QString& warning, int limit,
                             int refusal = HttpRequest::TooLarge) {
             QTest::newRow(name) << raw << warning << limit << refusal;
         };
         const QByteArray head = "POST / HTTP/1.1\r\nContent-Length: ";
-        // The default limit of 16000 bytes counts the request line, headers and body together.
-        const int body = 16000 - (head + "00000\r\n\r\n").size();
+        const int body = d - (head + "00000\r\n\r\n").size();
         const QString tooLarge = "HttpRequest: expected body is too large";
         const QString firstLine = "HttpRequest: received broken HTTP request, invalid first line";
-        const int d = 16000; // the default limit
         row("at the limit", head + QByteArray::number(body) + "\r\n\r\n" + QByteArray(body, 'b'), {}, d);
         row("past the limit", head + QByteArray::number(body + 1) + "\r\n\r\n", tooLarge, d);
         row("headers past the limit", "GET / HTTP/1.1\r\nX: " + QByteArray(16000, 'v') + "\r\n\r\n",
@@ -164,8 +161,7 @@ private slots:
         QSettings settings(TestMain::configHome().filePath("limits.ini"), QSettings::IniFormat);
         settings.setValue("maxRequestSize", maxRequestSize);
         const int files = openFiles();
-        // Whole, and in packets as a slow sender gives them.
-        for (const int pieceSize : {1 << 30, 1000}) {
+        for (const int pieceSize : {1 << 30, 1000}) { // whole, and in packets as a slow sender gives them
             if (!warning.isEmpty())
                 QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
             const std::unique_ptr<HttpRequest> request = parse(raw, pieceSize, &settings);
@@ -178,10 +174,9 @@ private slots:
         }
     }
 
-    // A field, a file sent twice under one name (the second wins), a part of
-    // another disposition, a name with a CR, and a file part cut off by the end
-    // of the body: nothing of them outlives the request on disk, and no value,
-    // file name or disposition reaches the log (any may be a key), nor a line end.
+    // A field, a file sent twice under one name (the second wins), a part of another disposition, a name with a CR,
+    // a file part cut off by the end of the body: nothing outlives the request on disk, and no value, file name or
+    // disposition reaches the log (any may be a key), nor a line end.
     void multipart()
     {
         static QStringList logged;

@@ -1,104 +1,141 @@
-// Starts the connector with a capture printer and simulated terminals, then
-// runs the JavaScript test files against it with Node's test runner. The
-// connector's certificate is made before the tests start, so that their fetch
-// trusts it (NODE_EXTRA_CA_CERTS is read at start only).
+// Starts the connector (headless, settings and port of its own) with a raw CUPS queue whose jobs land in files and
+// terminal simulators on pseudo-terminals, then runs the given test files against it with Node's test runner.
+// The certificate is made before the tests start: their fetch trusts it (NODE_EXTRA_CA_CERTS is read at start only).
 //   node run.mjs [FILE.test.mjs...]    QLK_PROGRAM, QLK_SIMULATOR: the programs under test
 
-import { spawn } from "node:child_process";
+import { execFileSync, spawn } from "node:child_process";
+import { createHash } from "node:crypto";
 import { once } from "node:events";
-import { existsSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { closeSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, renameSync, rmSync, writeFileSync } from "node:fs";
+import { createServer } from "node:net";
 import { tmpdir } from "node:os";
 import { dirname, join } from "node:path";
+import { setTimeout as sleep } from "node:timers/promises";
 import { fileURLToPath } from "node:url";
-import { CapturePrinter, cupsProblem, freePort, startProgram, startSimulator, stop, waitFor, writeSettings } from "./rig.mjs";
+import { freePort, waitFor } from "./rig.mjs";
 
 const here = dirname(fileURLToPath(import.meta.url));
-const program = process.env.QLK_PROGRAM;
-const simulator = process.env.QLK_SIMULATOR;
-if (!program || !existsSync(program) || !simulator || !existsSync(simulator)) {
-    console.error("run.mjs: QLK_PROGRAM and QLK_SIMULATOR must name the built quorva-link and tpa-simulator");
+const { QLK_PROGRAM: program, QLK_SIMULATOR: simulator } = process.env;
+if (!program || !existsSync(program) || !simulator || !existsSync(simulator) || !existsSync(join(here, "node_modules", "ajv"))) {
+    console.error("run.mjs: QLK_PROGRAM and QLK_SIMULATOR must name the built quorva-link and tpa-simulator, and tests/js/node_modules be installed (scripts/bootstrap)");
     process.exit(2);
 }
 
-if (!existsSync(join(here, "node_modules", "ajv"))) {
-    console.error("run.mjs: the test tools are not installed in tests/js/node_modules; run scripts/bootstrap (npm ci there)");
-    process.exit(2);
+// QSettings' INI key: it collapses repeated "/" and drops leading ones (a digest may start with "/"),
+// "/" separates groups, other bytes outside [A-Za-z0-9_.-] are %XX. A key written otherwise is never found.
+const iniKey = (key) => [...key.replace(/\/+/g, "/").replace(/^\//, "")]
+    .map((c) => (c === "/" ? "\\" : /[A-Za-z0-9_.-]/.test(c) ? c : `%${c.charCodeAt(0).toString(16).toUpperCase().padStart(2, "0")}`)).join("");
+
+// SIGTERM, and whether the process then ended on its own with exit code 0.
+async function stop(child, graceMs = 5000) {
+    if (child.exitCode !== null || child.signalCode !== null)
+        return child.exitCode === 0;
+    const exited = once(child, "exit");
+    child.kill("SIGTERM");
+    if (await Promise.race([exited.then(() => true), sleep(graceMs).then(() => false)]))
+        return child.exitCode === 0;
+    child.kill("SIGKILL");
+    await exited;
+    return false;
 }
 
 const temp = mkdtempSync(join(tmpdir(), "qlk-js-"));
+const log = join(temp, "connector.log");
+const logTail = (lines) => readFileSync(log, "utf8").split("\n").filter((line) => !line.startsWith("HttpConnectionHandler")).slice(-lines).join("\n");
 const key = "JsKit7f3av4.0"; // ends in the version suffix, so the connector takes it as it is
 const terminals = {
     // name: [family, outcomes, step ms, USB ids]
-    ING: [1, "approve", 50, "0B00:0060"],
-    NEW: [2, "approve", 50, "0403:6001"],
-    ING_DECLINE: [1, "decline", 50, "0B00:0060"],
-    NEW_DECLINE: [2, "decline", 50, "0403:6001"],
-    SLOW: [2, "approve", 400, "0403:6001"],
-    TIMEOUT: [1, "timeout", 50, "0B00:0060"],
-    GONE: [1, "approve", 50, "0B00:0060"],
-    WALK: [1, "approve", 50, "0B00:0060"],
+    ING: [1, "approve", 50, "0B00:0060"], NEW: [2, "approve", 50, "0403:6001"], ING_DECLINE: [1, "decline", 50, "0B00:0060"], NEW_DECLINE: [2, "decline", 50, "0403:6001"],
+    SLOW: [2, "approve", 400, "0403:6001"], TIMEOUT: [1, "timeout", 50, "0B00:0060"], GONE: [1, "approve", 50, "0B00:0060"], WALK: [1, "approve", 50, "0B00:0060"],
 };
 const children = [];
-let printer = null;
+let capture = null;
+let printer = "";
 let connector = null;
 let code = 1;
 try {
     const captureDir = join(temp, "captured");
-    const problem = cupsProblem();
-    if (!problem)
-        printer = await CapturePrinter.start(captureDir);
-    else if (process.env.CI === "true")
-        throw new Error(problem);
+    let problem = "";
+    try {
+        execFileSync("lpstat", ["-r"], { stdio: "pipe" });
+    } catch (error) {
+        problem = `the CUPS scheduler does not answer (lpstat -r: ${error.message.split("\n")[0]}); start cupsd or use scripts/test`;
+        if (process.env.CI === "true")
+            throw new Error(problem);
+    }
+    if (!problem) {
+        // A raw queue to a loopback listener; each connection (CUPS opens one per job) is a job, written once CUPS closes it.
+        mkdirSync(captureDir);
+        let count = 0;
+        capture = createServer((socket) => {
+            const chunks = [];
+            socket.on("data", (chunk) => chunks.push(chunk));
+            socket.on("end", () => {
+                const file = join(captureDir, `job-${++count}.bin`);
+                writeFileSync(`${file}.part`, Buffer.concat(chunks));
+                renameSync(`${file}.part`, file);
+                socket.end();
+            });
+        }).listen(0, "127.0.0.1");
+        await once(capture, "listening");
+        printer = `qlk-jsclient-${process.pid}-1`;
+        execFileSync("lpadmin", ["-p", printer, "-E", "-v", `socket://127.0.0.1:${capture.address().port}`], { stdio: "pipe" });
+    }
 
-    const env = { QLK_JS_KEY: key, QLK_JS_CAPTURE: captureDir, QLK_JS_PRINTER: printer?.name ?? "", QLK_JS_NO_PRINTER: problem };
+    const env = { QLK_JS_KEY: key, QLK_JS_CAPTURE: captureDir, QLK_JS_PRINTER: printer, QLK_JS_NO_PRINTER: problem };
     const simulated = [];
     for (const [name, [family, outcomes, stepMs, ids]] of Object.entries(terminals)) {
         const link = join(temp, `tty${name}`);
-        children.push(await startSimulator(simulator, family, link, outcomes, stepMs));
+        children.push(spawn(simulator, ["--family", String(family), "--link", link, "--step-ms", String(stepMs), "--outcomes", outcomes, "-q"], { stdio: ["ignore", "pipe", "inherit"] }));
+        await waitFor(() => existsSync(link), 10000, `the terminal simulator at ${link}`);
         simulated.push(`${link}=${ids}`);
         env[`QLK_JS_TPA_${name}`] = link;
     }
 
+    // The settings a first start would have after the user entered the key and switched the printer on.
     const configHome = join(temp, "config");
-    const certificate = writeSettings(configHome, key, printer ? [printer.name] : []);
+    mkdirSync(join(configHome, "Quorva"), { recursive: true });
+    const enabled = printer ? `${iniKey(createHash("sha1").update(Buffer.from(printer, "latin1")).digest("base64"))}=true\n` : "";
+    writeFileSync(join(configHome, "Quorva", "QuorvaLink.conf"), `[General]\nlicenseAccepted=true\nsecurityKey=${key}\nserverActive=true\n\n[printers]\n${enabled}`);
+    const certificate = join(configHome, "Quorva", "QuorvaLink.crt");
     const port = await freePort();
-    const log = join(temp, "connector.log");
-    connector = startProgram(program, configHome, port, simulated.join(","), log);
+    const programEnv = { ...process.env, XDG_CONFIG_HOME: configHome, QT_QPA_PLATFORM: "offscreen", QUORVA_LINK_PORT: String(port), QUORVA_LINK_SIMULATED_PORTS: simulated.join(",") };
+    if (process.env.QLK_SANITIZER === "asan") // full allocation stacks, as tests/support/ProgramRunner.h gives them
+        programEnv.ASAN_OPTIONS = `${programEnv.ASAN_OPTIONS ?? ""}:fast_unwind_on_malloc=0`;
+    const logFd = openSync(log, "w");
+    connector = spawn(program, ["--headless"], { env: programEnv, stdio: ["ignore", logFd, logFd] });
+    closeSync(logFd);
     await waitFor(() => existsSync(certificate), 20000, "the connector's certificate");
-    const base = `https://localhost:${port}`;
-    Object.assign(env, { QLK_JS_BASE: base, QLK_JS_PORT: String(port), QLK_JS_PID: String(connector.pid), QLK_JS_CONFIG: configHome, NODE_EXTRA_CA_CERTS: certificate });
+    Object.assign(env, { QLK_JS_BASE: `https://localhost:${port}`, QLK_JS_PORT: String(port), QLK_JS_PID: String(connector.pid), QLK_JS_CONFIG: configHome, NODE_EXTRA_CA_CERTS: certificate });
 
-    // Ready once it serves, lists the terminals and (with a scheduler) the printer.
-    const tests = spawn(process.execPath, [process.env.QLK_JS_READY ?? join(here, "ready.mjs")], { env: { ...process.env, ...env }, stdio: "inherit" });
-    const [readyCode] = await once(tests, "exit");
+    // Ready once it serves and lists the terminals and (with a scheduler) the printer.
+    const [readyCode] = await once(spawn(process.execPath, [join(here, "ready.mjs")], { env: { ...process.env, ...env }, stdio: "inherit" }), "exit");
     if (readyCode !== 0)
         throw new Error("the connector did not get ready");
-
     const files = process.argv.length > 2 ? process.argv.slice(2) : ["openapi.test.mjs", "browser.test.mjs", "client.test.mjs"];
-    const runner = spawn(process.execPath, ["--test", "--test-concurrency=1", ...files.map((f) => join(here, f))], {
-        env: { ...process.env, ...env },
-        stdio: "inherit",
-    });
-    [code] = await once(runner, "exit");
+    [code] = await once(spawn(process.execPath, ["--test", "--test-concurrency=1", ...files.map((f) => join(here, f))], { env: { ...process.env, ...env }, stdio: "inherit" }), "exit");
     const clean = await stop(connector);
     connector = null;
-    if (!clean) {
+    if (!clean)
         console.error("run.mjs: the connector did not end cleanly on SIGTERM");
-        code = 1;
-    }
-    if (code !== 0)
-        console.error(`run.mjs: the connector's log:\n${readFileSync(log, "utf8").split("\n").slice(-200).join("\n")}`);
+    if (code !== 0 || !clean)
+        console.error(`run.mjs: the connector's log:\n${logTail(200)}`);
+    code = clean ? code : 1;
 } catch (error) {
     console.error(`run.mjs: ${error.stack ?? error}`);
-    if (connector && existsSync(join(temp, "connector.log")))
-        console.error(`run.mjs: the connector's log:\n${readFileSync(join(temp, "connector.log"), "utf8").split("\n").filter((line) => !line.startsWith("HttpConnectionHandler")).slice(-80).join("\n")}`);
+    if (connector && existsSync(log))
+        console.error(`run.mjs: the connector's log:\n${logTail(80)}`);
     code = 1;
 } finally {
     if (connector)
         await stop(connector);
     for (const child of children)
         await stop(child);
-    printer?.stop();
+    if (printer)
+        try {
+            execFileSync("lpadmin", ["-x", printer], { stdio: "pipe" });
+        } catch {} // already gone
+    capture?.close();
     rmSync(temp, { recursive: true, force: true });
 }
 process.exit(code);

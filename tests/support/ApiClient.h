@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QByteArray>
+#include "HttpTestRig.h"
+
+#include <QEventLoop>
 #include <QHostAddress>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
-#include <QMap>
-#include <QPair>
+
+#include <thread>
 
 // One HTTP answer as the client saw it on the wire.
 struct ApiReply
@@ -16,23 +18,46 @@ struct ApiReply
     QString error;
 
     QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
-    QJsonObject json() const; // empty when the body is not a JSON object
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); } // empty when no JSON object
 };
 
 using ApiHeaders = QList<QPair<QByteArray, QByteArray>>;
 
-// HTTPS to the API on loopback, one request per connection; a server on the
-// caller's thread keeps serving meanwhile.
+// HTTPS to the API on loopback, one request per connection, from the given local address (any of 127.0.0.0/8)
+// or the system's choice. The exchange runs on a thread of its own: a server on the caller's thread keeps serving.
 class ApiClient
 {
 public:
-    // From the given local address (any of 127.0.0.0/8), else the system's choice.
     explicit ApiClient(quint16 port, const QHostAddress& source = QHostAddress())
         : m_port(port)
         , m_source(source)
     {}
     ApiReply request(const QByteArray& method, const QByteArray& target, const ApiHeaders& headers = {},
-                     const QByteArray& body = QByteArray()) const;
+                     const QByteArray& body = QByteArray()) const
+    {
+        QByteArray wire = method + ' ' + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
+        for (const auto& header : headers)
+            wire += header.first + ": " + header.second + "\r\n";
+        if (!body.isEmpty() || method == "POST")
+            wire += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        wire += "\r\n" + body;
+        ApiReply reply;
+        QEventLoop loop;
+        std::thread exchange([&] {
+            HttpTestClient client(true);
+            if (!m_source.isNull())
+                client.socket().bind(m_source);
+            const HttpTestResponse response =
+                client.connectTo(m_port) && client.send(wire) ? client.readResponse(30000) : HttpTestResponse();
+            reply = {response.complete ? response.status : 0, response.headers, response.body,
+                     response.complete ? QString() : "no answer: " + client.socket().errorString()};
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+        loop.exec();
+        exchange.join();
+        return reply;
+    }
     ApiReply get(const QByteArray& target, const ApiHeaders& headers = {}) const
     {
         return request("GET", target, headers);
@@ -41,7 +66,10 @@ public:
     {
         return request("POST", target, headers + ApiHeaders{{"Content-Type", "application/json"}}, body);
     }
-    ApiReply postJson(const QByteArray& target, const QJsonObject& body, const ApiHeaders& headers = {}) const;
+    ApiReply postJson(const QByteArray& target, const QJsonObject& body, const ApiHeaders& headers = {}) const
+    {
+        return postJson(target, QJsonDocument(body).toJson(QJsonDocument::Compact), headers);
+    }
 
 private:
     quint16 m_port;

@@ -11,16 +11,12 @@
 
 ApiServer::ApiServer(const QString& key)
 {
-    // Resources registered as in the program; the TLS files are this test
-    // process's installation certificate, which ApiClient trusts.
+    // Resources as in the program; the TLS files are this process's installation certificate, which ApiClient trusts.
     static const bool resources = (Resources::init(), true);
     Q_UNUSED(resources)
-    {
-        QSettings settings;
-        settings.setValue(QStringLiteral("securityKey"), key);
-        settings.setValue(QStringLiteral("licenseAccepted"), true);
-        settings.setValue(QStringLiteral("serverActive"), true);
-    }
+    QSettings().setValue(QStringLiteral("securityKey"), key);
+    QSettings().setValue(QStringLiteral("licenseAccepted"), true);
+    QSettings().setValue(QStringLiteral("serverActive"), true);
     m_printClient = std::make_unique<PrintClient>();
     m_printClient->setListenerPort(0);
     m_printClient->init();
@@ -30,8 +26,7 @@ ApiServer::ApiServer(const QString& key)
 
 ApiServer::~ApiServer()
 {
-    // The listener goes later with the worker; it must take no request meanwhile.
-    if (m_printClient->listener())
+    if (m_printClient->listener()) // it goes later with the worker; it must take no request meanwhile
         m_printClient->listener()->close();
 }
 

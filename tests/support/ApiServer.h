@@ -27,8 +27,7 @@ public:
     QString key() const;
     QByteArray keyBytes() const { return key().toUtf8(); }
     ApiHeaders bearer() const { return {{"Authorization", "Bearer " + keyBytes()}}; }
-    // Every loopback address is one client of the wrong-key window: tests that
-    // send many wrong keys on purpose start it afresh.
+    // Every loopback address is one client of the wrong-key window: tests that send many wrong keys start it afresh.
     void forgetWrongKeys();
     static QString defaultKey() { return QStringLiteral("Ab3dEf9hv4.0"); }
 

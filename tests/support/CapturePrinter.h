@@ -7,8 +7,8 @@
 #include <memory>
 #include <mutex>
 
-// A raw CUPS queue to a loopback listener that records each connection (CUPS opens one per
-// job) as a job, on a thread of its own so jobs come in while the test's thread is busy.
+// A raw CUPS queue to a loopback listener that records each connection (CUPS opens one per job) as a job,
+// on a thread of its own so jobs come in while the test's thread is busy.
 class CapturePrinter
 {
 public:
@@ -22,7 +22,6 @@ public:
 
     // The jobs received completely (the connection was closed), in order.
     QList<QByteArray> jobs() const;
-    // Runs the caller's event loop until at least count jobs are in.
     bool waitForJobs(int count, int timeoutMs = 30000) const
     {
         return QTest::qWaitFor([&] { return jobs().size() >= count; }, timeoutMs);

@@ -36,10 +36,9 @@ QList<CupsQueue::Job> CupsQueue::jobs() const
 
 int CupsQueue::jobState(int id) const
 {
-    for (const Job& job : jobs())
-        if (job.id == id)
-            return job.state;
-    return 0;
+    const QList<Job> all = jobs();
+    const auto job = std::find_if(all.begin(), all.end(), [id](const Job& j) { return j.id == id; });
+    return job == all.end() ? 0 : job->state;
 }
 
 QString CupsQueue::uniqueName(const QString& prefix)

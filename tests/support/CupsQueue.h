@@ -11,7 +11,6 @@ public:
         int id, state; // ipp_jstate_t
     };
 
-    // NAME, enabled and accepting, sending raw to deviceUri (socket://HOST:PORT).
     CupsQueue(const QString& name, const QString& deviceUri);
     ~CupsQueue();
     CupsQueue(const CupsQueue&) = delete;
@@ -21,10 +20,9 @@ public:
     QString errorString() const { return m_error; }
     QString name() const { return m_name; }
     bool disable() { return run(QStringLiteral("cupsdisable"), {m_name}, &m_error); }
-    bool enable() { return run(QStringLiteral("cupsenable"), {m_name}, &m_error); }
 
-    QList<Job> jobs() const; // finished ones too, oldest first
-    int jobState(int id) const;
+    QList<Job> jobs() const;    // finished ones too, oldest first
+    int jobState(int id) const; // 0: no such job
 
     // PREFIX-PID-COUNTER: no other test process uses it.
     static QString uniqueName(const QString& prefix = QStringLiteral("qlk-test"));

@@ -21,10 +21,7 @@ public:
     bool openPrinter(const QString& printerName) override { return m_cups.openPrinter(printerName); }
     bool startDocument(const QString& name) override
     {
-        const bool started = m_cups.startDocument(name);
-        if (started)
-            m_jobIds->append(m_cups.jobId());
-        return started;
+        return m_cups.startDocument(name) && (m_jobIds->append(m_cups.jobId()), true);
     }
     bool startPage() override { return m_cups.startPage(); }
     bool write(const char* data, qint64 length) override

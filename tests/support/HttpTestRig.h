@@ -22,8 +22,7 @@
 #include <mutex>
 #include <stdexcept>
 
-// Answers /throw by throwing, /big?parts=N with N chunks of 64 KiB, anything
-// else with the method, path and parameters.
+// Answers /throw by throwing, /big?parts=N with N chunks of 64 KiB, anything else with method, path and parameters.
 class HttpTestHandler : public HttpRequestHandler
 {
 public:
@@ -47,8 +46,7 @@ public:
     }
 };
 
-// A listener on a thread of its own (so that tests may use blocking clients),
-// its settings in a temporary INI file, group "listener".
+// A listener on a thread of its own (tests may use blocking clients), settings in group "listener" of an INI file.
 class HttpTestServer
 {
 public:
@@ -77,11 +75,8 @@ public:
         m_thread.quit();
         m_thread.wait();
     }
-    // Runs a function on the server thread and waits for it. The thread
-    // sanitizer cannot see Qt's event queue: the call is posted under a standard
-    // mutex that the server thread takes before it reads anything of the call
-    // (the mutex is a static, so no capture is read first), and the end comes
-    // back through a promise.
+    // Runs function on the server thread and waits. The thread sanitizer cannot see Qt's event queue: the
+    // call is posted under a static standard mutex that the server thread takes first, the end is a promise.
     void run(const std::function<void()>& function)
     {
         static std::mutex handover;
@@ -101,7 +96,7 @@ public:
     }
     quint16 port()
     {
-        return ask([this]() { return int(m_listener->serverPort()); });
+        return quint16(ask([this]() { return int(m_listener->serverPort()); }));
     }
     int poolSize()
     {
@@ -149,8 +144,7 @@ struct HttpTestResponse
     QByteArray body;
 };
 
-// A blocking client, plain or TLS; TLS clients trust the given certificates, by
-// default the one of this test process's installation (that the API server uses).
+// A blocking client, plain or TLS; TLS trusts the given certificates, by default this process's installation's.
 class HttpTestClient
 {
 public:
@@ -164,13 +158,11 @@ public:
         m_socket.setSslConfiguration(configuration);
     }
     QSslSocket& socket() { return m_socket; }
-    bool connectTo(quint16 port, const QString& host = QStringLiteral("127.0.0.1"))
+    bool connectTo(quint16 port)
     {
-        if (!m_tls) {
-            m_socket.connectToHost(host, port);
-            return m_socket.waitForConnected(10000);
-        }
-        m_socket.connectToHostEncrypted(host, port);
+        if (!m_tls)
+            return m_socket.connectToHost(QStringLiteral("127.0.0.1"), port), m_socket.waitForConnected(10000);
+        m_socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
         return m_socket.waitForEncrypted(10000);
     }
     bool send(const QByteArray& data)
@@ -181,8 +173,7 @@ public:
     {
         HttpTestResponse response;
         for (const QDeadlineTimer deadline(timeoutMs);; m_socket.waitForReadyRead(remaining(deadline))) {
-            // Bytes stay readable after the peer has closed.
-            const bool closed = m_socket.state() == QAbstractSocket::UnconnectedState;
+            const bool closed = m_socket.state() == QAbstractSocket::UnconnectedState; // bytes stay readable
             m_buffer += m_socket.readAll();
             const int end = parse(m_buffer, closed, &response);
             if (end >= 0) {
@@ -212,15 +203,13 @@ public:
     {
         return "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n";
     }
-    // Asks until an answer other than the pool's 503 comes: a handler frees
-    // itself a moment after its last peer has gone.
+    // Asks until an answer other than the pool's 503 comes: a handler frees itself a moment after its peer left.
     static std::unique_ptr<HttpTestClient> askUntilServed(quint16 port, bool tls, const QByteArray& request,
                                                           HttpTestResponse* response, int timeoutMs = 10000)
     {
         for (const QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QTest::qWait(50)) {
             auto client = std::make_unique<HttpTestClient>(tls);
-            // A refused TLS client fails its handshake: the refusal is plain text.
-            if (client->connectTo(port) && client->send(request)) {
+            if (client->connectTo(port) && client->send(request)) { // a refused TLS client fails its handshake
                 *response = client->readResponse(remaining(deadline));
                 if (response->complete && response->status != 503)
                     return client;
@@ -232,8 +221,7 @@ public:
 private:
     static int remaining(const QDeadlineTimer& deadline) { return int(qMax<qint64>(1, deadline.remainingTime())); }
 
-    // End of the response at the start of data, or -1 while it is incomplete. A
-    // response without length or chunks ends when the connection closes.
+    // End of the response at the start of data, or -1 while incomplete; without length or chunks, the close ends it.
     static int parse(const QByteArray& data, bool closed, HttpTestResponse* response)
     {
         const int headEnd = data.indexOf("\r\n\r\n");

@@ -4,6 +4,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <tuple>
+
 // HTTP on loopback for image downloads, 404 for unknown paths; the downloader's local loop drives it.
 class ImageServer
 {
@@ -28,16 +30,11 @@ public:
     // Status 0: never answered. declaredLength >= 0: sent as Content-Length instead of the body's.
     void serve(const QString& path, const QByteArray& body, int status = 200, qint64 declaredLength = -1)
     {
-        m_routes.insert(path, Route{body, status, declaredLength});
+        m_routes.insert(path, {body, status, declaredLength});
     }
 
 private:
-    struct Route
-    {
-        QByteArray body;
-        int status;
-        qint64 declaredLength;
-    };
+    using Route = std::tuple<QByteArray, int, qint64>; // body, status, declared length
 
     void answer(QTcpSocket* socket)
     {
@@ -48,12 +45,12 @@ private:
         ++m_requests;
         m_lastHead = head;
         const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
-        const Route route = m_routes.value(path, Route{"not found", 404, -1});
-        if (route.status == 0)
+        const auto [body, status, declared] = m_routes.value(path, Route{"not found", 404, -1});
+        if (status == 0)
             return;
-        const qint64 length = route.declaredLength >= 0 ? route.declaredLength : route.body.size();
-        socket->write("HTTP/1.1 " + QByteArray::number(route.status) + " X\r\nContent-Length: " +
-                      QByteArray::number(length) + "\r\nConnection: close\r\n\r\n" + route.body);
+        socket->write("HTTP/1.1 " + QByteArray::number(status) +
+                      " X\r\nContent-Length: " + QByteArray::number(declared >= 0 ? declared : body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + body);
         socket->disconnectFromHost();
     }
 

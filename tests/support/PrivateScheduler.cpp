@@ -10,47 +10,26 @@
 #include <grp.h>
 #include <unistd.h>
 
-PrivateScheduler::PrivateScheduler()
-{
-    m_dir.setAutoRemove(true);
-}
-
-PrivateScheduler::~PrivateScheduler()
-{
-    stop();
-}
-
 QString PrivateScheduler::problem()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("cupsd"), {"/usr/sbin", "/sbin"}).isEmpty())
         return QStringLiteral("cupsd is not installed (Debian package cups-daemon)");
-    if (geteuid() != 0)
-        return QStringLiteral("a private CUPS scheduler needs root");
-    return {};
-}
-
-QString PrivateScheduler::server() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return geteuid() != 0 ? QStringLiteral("a private CUPS scheduler needs root") : QString();
 }
 
 bool PrivateScheduler::writeConfiguration()
 {
-    if (m_port == 0) {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost)) {
-            m_error = QStringLiteral("no free loopback port");
-            return false;
-        }
+    QTcpServer probe;
+    if (m_port == 0 && probe.listen(QHostAddress::LocalHost))
         m_port = probe.serverPort();
-    }
+    probe.close();
     const QString root = m_dir.path();
     for (const char* sub : {"spool", "tmp", "cache", "state", "log"})
         QDir(root).mkpath(QString::fromLatin1(sub));
     QFile files(root + QStringLiteral("/cups-files.conf"));
     QFile daemon(root + QStringLiteral("/cupsd.conf"));
-    if (!files.open(QIODevice::WriteOnly) || !daemon.open(QIODevice::WriteOnly)) {
-        m_error = QStringLiteral("cannot write the scheduler's configuration");
+    if (m_port == 0 || !files.open(QIODevice::WriteOnly) || !daemon.open(QIODevice::WriteOnly)) {
+        m_error = QStringLiteral("no free loopback port, or the scheduler's configuration cannot be written");
         return false;
     }
     files.write(QStringLiteral("ServerRoot %1\nRequestRoot %1/spool\nTempDir %1/tmp\nCacheDir %1/cache\n"
@@ -70,45 +49,37 @@ bool PrivateScheduler::writeConfiguration()
     daemon.close();
     // The backends run as lp and write into the spool and temporary folders.
     const group* lp = getgrnam("lp");
-    QStringList entries = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    entries << QString(); // the folder itself
-    for (const QString& path : qAsConst(entries)) {
+    const QStringList entries = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) << QString(); // and root
+    for (const QString& path : entries) {
         const QByteArray file = QFile::encodeName(path.isEmpty() ? root : root + QLatin1Char('/') + path);
         if (lp && chown(file.constData(), 0, lp->gr_gid) != 0)
             qWarning("PrivateScheduler: cannot hand %s to lp", file.constData());
-        QFile::setPermissions(QString::fromLocal8Bit(file), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                                QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                                                QFileDevice::WriteGroup | QFileDevice::ExeGroup |
-                                                                QFileDevice::ReadOther | QFileDevice::ExeOther);
+        QFile::setPermissions(QString::fromLocal8Bit(file), QFileDevice::Permissions(0x7075)); // rwxrwxr-x
     }
     return true;
 }
 
 bool PrivateScheduler::start()
 {
-    if (isRunning())
+    if (m_cupsd.state() == QProcess::Running)
         return true;
     if (!m_dir.isValid() || !writeConfiguration())
         return false;
-    const QString root = m_dir.path();
     m_cupsd.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_cupsd.start(QStringLiteral("cupsd"), {QStringLiteral("-f"), QStringLiteral("-c"), root + "/cupsd.conf",
-                                            QStringLiteral("-s"), root + "/cups-files.conf"});
+    m_cupsd.start(QStringLiteral("cupsd"),
+                  {"-f", "-c", m_dir.filePath("cupsd.conf"), "-s", m_dir.filePath("cups-files.conf")});
     if (!m_cupsd.waitForStarted(10000)) {
         m_error = QStringLiteral("cupsd does not start: ") + m_cupsd.errorString();
         return false;
     }
     qputenv("CUPS_SERVER", server().toUtf8());
     // Ready when it answers, as scripts/test waits for the machine's scheduler.
-    const QDeadlineTimer deadline(30000);
-    while (!deadline.hasExpired()) {
+    for (const QDeadlineTimer deadline(30000); !deadline.hasExpired() && m_cupsd.state() != QProcess::NotRunning;
+         QThread::msleep(100)) {
         QProcess lpstat;
         lpstat.start(QStringLiteral("lpstat"), {QStringLiteral("-h"), server(), QStringLiteral("-r")});
         if (lpstat.waitForFinished(5000) && lpstat.readAll().contains("is running"))
             return true;
-        if (m_cupsd.state() == QProcess::NotRunning)
-            break;
-        QThread::msleep(100);
     }
     m_error = QStringLiteral("the private scheduler does not answer at ") + server();
     stop();
@@ -124,9 +95,4 @@ void PrivateScheduler::stop()
         m_cupsd.kill();
         m_cupsd.waitForFinished(5000);
     }
-}
-
-bool PrivateScheduler::isRunning() const
-{
-    return m_cupsd.state() == QProcess::Running;
 }

@@ -4,31 +4,25 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A CUPS scheduler of the test's own, on a loopback port and a temporary
-// configuration, that the test may stop and start again without touching the
-// machine's scheduler. start() points this process (CUPS_SERVER), and every
-// program it starts afterwards, at it.
+// A CUPS scheduler of the test's own, on a loopback port and a temporary configuration, that the test may stop
+// and start again without touching the machine's. start() points this process and its children (CUPS_SERVER) at it.
 class PrivateScheduler
 {
 public:
-    PrivateScheduler();
-    ~PrivateScheduler();
+    PrivateScheduler() = default;
+    ~PrivateScheduler() { stop(); }
     PrivateScheduler(const PrivateScheduler&) = delete;
     PrivateScheduler& operator=(const PrivateScheduler&) = delete;
 
-    // Starts cupsd in the foreground as a child and waits until it answers.
-    bool start();
-    // Ends the child cupsd and waits for it.
+    bool start(); // cupsd in the foreground as a child, until it answers
     void stop();
-    bool isRunning() const;
     QString errorString() const { return m_error; }
-    QString server() const;
-
     // Empty when a private scheduler can run here (cupsd installed, root), else why not.
     static QString problem();
 
 private:
     bool writeConfiguration();
+    QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
     QTemporaryDir m_dir;
     QProcess m_cupsd;

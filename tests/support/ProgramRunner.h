@@ -5,9 +5,7 @@
 #include <QSslCertificate>
 #include <QTcpServer>
 
-// Starts the real quorva-link program (path from QLK_PROGRAM) headless, on
-// settings and a home folder of its own and on a free port of its own
-// (QUORVA_LINK_PORT).
+// Starts the real quorva-link program (QLK_PROGRAM) headless, on settings, home folder and free port of its own.
 class ProgramRunner
 {
 public:
@@ -22,10 +20,8 @@ public:
         probe.listen(QHostAddress::Any, 0);
         m_port = probe.serverPort();
         environment.insert(QStringLiteral("QUORVA_LINK_PORT"), QString::number(m_port));
-        // Under ASan, full allocation stacks for the program: the fast unwinder
-        // stops at Qt's frames, so the offscreen plugin's objects that it never
-        // frees at exit (lsan.supp) would lose that module from their stacks
-        // and be reported through the images and screen they hold.
+        // Under ASan, full allocation stacks: the fast unwinder stops at Qt's frames, so the offscreen plugin's
+        // objects never freed at exit (lsan.supp) would lose that module from their stacks and be reported.
         if (qEnvironmentVariable("QLK_SANITIZER") == QLatin1String("asan"))
             environment.insert(QStringLiteral("ASAN_OPTIONS"),
                                environment.value(QStringLiteral("ASAN_OPTIONS")) + ":fast_unwind_on_malloc=0");
@@ -36,9 +32,8 @@ public:
     static QString programPath() { return qEnvironmentVariable("QLK_PROGRAM"); }
     QProcess& process() { return m_process; }
     quint16 port() const { return m_port; }
-    // The settings file the program reads (QSettings native format on Linux).
     QString settingsFile() const { return QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.conf")); }
-    // The certificate the program made for itself at its first start: what TLS clients trust.
+    // The certificate the program made for itself at its first start.
     QList<QSslCertificate> certificates() const
     {
         return QSslCertificate::fromPath(QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.crt")));
@@ -48,9 +43,8 @@ public:
         m_process.start(programPath(), arguments);
         m_process.waitForStarted(5000);
     }
-    // Ends the program with SIGTERM (killed after graceMs) and tells whether it
-    // quit cleanly: exit code 0. A leak or sanitizer report at exit, a crash on
-    // the way out or a hang count as failures.
+    // SIGTERM (killed after graceMs); whether it quit with exit code 0: a leak report, a crash or a hang is no clean
+    // quit.
     bool stop(int graceMs = 3000)
     {
         if (m_process.state() != QProcess::NotRunning) {

@@ -3,8 +3,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-// A stable serial port path whose pseudo-terminal comes and goes, as a device node
-// does when a terminal is unplugged and plugged in again.
+// A stable serial port path whose pseudo-terminal comes and goes, as a device node does when unplugged and plugged in.
 class PtyLink
 {
 public:

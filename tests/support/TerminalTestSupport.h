@@ -5,20 +5,13 @@
 
 #include <QtTest>
 
-// Terminal tests drive the real protocol workers over pseudo-terminals played by
-// TerminalSimulator (link qlk_tpa_simulator).
+// Terminal tests drive the real protocol workers over pseudo-terminals played by TerminalSimulator.
 struct TerminalTest
 {
     // Shrunk; the idle poll stays long, so a poll seen in a test comes from the interval it is about.
     static TpaTimings timings()
     {
-        TpaTimings t;
-        t.firstLoop = 500;
-        t.idlePoll = 60000;
-        t.afterTransaction = 200;
-        t.pollWrite = 400;
-        t.transaction = 1200;
-        return t;
+        return {500, 60000, 200, 400, 1200}; // firstLoop, idlePoll, afterTransaction, pollWrite, transaction
     }
     // Until the simulator has received message n times in all.
     static bool waitForMessage(const TerminalSimulator& sim, const QByteArray& message, int n = 1, int ms = 10000)

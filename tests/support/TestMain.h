@@ -1,16 +1,12 @@
 #pragma once
 
 #include <QApplication>
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Every test process gets settings of its own: XDG_CONFIG_HOME points at a
-// fresh temporary folder before the application object exists, and the
-// organisation and application names are the program's. HOME points there too:
-// a certificate made in a test is put in place of one trusted in the browser
-// databases of the home folder, which must not be the developer's.
+// Every test process gets settings of its own: XDG_CONFIG_HOME (and HOME, whose browser certificate databases
+// a test's certificate may replace) point at a fresh folder before the application exists; names are the program's.
 namespace TestMain {
 
 inline QTemporaryDir& configHome()
@@ -28,27 +24,26 @@ inline void isolateSettings()
     QCoreApplication::setApplicationName(QStringLiteral("QuorvaLink"));
 }
 
+template <typename Application, typename TestObject>
+int run(int argc, char* argv[])
+{
+    isolateSettings();
+    Application app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestObject tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
 } // namespace TestMain
 
-// Like QTEST_MAIN with a QApplication, on isolated settings.
+// Like QTEST_MAIN with a QApplication (or, _CORE, a QCoreApplication for tests without GUI), on isolated settings.
 #define QLK_TEST_MAIN(TestObject)                                                                                      \
     int main(int argc, char* argv[])                                                                                   \
     {                                                                                                                  \
-        TestMain::isolateSettings();                                                                                   \
-        QApplication app(argc, argv);                                                                                  \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
-        TestObject tc;                                                                                                 \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return QTest::qExec(&tc, argc, argv);                                                                          \
+        QTEST_SET_MAIN_SOURCE_PATH return TestMain::run<QApplication, TestObject>(argc, argv);                         \
     }
-
-// Same, with a QCoreApplication for tests that need no GUI.
 #define QLK_TEST_MAIN_CORE(TestObject)                                                                                 \
     int main(int argc, char* argv[])                                                                                   \
     {                                                                                                                  \
-        TestMain::isolateSettings();                                                                                   \
-        QCoreApplication app(argc, argv);                                                                              \
-        TestObject tc;                                                                                                 \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return QTest::qExec(&tc, argc, argv);                                                                          \
+        QTEST_SET_MAIN_SOURCE_PATH return TestMain::run<QCoreApplication, TestObject>(argc, argv);                     \
     }
