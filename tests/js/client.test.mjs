@@ -54,7 +54,7 @@ describe("a payment is never walked away from", () => {
     test("abort and time limit leave it to resume(); an unread outcome is not cleared away", async () => {
         for (const stop of ["abort", "time limit"]) {
             const controller = new AbortController();
-            const options = stop === "abort" ? { signal: controller.signal, onStatus: () => controller.abort() } : { timeoutMs: 300 };
+            const options = stop === "abort" ? { signal: controller.signal, onStatus: () => controller.abort() } : { timeoutMs: 1500 };
             const till = link(); // resume() on the same client: its read left running may take the outcome
             const left = await rejection(purchase(options, till));
             is(left, stop === "abort" ? TransactionPendingError : PollTimeoutError);
