@@ -61,12 +61,6 @@ QByteArray post(const QByteArray& type, const QByteArray& body)
            "\r\n\r\n" + body;
 }
 
-void expect(bool holds, const char* what)
-{
-    if (!holds)
-        qFatal("%s", what);
-}
-
 } // namespace
 
 class TestGrowth : public QObject
@@ -116,8 +110,8 @@ private slots:
             [=](int n) { return parsing(get + "X: " + QByteArray(n, 'v') + "\r\n\r\n", 16); });
         row("wrapText: no spaces", 65536, [](int n) {
             return [text = QString(n, QLatin1Char('x'))] {
-                expect(PrintJob::wrapText(text, 48).size() == text.size() + (text.size() - 1) / 48,
-                       "wrapText did not cut every 48 characters");
+                if (PrintJob::wrapText(text, 48).size() != text.size() + (text.size() - 1) / 48)
+                    qFatal("wrapText did not cut every 48 characters");
             };
         });
         row("wrapText: a hyphen, then no spaces", 65536, [](int n) {
@@ -133,12 +127,14 @@ private slots:
             for (int i = 0; i < n; ++i)
                 json += "\"k" + QByteArray::number(i) + "\": [1],";
             return [json = json + "\"end\": 0}", n] {
-                expect(SafeJson::parse(json).object().size() == n + 1, "the keys were not parsed");
+                if (SafeJson::parse(json).object().size() != n + 1)
+                    qFatal("the keys were not parsed");
             };
         });
         row("JSON pre-scan: values", 20000, [](int n) {
             return [json = "[" + QByteArray("0,").repeated(n) + "0]", n] {
-                expect(SafeJson::parse(json).array().size() == n + 1, "the values were not parsed");
+                if (SafeJson::parse(json).array().size() != n + 1)
+                    qFatal("the values were not parsed");
             };
         });
         row("JSON pre-scan: nesting", 200, [](int n) {

@@ -104,10 +104,8 @@ private slots:
         for (auto& client : clients) {
             client = std::make_unique<QSslSocket>();
             client->setPeerVerifyMode(QSslSocket::VerifyNone);
-            if (tls)
-                client->connectToHostEncrypted(lan.toString(), server.port());
-            else
-                client->connectToHost(lan.toString(), server.port());
+            tls ? client->connectToHostEncrypted(lan.toString(), server.port())
+                : client->connectToHost(lan.toString(), server.port());
             client->write(opening); // a TLS socket sends it once encrypted
         }
         QVector<qint64> closedAt(int(clients.size()), -1);
