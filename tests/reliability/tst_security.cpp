@@ -73,14 +73,11 @@ private slots:
         QTest::addColumn<QByteArray>("scheme"); // null: the key goes as a parameter
         QTest::addColumn<QByteArray>("key");
         const QByteArray key = ApiServer::defaultKey().toUtf8();
-        for (const auto& [name, wrong] : {std::pair<const char*, QByteArray>{"missing", QByteArray()},
-                                          {"empty", ""},
-                                          {"prefix", key.left(11)},
-                                          {"longer", key + "x"},
-                                          {"other case", key.toLower()},
-                                          {"old style", "aGVsbG8v4.0"}}) {
-            QTest::addRow("bearer %s", name) << QByteArray("Bearer ") << wrong;
-            QTest::addRow("parameter %s", name) << QByteArray() << wrong;
+        const QByteArray wrong[] = {QByteArray(), "", key.left(11), key + "x", key.toLower(), "aGVsbG8v4.0"};
+        const char* names[] = {"missing", "empty", "prefix", "longer", "other case", "old style"};
+        for (int i = 0; i < 6; ++i) {
+            QTest::addRow("bearer %s", names[i]) << QByteArray("Bearer ") << wrong[i];
+            QTest::addRow("parameter %s", names[i]) << QByteArray() << wrong[i];
         }
         QTest::addRow("bearer without space") << QByteArray("Bearer") << key;
         QTest::addRow("basic scheme") << QByteArray("Basic ") << key;
