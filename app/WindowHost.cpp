@@ -6,7 +6,6 @@
 #include "terminals/Tpa.h"
 
 #include <QDate>
-#include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickItem>
@@ -30,9 +29,11 @@ void prepareProcess()
     // Printers and terminals come only from discovery; the documents never create them.
     qmlRegisterUncreatableType<Printer>("Printer", 1, 0, "Printer", QStringLiteral("Printers come from discovery"));
     qmlRegisterUncreatableType<Tpa>("Tpa", 1, 0, "Tpa", QStringLiteral("Terminals come from discovery"));
-    // Platforms without a screen have no OpenGL: draw in software.
-    if (QGuiApplication::platformName() == QLatin1String("offscreen") &&
-        qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+    // The window is a few panels and texts: the software scene graph draws it
+    // without the OpenGL stack, which on a till without a graphics card is a
+    // software rasteriser of about 80 MiB that stays mapped once loaded.
+    // QT_QUICK_BACKEND still chooses another.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 }
 

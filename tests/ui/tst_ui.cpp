@@ -193,9 +193,10 @@ private slots:
         QTRY_COMPARE(released.count(), 1);
         QVERIFY(!rig.engine() && !rig.window());
         const qint64 drop = loaded - residentKiB();
+        // About 5.5 MiB with the software scene graph; a window kept loaded drops nothing.
         // AddressSanitizer keeps freed memory in quarantine: the drop shows without it only.
         if (qEnvironmentVariable("QLK_SANITIZER") != QLatin1String("asan"))
-            QVERIFY2(drop >= 8192, qPrintable(QStringLiteral("resident memory dropped by %1 KiB").arg(drop)));
+            QVERIFY2(drop >= 3072, qPrintable(QStringLiteral("resident memory dropped by %1 KiB").arg(drop)));
 
         rig.client()->setProperty("hasUpdate", true);
         QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
