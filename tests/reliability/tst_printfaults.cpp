@@ -178,11 +178,9 @@ private slots:
         const QString key = QStringLiteral("Kx7pQ2mZv4.0"), printerKey = Printer::settingsKey(capture.queueName());
         {
             QSettings settings(program.settingsFile(), QSettings::IniFormat);
-            for (const auto& [name, value] : {std::pair<QString, QVariant>{"securityKey", key},
-                                              {"licenseAccepted", true},
-                                              {"serverActive", true},
-                                              {printerKey, true}})
-                settings.setValue(name, value);
+            settings.setValue("securityKey", key);
+            for (const QString& on : {QStringLiteral("licenseAccepted"), QStringLiteral("serverActive"), printerKey})
+                settings.setValue(on, true);
         }
         const QByteArray auth = "Authorization: Bearer " + key.toUtf8() + "\r\n";
         const auto ask = [&](const QByteArray& request, int timeoutMs) {
