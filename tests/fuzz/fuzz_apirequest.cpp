@@ -1,7 +1,5 @@
-// Raw bytes to the local web API: parsed by HttpRequest as a connection does,
-// answered by PrintClientRequestHandler into a real socket, and the answer
-// read back. Every answer must be one HTTP response; every path but the status
-// page and the preflight must answer with a JSON envelope carrying "status".
+// Raw bytes parsed as a connection does and answered by the API into a real socket: every
+// answer is one HTTP response, a JSON envelope with "status" but for "/" and the preflight.
 #include "api/PrintClientRequestHandler.h"
 #include "core/PrintClient.h"
 #include "http/HttpRequest.h"
@@ -28,8 +26,7 @@ int g_peer = -1;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    // Never destroyed: libFuzzer leaves through exit(), after Qt's own globals are gone.
-    static QTemporaryDir home;
+    static QTemporaryDir home; // never destroyed: libFuzzer leaves through exit(), after Qt's globals
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new QGuiApplication(*argc, *argv);
@@ -38,16 +35,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     auto* client = new PrintClient;
     client->setSecurityKey(QStringLiteral("Ab3dEf9hv4.0"));
-    // One terminal, on a port that is no serial line (/dev/null): commands reach the
-    // field checks and the building of their messages, and its worker refuses them at once.
+    // A terminal on /dev/null: commands reach the field checks and their messages; its worker refuses them.
     qputenv(SerialPortDescription::SimulatedPortsVariable, "/dev/null=0B00:0060");
     QMetaObject::invokeMethod(client, "onGetTpas",
                               Q_ARG(QList<SerialPortDescription>, SerialPortDescription::simulatedPorts()));
     g_handler = new PrintClientRequestHandler;
     g_handler->setPrintClient(client);
-    // Small limits so that short inputs reach them.
     g_limits = new QSettings(home.filePath(QStringLiteral("limits.ini")), QSettings::IniFormat);
-    g_limits->setValue(QStringLiteral("maxRequestSize"), 4096);
+    g_limits->setValue(QStringLiteral("maxRequestSize"), 4096); // small: short inputs reach them
     g_limits->setValue(QStringLiteral("maxMultiPartSize"), 4096);
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
@@ -64,11 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
     QBuffer device(&bytes);
     device.open(QIODevice::ReadOnly);
-    // Pipelined requests one after another, as long as they complete.
     while (device.bytesAvailable() > 0) {
         HttpRequest request(g_limits);
         const qint64 start = device.pos();
-        // (A parser that neither reads nor moves on is fuzz_httprequest's to find.)
         while (request.status() != HttpRequest::Complete && request.status() != HttpRequest::Aborted &&
                device.bytesAvailable() > 0)
             request.readFromSocket(&device);
@@ -85,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         char buffer[65536];
         for (ssize_t count; (count = read(g_peer, buffer, sizeof buffer)) > 0;)
             answer.append(buffer, int(count));
-        // Nothing written is the connection's to answer; an empty body is the preflight's.
+        // Nothing written: the connection answers; an empty body: the preflight.
         const int headEnd = answer.indexOf("\r\n\r\n");
         if (!answer.isEmpty() && (!answer.startsWith("HTTP/1.1 ") || headEnd < 0))
             __builtin_trap();

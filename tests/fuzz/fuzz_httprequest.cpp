@@ -1,6 +1,5 @@
-// Feeds arbitrary bytes to HttpRequest as a connection does: in packets of a
-// size the first byte picks, one request after another while bytes remain
-// (pipelining), reading what the requests that complete hold.
+// Bytes to HttpRequest as a connection feeds them, in packets of a size the first byte picks,
+// pipelined while bytes remain; what complete requests hold is read.
 #include "http/HttpCookie.h"
 #include "http/HttpRequest.h"
 
@@ -31,10 +30,9 @@ void touch(const HttpRequest& request)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    // Small limits so that short inputs reach them. Never destroyed: libFuzzer leaves through exit().
-    static QTemporaryDir dir;
+    static QTemporaryDir dir; // never destroyed: libFuzzer leaves through exit()
     g_limits = new QSettings(dir.filePath(QStringLiteral("fuzz.ini")), QSettings::IniFormat);
-    g_limits->setValue(QStringLiteral("maxRequestSize"), 1024);
+    g_limits->setValue(QStringLiteral("maxRequestSize"), 1024); // small: short inputs reach them
     g_limits->setValue(QStringLiteral("maxMultiPartSize"), 4096);
     return 0;
 }
@@ -43,7 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    // The first byte picks the packet size; 0 delivers everything at once.
     const int piece = data[0] % 64 == 0 ? int(size) : data[0] % 64;
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), int(size - 1));
     HttpRequest::urlDecode(bytes);

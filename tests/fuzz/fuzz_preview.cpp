@@ -1,6 +1,5 @@
-// Draws arbitrary ESC/POS byte streams as the receipt preview does. The first
-// byte picks the paper (58 mm, 80 mm, or a narrow strip that makes every
-// line wrap and every image overflow); the rest is what a printer would get.
+// ESC/POS bytes drawn by the receipt preview; the first byte picks the paper (58 mm, 80 mm,
+// or a strip so narrow that every line wraps and every image overflows).
 #include "printing/ReceiptPreview.h"
 
 #include <QGuiApplication>
@@ -8,7 +7,6 @@
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Never destroyed: libFuzzer leaves through exit(), after Qt's own globals are gone.
     new QGuiApplication(*argc, *argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;

@@ -1,8 +1,5 @@
-// Renders arbitrary JSON print jobs to bytes, as /sendJob does but into
-// memory, parsed as request bodies are (repeated keys refused: Qt would leak
-// them). Images named by an address are dropped (no network while fuzzing) and
-// so are images that announce more than a small number of pixels, so that each
-// input stays fast; the size checks of the real loader still see the rest.
+// JSON jobs parsed as request bodies are and rendered into memory; the first byte picks
+// compatibility mode. Images by address (no network) and of many pixels (slow) are dropped.
 #include "app/SafeJson.h"
 #include "printing/ImageLoader.h"
 #include "printing/PrintJob.h"
@@ -16,7 +13,6 @@
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Never destroyed: libFuzzer leaves through exit(), after Qt's own globals are gone.
     new QGuiApplication(*argc, *argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;
@@ -26,7 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    // The first byte picks compatibility mode; the rest is the job document.
     QJsonArray job;
     for (const QJsonValue& operation :
          SafeJson::parse(QByteArray(reinterpret_cast<const char*>(data + 1), int(size - 1))).array()) {

@@ -1,7 +1,5 @@
-// Feeds arbitrary bytes to the receive state machine of a terminal family (the
-// first byte picks Ingenico or Newnote and the piece size), as a serial port
-// delivers them. No port is open, so nothing is written back; frames that pass
-// their check byte reach the family's message handling.
+// Bytes to a terminal family's receive state machine in pieces, as a serial port delivers
+// them (the first byte picks the family and the piece size); no port is open.
 #include "terminals/TpaWorkerIngenico.h"
 #include "terminals/TpaWorkerNewnote.h"
 
