@@ -3,7 +3,9 @@
 #include <QtGlobal>
 
 #if defined(Q_OS_LINUX)
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -22,11 +24,14 @@ void HeadlessProgram::replaceProcess(char* argv[])
     if (!slash)
         return;
     const std::string program = std::string(self, size_t(slash + 1 - self)) + "quorva-link-headless";
-    if (access(program.c_str(), X_OK) != 0)
-        return;
+    char* const own = argv[0];
     argv[0] = const_cast<char*>(program.c_str());
     execv(program.c_str(), argv);
-    // Not replaced after all: serve from this process.
+    // Not replaced after all: serve from this process, which Qt knows by argv[0].
+    const int error = errno;
+    argv[0] = own;
+    std::fprintf(stderr, "quorva-link: cannot run %s (%s); serving from this program, with more memory.\n",
+                 program.c_str(), std::strerror(error));
 #else
     Q_UNUSED(argv)
 #endif

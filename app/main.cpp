@@ -95,7 +95,10 @@ int main(int argc, char* argv[])
 #else
         false;
 #endif
-    const bool headless = commandLine.headless || noDisplay;
+    // Qt's platforms without a screen: nothing could show a window or a tray either.
+    const QByteArray requested = qgetenv("QT_QPA_PLATFORM");
+    const bool noScreen = requested.startsWith("offscreen") || requested.startsWith("minimal");
+    const bool headless = commandLine.headless || noDisplay || noScreen;
     if (noDisplay && !commandLine.headless)
         std::fputs("quorva-link: no display; serving without a window, as with --headless.\n", stderr);
 #endif

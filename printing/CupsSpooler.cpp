@@ -7,10 +7,21 @@ CupsSpooler::~CupsSpooler()
     closePrinter();
 }
 
+namespace {
+
+// "queue/instance" names an instance of a queue: a set of the user's options,
+// which a raw job does not use. The scheduler knows the queue only.
+QByteArray queueOf(const QString& printerName)
+{
+    return printerName.section(QLatin1Char('/'), 0, 0).toUtf8();
+}
+
+} // namespace
+
 bool CupsSpooler::openPrinter(const QString& printerName)
 {
     closePrinter();
-    m_printer = printerName.toUtf8();
+    m_printer = queueOf(printerName);
     // A connection of our own: the document streams over it while a cancel can
     // still go over the default one.
     m_http = connect();
@@ -30,7 +41,7 @@ bool CupsSpooler::printerReady(const QString& printerName)
     http_t* http = connect();
     if (!http)
         return false;
-    const QByteArray name = printerName.toUtf8();
+    const QByteArray name = queueOf(printerName);
     cups_dest_t* dest = cupsGetNamedDest(http, name.constData(), nullptr);
     bool ready = false;
     if (dest) {

@@ -13,16 +13,16 @@ Item {
     Repeater {
         model: 8
         Rectangle {
-            readonly property int step: index + 1
-            x: -step
-            y: -step
-            width: root.width + 2 * step
-            height: root.height + 2 * step
-            radius: inner.radius + step
+            readonly property int spread: 2 * (index + 1)
+            x: -spread
+            y: -spread
+            width: root.width + 2 * spread
+            height: root.height + 2 * spread
+            radius: inner.radius + spread
             color: "transparent"
-            border.width: 1
+            border.width: 2
             border.color: root.color
-            opacity: 0.7 * Math.pow(1 - step / 9, 2)
+            opacity: 0.45 * Math.pow(1 - index / 8, 2)
         }
     }
 

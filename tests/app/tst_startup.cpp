@@ -9,10 +9,12 @@
 #include "support/ProgramRunner.h"
 #include "support/TestMain.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QUrl>
 
 #include <thread>
 #include <tuple>
@@ -55,7 +57,6 @@ HttpTestResponse keyedGet(const ProgramRunner& program, const QByteArray& path)
     return client.readResponse();
 }
 
-// The plugins of the declarative modules a process has mapped: none until a document loads.
 // What a process without a window must not load: the libraries of the tray and the
 // window, QML plugins, and the network bearer plugins (with D-Bus) of the version check.
 QStringList uiLibraries(qint64 pid)
@@ -291,9 +292,22 @@ private slots:
         QCOMPARE(run({"--enable", queue}), 0);
         QVERIFY2(output.contains("Printer " + queue + ": on"), qPrintable(output));
         listed("on  ");
+        // This user's instance of the queue ("queue/instance" in lpoptions) is a printer of
+        // its own; its jobs go to the queue.
+        const QString instance = queue + "/till";
+        QVERIFY(QDir(config.path()).mkpath(".cups"));
+        QFile options(config.path() + "/.cups/lpoptions");
+        QVERIFY(options.open(QIODevice::WriteOnly) && options.write("Dest " + instance.toUtf8() + "\n") > 0);
+        options.close();
+        QCOMPARE(run({"--enable", instance}), 0);
         ProgramRunner program(config.path());
         program.start({"--headless"});
-        QTRY_VERIFY_WITH_TIMEOUT(keyedGet(program, "/getPrinters").body.contains(queue.toUtf8()), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(keyedGet(program, "/getPrinters").body.contains(instance.toUtf8()), 20000);
+        const HttpTestResponse sent =
+            keyedGet(program, "/sendJob?printer=" + QUrl::toPercentEncoding(instance) +
+                                  "&job=" + QUrl::toPercentEncoding(R"([{"op":"text","data":"till"}])"));
+        QVERIFY2(sent.body.contains("Job completed successfully"), sent.body.constData());
+        QVERIFY(printer.waitForJobs(1) && printer.jobs().first().contains("till"));
         QVERIFY(program.stop());
         QCOMPARE(run({"--disable", queue}), 0);
         listed("off ");
