@@ -102,21 +102,20 @@ private slots:
         UiRig rig;
         QVERIFY(rig.showWindow());
         rig.setState("config");
-        QQuickItem* button = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (button = rowItem(rig.window()->contentItem(), capture.queueName(), "testPrintButton")) != nullptr, 20000);
-        QVERIFY(button->isEnabled());
-        QVERIFY(rig.click(button));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.shown("testPrintResult", button->parentItem()), 30000);
-        QCOMPARE(rig.item("testPrintResult", button->parentItem())->property("sent").toBool(), true);
+        // Looked up afresh each time: every printer discovery (3 s) makes the rows anew.
+        const auto button = [&] {
+            return rowItem(rig.window()->contentItem(), capture.queueName(), "testPrintButton");
+        };
+        const auto result = [&] { return button() ? rig.item("testPrintResult", button()->parentItem()) : nullptr; };
+        QTRY_VERIFY_WITH_TIMEOUT(button() != nullptr, 20000);
+        QVERIFY(button()->isEnabled());
+        QVERIFY(rig.click(button()));
+        QTRY_VERIFY_WITH_TIMEOUT(result() && result()->isVisible() && result()->property("sent").toBool(), 30000);
         QVERIFY(capture.waitForJobs(1));
 
         QVERIFY(capture.queue().disable());
         rig.client()->updatePrinters();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (button = rowItem(rig.window()->contentItem(), capture.queueName(), "testPrintButton")) &&
-                !button->isEnabled(),
-            20000);
+        QTRY_VERIFY_WITH_TIMEOUT(button() && !button()->isEnabled(), 20000);
     }
 };
 

@@ -30,8 +30,14 @@ int run(int argc, char* argv[])
     isolateSettings();
     Application app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestObject tc;
-    return QTest::qExec(&tc, argc, argv);
+    int result = 0;
+    {
+        TestObject tc;
+        result = QTest::qExec(&tc, argc, argv);
+    }
+    // What the last requests released waits for an event loop to delete it; none runs after the tests.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
 }
 
 } // namespace TestMain
