@@ -12,7 +12,6 @@
 #include "printing/PrintJob.h"
 #include "printing/Printer.h"
 #include "terminals/Tpa.h"
-#include "terminals/TpaStatus.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -34,7 +33,22 @@ const QByteArray none;
 const QJsonArray receipt{QJsonObject{{"op", "alignment"}, {"data", 1}},
                          QJsonObject{{"op", "text"}, {"data", QStringLiteral("Café Central\nTotal: 12,50 €\n")}},
                          QJsonObject{{"op", "cut"}, {"data", "feed"}}};
-const QString& added = TpaStatus::CommandAdded;
+const QString added = QStringLiteral("QLK0000|M00|Comando adicionado com sucesso");
+
+// The terminals' answers as the web app reads them, written out: a changed text is a changed API.
+namespace wire {
+const QString OpenSent = QStringLiteral("QLK0000|M00|TPA open command sent");
+const QString CloseSent = QStringLiteral("QLK0000|M00|TPA close command sent");
+const QString PurchaseSent = QStringLiteral("QLK0000|M00|TPA purchase command sent");
+const QString RefundSent = QStringLiteral("QLK0000|M00|TPA refund command sent");
+const QString MenuOpenSent = QStringLiteral("QLK0000|M00|TPA menu open command sent");
+const QString ReprintSent = QStringLiteral("QLK0000|M00|TPA reprint last receipt command sent");
+const QString Busy = QStringLiteral("QLK1001|M10|TPA already busy");
+const QString NotFound = QStringLiteral("QLK1001|M21|TPA not found");
+const QString Offline = QStringLiteral("QLK1001|M22|TPA offline or in error state");
+const QString StatusNotFound = QStringLiteral("QLK1001|M98|TPA status not found");
+const QString Timeout = QStringLiteral("QLK1001|M99|Operation Timeout");
+} // namespace wire
 
 // "status" and "data" or "error"; the status paths add the version and the device.
 QJsonObject answer(bool ok, const QJsonValue& value, bool versioned = false)
@@ -158,14 +172,14 @@ private slots:
             {"/getStatus", "", answer(true, "Device online")},
             {"/getTpas", "", answer(true, tpas)},
             {"/getTpaStatus", terminal, answer(true, "M00000", true)},
-            {"/sendTpaOpen", terminal, answer(true, TpaStatus::OpenSent)},
+            {"/sendTpaOpen", terminal, answer(true, wire::OpenSent)},
             {"/getTpaTransactionStatus", terminal, answer(true, QJsonArray{added})},
-            {"/clearTpaTransactionStatus", terminal, answer(true, TpaStatus::Busy)},
-            {"/sendTpaClose", terminal, answer(true, TpaStatus::CloseSent)},
-            {"/sendTpaPurchase", terminal, answer(true, TpaStatus::PurchaseSent)},
-            {"/sendTpaRefund", terminal, answer(true, TpaStatus::RefundSent)},
-            {"/sendTpaOpenMenu", terminal, answer(true, TpaStatus::MenuOpenSent)},
-            {"/sendTpaReprintLastReceipt", terminal, answer(true, TpaStatus::ReprintSent)}};
+            {"/clearTpaTransactionStatus", terminal, answer(true, wire::Busy)},
+            {"/sendTpaClose", terminal, answer(true, wire::CloseSent)},
+            {"/sendTpaPurchase", terminal, answer(true, wire::PurchaseSent)},
+            {"/sendTpaRefund", terminal, answer(true, wire::RefundSent)},
+            {"/sendTpaOpenMenu", terminal, answer(true, wire::MenuOpenSent)},
+            {"/sendTpaReprintLastReceipt", terminal, answer(true, wire::ReprintSent)}};
         int i = 0;
         for (const auto& [route, query, expected] : routes)
             row(route, "PUT", route + (i++ % 2 ? "/" : "") + query, bearer, none, 200,
@@ -173,11 +187,11 @@ private slots:
         row("printer switched off", "GET", "/getPrinterStatus?printer=" + m_hidden->queueName().toUtf8(), bearer, none,
             200, QJsonDocument(answer(false, "Printer not found", true)).toJson());
         row("no such terminal", "GET", "/sendTpaOpen?tpa_port=COM77", bearer, none, 200,
-            QJsonDocument(answer(false, TpaStatus::NotFound)).toJson());
+            QJsonDocument(answer(false, wire::NotFound)).toJson());
         // A terminal whose worker has no status yet (the Newnote one never answers a poll).
         row("/getTpaStatus, no status yet", "POST", "/getTpaStatus", bearer + asJson,
             QJsonDocument(QJsonObject{{"tpa_port", m_newnote.portPath()}}).toJson(), 200,
-            QJsonDocument(answer(false, TpaStatus::StatusNotFound, true)).toJson());
+            QJsonDocument(answer(false, wire::StatusNotFound, true)).toJson());
         row("outside the routes", "GET", "/getPrinterStatus/EPSON", bearer, none, 404,
             envelope("error", "Not found", false));
 
@@ -318,7 +332,7 @@ private slots:
         const QString port = m_ingenico.portPath();
         const QJsonObject poll{{"tpa_port", port}, {"terminal_tpa_id", "till-1"}};
         QCOMPARE(call("/sendTpaPurchase", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}, {"amount", "12,50"}}),
-                 answer(true, TpaStatus::PurchaseSent));
+                 answer(true, wire::PurchaseSent));
         QTRY_VERIFY_WITH_TIMEOUT(m_ingenico.messages().contains("P05100133304978200001250"), 15000);
         // The whole list so far on each poll, until the terminal's final answer.
         const QJsonArray expected{added, "M001INSIRA OU APROXIME O CARTAO", "M025CONFIRME O VALOR",
@@ -347,9 +361,9 @@ private slots:
                                 {"amount", "3.00"},
                                 {"tpa_id", "REF1"},
                                 {"datetime", "2024-03-01 14:05:09"}};
-        QCOMPARE(call("/sendTpaOpen", owner), answer(true, TpaStatus::OpenSent));
+        QCOMPARE(call("/sendTpaOpen", owner), answer(true, wire::OpenSent));
         QTRY_VERIFY_WITH_TIMEOUT(m_newnote.messages().contains("S00010000011"), 15000);
-        QCOMPARE(call("/sendTpaRefund", other, true), answer(true, TpaStatus::Busy));
+        QCOMPARE(call("/sendTpaRefund", other, true), answer(true, wire::Busy));
         QCOMPARE(call("/getTpaTransactionStatus", other), answer(true, QJsonArray()));
         QTRY_COMPARE_WITH_TIMEOUT(call("/getTpaTransactionStatus", owner), answer(true, QJsonArray{added}), 15000);
         // The terminal answers at last; the owner clears its list once.
@@ -367,10 +381,9 @@ private slots:
         const QString port = m_ingenico.portPath();
         QVERIFY(m_ingenico.setPortOutputSuspended(true));
         // The next poll comes within 30 s and gives up writing after 5 s.
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(port)->lastStatus(), TpaStatus::Timeout, 45000);
-        QCOMPARE(
-            call("/getTpaStatus", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}}),
-            (QJsonObject{{"status", false}, {"data", TpaStatus::Timeout}, {"version", "410"}, {"device", "desktop"}}));
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->terminal(port)->lastStatus(), wire::Timeout, 45000);
+        QCOMPARE(call("/getTpaStatus", {{"tpa_port", port}, {"terminal_tpa_id", "till-1"}}),
+                 (QJsonObject{{"status", false}, {"data", wire::Timeout}, {"version", "410"}, {"device", "desktop"}}));
     }
 
     // Unplugged (its device node gone) while still listed: offline, with the version and device.
@@ -383,8 +396,8 @@ private slots:
         const QJsonObject fields{{"tpa_port", m_unpluggedPort.path()}, {"terminal_tpa_id", "till-1"}};
         QTRY_COMPARE_WITH_TIMEOUT(call("/getTpaStatus", fields), answer(true, "M00000", true), 15000);
         m_unpluggedPort.unlink();
-        QCOMPARE(call("/getTpaStatus", fields), answer(false, TpaStatus::Offline, true));
-        QCOMPARE(call("/sendTpaOpen", fields), answer(false, TpaStatus::Offline));
+        QCOMPARE(call("/getTpaStatus", fields), answer(false, wire::Offline, true));
+        QCOMPARE(call("/sendTpaOpen", fields), answer(false, wire::Offline));
         QVERIFY(m_server->terminal(m_unpluggedPort.path()));
     }
 
