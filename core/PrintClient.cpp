@@ -404,10 +404,15 @@ void PrintClient::onGetPrinters(QStringList printers)
     }
     // Removed printers go once no request holds them, by deferred deletion.
     next.clear();
-    if (changed)
+    // An unchanged list keeps the window's rows: remade every 3 s, they dropped
+    // the click that fell on the rebuild. Only the states are read again.
+    if (changed || !m_printersReceived) {
         qDebug() << "PrintClient: printers" << names(m_printerList);
-
-    emit printersChanged();
+        emit printersChanged();
+    } else {
+        for (const std::shared_ptr<Printer>& printer : m_printerList)
+            printer->refreshState();
+    }
     m_printersReceived = true;
     m_fetching = false;
     emit fetchingChanged();
@@ -435,10 +440,13 @@ void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
         m_tpaList.swap(next);
     }
     next.clear();
-    if (changed)
+    if (changed || !m_tpasReceived) {
         qDebug() << "PrintClient: terminals" << names(m_tpaList);
-
-    emit tpasChanged();
+        emit tpasChanged();
+    } else {
+        for (const std::shared_ptr<Tpa>& tpa : m_tpaList)
+            tpa->refreshState();
+    }
     m_tpasReceived = true;
     updateStarted();
     if (m_tpaTimer)

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QThreadPool>
 #include <QVariant>
@@ -36,6 +37,12 @@ bool Printer::state() const
 {
     // Asked afresh each time: a copied description keeps the state it was built with.
     return Spooler::printerReady(m_name);
+}
+
+void Printer::refreshState()
+{
+    if (isSignalConnected(QMetaMethod::fromSignal(&Printer::stateChanged)))
+        emit stateChanged(state());
 }
 
 void Printer::setAvailable(bool value)

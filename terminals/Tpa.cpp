@@ -6,6 +6,7 @@
 #include "TpaWorkerNewnote.h"
 
 #include <QCryptographicHash>
+#include <QMetaMethod>
 #include <QSettings>
 #include <QThread>
 #include <algorithm>
@@ -95,6 +96,12 @@ bool Tpa::state() const
     const QList<SerialPortDescription> ports = SerialPortDescription::availablePorts();
     return std::any_of(ports.cbegin(), ports.cend(),
                        [this](const SerialPortDescription& port) { return port.portName() == m_portInfo.portName(); });
+}
+
+void Tpa::refreshState()
+{
+    if (isSignalConnected(QMetaMethod::fromSignal(&Tpa::stateChanged)))
+        emit stateChanged(state());
 }
 
 bool Tpa::available() const
