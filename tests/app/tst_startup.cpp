@@ -9,8 +9,6 @@
 #include "support/ProgramRunner.h"
 #include "support/TestMain.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
@@ -19,27 +17,7 @@
 #include <thread>
 #include <tuple>
 
-// Starts that could show a window need the X server scripts/test starts.
-#define REQUIRE_DISPLAY()                                                                                              \
-    do {                                                                                                               \
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {                                                                  \
-            QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), "no X server (DISPLAY) under CI");           \
-            QSKIP("needs an X server (DISPLAY): scripts/test starts one");                                             \
-        }                                                                                                              \
-    } while (false)
-
 namespace {
-
-// The program with these variables changed (an empty value removes one); QT_QPA_PLATFORM is
-// removed unless given, so that a window would go to the X server.
-void setEnvironment(ProgramRunner& program, const QList<QPair<QString, QString>>& changes)
-{
-    QProcessEnvironment environment = program.process().processEnvironment();
-    environment.remove("QT_QPA_PLATFORM");
-    for (const auto& [name, value] : changes)
-        value.isEmpty() ? environment.remove(name) : environment.insert(name, value);
-    program.process().setProcessEnvironment(environment);
-}
 
 QSettings store(const ProgramRunner& program)
 {
@@ -49,28 +27,44 @@ QSettings store(const ProgramRunner& program)
 // A GET with the program's key over TLS; status 0 until it answers.
 HttpTestResponse keyedGet(const ProgramRunner& program, const QByteArray& path)
 {
-    const QString key = store(program).value("securityKey").toString();
     HttpTestClient client(true, program.certificates());
+    const QByteArray key = store(program).value("securityKey").toByteArray();
     if (!client.connectTo(program.port()) ||
-        !client.send(HttpTestClient::get(path, "Authorization: Bearer " + key.toUtf8() + "\r\n")))
+        !client.send(HttpTestClient::get(path, "Authorization: Bearer " + key + "\r\n")))
         return {};
     return client.readResponse();
 }
 
-// What a process without a window must not load: the libraries of the tray and the
-// window, QML plugins, and the network bearer plugins (with D-Bus) of the version check.
-QStringList uiLibraries(qint64 pid)
+// Empty when a headless program serves: the one built without the window's libraries (in place of the one started),
+// mapping no Qt Quick, Widgets, QML, nor the version check's bearer plugins (with D-Bus); else what is wrong.
+QStringList windowParts(ProgramRunner& program)
 {
+    const qint64 pid = program.process().processId();
     QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
     if (!maps.open(QIODevice::ReadOnly))
         return {QStringLiteral("(no maps)")};
+    QStringList found{QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget()};
+    if (found.first() == QFileInfo(ProgramRunner::programPath()).absolutePath() + "/quorva-link-headless")
+        found.clear();
     static const QRegularExpression ui(QStringLiteral("/qml/|/bearer/|libQt5(Quick|Qml|Widgets|Svg|DBus)"));
-    QStringList found;
     for (const QByteArray& line : maps.readAll().split('\n'))
         if (ui.match(QString::fromLocal8Bit(line)).hasMatch())
             found << QString::fromLocal8Bit(line.mid(line.indexOf('/')));
     found.removeDuplicates();
     return found;
+}
+
+// No platform given and only this X display (none if empty), so that a window would go there.
+void setDisplay(ProgramRunner& program, const QString& display, const QString& locale = {})
+{
+    QProcessEnvironment environment = program.process().processEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(name);
+    if (!display.isEmpty())
+        environment.insert("DISPLAY", display);
+    if (!locale.isEmpty())
+        environment.insert("LC_ALL", locale);
+    program.process().setProcessEnvironment(environment);
 }
 
 } // namespace
@@ -80,6 +74,8 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set"); }
+
     void windowSize_data()
     {
         QTest::addColumn<QSize>("available");
@@ -123,58 +119,42 @@ private slots:
         QCOMPARE(LanguageChoice::translationFile(root.filePath("bin"), locale), root.filePath(expected));
     }
 
-    // A stamp of the running copy counts as alive from 5 s ahead (a clock set back)
-    // to 5 s old; it is renewed every 4 s. Where a second or two of start-up cannot
-    // change the outcome, the real program is started too: on a live stamp it asks
-    // the running copy for its window and leaves with exit code 0.
+    // A stamp (renewed every 4 s) is alive from 5 s ahead (a clock set back) to 5 s old. A window start beside a live
+    // copy asks for its window and leaves with 0; beside a headless one it tells the user, in their language.
     void stampAge_data()
     {
         QTest::addColumn<qint64>("age");
         QTest::addColumn<bool>("alive");
-        QTest::addColumn<bool>("program");
-        for (const auto& [age, alive, program] : QList<std::tuple<qint64, bool, bool>>{{-6, false, false},
-                                                                                       {-5, true, false},
-                                                                                       {-3, true, true},
-                                                                                       {0, true, true},
-                                                                                       {5, true, false},
-                                                                                       {6, false, false},
-                                                                                       {3600, false, false}})
-            QTest::addRow("%lld s", age) << age << alive << program;
+        QTest::addColumn<int>("start"); // 0: none, 1: a window start, 2: a window start beside a headless copy
+        const QList<std::tuple<qint64, bool, int>> rows{{-6, false, 0}, {-5, true, 0}, {-3, true, 1},    {0, true, 1},
+                                                        {5, true, 0},   {6, false, 0}, {3600, false, 0}, {0, true, 2}};
+        for (const auto& [age, alive, start] : rows)
+            QTest::addRow("%lld s%s", age, start == 2 ? ", headless copy" : "") << age << alive << start;
     }
     void stampAge()
     {
         QFETCH(qint64, age);
-        QFETCH(bool, program);
+        QFETCH(int, start);
         QTEST(SingleInstance::isStampAlive(1700000000 + age, 1700000000), "alive");
-        if (!program)
+        if (!start)
             return;
-        QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
-        REQUIRE_DISPLAY();
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), "no X server (DISPLAY) under CI");
+            QSKIP("needs an X server (DISPLAY): scripts/test starts one");
+        }
         QTemporaryDir home;
         ProgramRunner second(home.path());
         store(second).setValue("kicked", QString::number(SingleInstance::localNowSeconds() - age));
-        setEnvironment(second, {});
-        second.start();
-        QVERIFY(second.process().waitForFinished(5000));
-        QCOMPARE(second.process().exitCode(), 0);
-        QVERIFY(store(second).value("showWindow").toBool());
-    }
-
-    // A window start while this user's copy serves headless tells the user, in
-    // their language, instead of asking for a window that never comes.
-    void secondStartWhileHeadless()
-    {
-        REQUIRE_DISPLAY();
-        QTemporaryDir home;
-        ProgramRunner second(home.path());
-        {
-            QSettings settings = store(second);
-            settings.setValue("kicked", QString::number(SingleInstance::localNowSeconds()));
-            settings.setValue("headless", true);
-        }
-        setEnvironment(second, {{"LANG", "es_ES.UTF-8"}, {"LC_ALL", "es_ES.UTF-8"}});
+        store(second).setValue("headless", start == 2);
+        setDisplay(second, qEnvironmentVariable("DISPLAY"), "es_ES.UTF-8");
         second.process().setProcessChannelMode(QProcess::SeparateChannels);
         second.start();
+        if (start == 1) {
+            QVERIFY(second.process().waitForFinished(5000));
+            QCOMPARE(second.process().exitCode(), 0);
+            QVERIFY(store(second).value("showWindow").toBool());
+            return;
+        }
         QString error;
         QTRY_VERIFY2_WITH_TIMEOUT(
             (error += QString::fromUtf8(second.process().readAllStandardError())).contains("sin ventana"),
@@ -183,90 +163,50 @@ private slots:
         QVERIFY(!second.process().waitForFinished(500)); // the message stays until the user closes it
     }
 
-    // A headless start that gives way asks for no window (the tray copy's would pop
-    // up); a clean stop takes the stamp back, so a restart at once runs.
-    void restartRightAfterStop()
+    // --headless serves whatever display the session names, prints the key to a terminal only (the journal is a log),
+    // and takes a window request at its next 200 ms look, not its next stamp (4 s on); a start beside it gives way
+    // asking for no window; a clean stop takes the stamp back, so a start at once without any display serves so too.
+    void headless()
     {
         QTemporaryDir home;
-        ProgramRunner first(home.path());
+        ProgramRunner first(home.path()), again(home.path());
+        setDisplay(first, ":64999");
         first.start({"--headless"});
         QTRY_COMPARE_WITH_TIMEOUT(keyedGet(first, "/getStatus").status, 200, 20000);
-        ProgramRunner second(home.path());
-        second.start({"--headless"});
+        const QString key = store(first).value("securityKey").toString();
+        QString output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += first.process().readAllStandardOutput()).contains("Security key:"), 5000);
+        QVERIFY2(output.contains(QStringLiteral("Serving https://localhost:%1\n").arg(first.port())) &&
+                     output.contains("Settings: " + first.settingsFile() + "\n") && !key.isEmpty() &&
+                     !output.contains(key),
+                 qPrintable(output));
+        PrintClient client;
+        client.setSecurityKey(key);
+        QVERIFY(HeadlessReport::text(client, first.settingsFile(), true).contains("\nSecurity key: " + key + "\n"));
+        QCOMPARE(windowParts(first), QStringList());
+
+        const auto stamp = [&] { return store(first).value("kicked").toLongLong(); };
+        const qint64 stamped = stamp(); // wait for a fresh stamp: the next is about 4 s away
+        QTRY_VERIFY_WITH_TIMEOUT(stamp() != stamped, 10000);
+        const qint64 current = stamp();
+        store(first).setValue("showWindow", true);
+        QTRY_VERIFY_WITH_TIMEOUT(!store(first).value("showWindow").toBool(), 10000);
+        QCOMPARE(stamp(), current);
+        ProgramRunner second(home.path()); // offscreen: headless too
+        second.start();
         QVERIFY(second.process().waitForFinished(10000));
         QCOMPARE(second.process().exitCode(), 0);
         QVERIFY(!store(first).value("showWindow").toBool());
-        QVERIFY(first.stop());
-        ProgramRunner again(home.path());
-        again.start({"--headless"});
+        QVERIFY2(first.stop(), "no clean exit on SIGTERM"); // as the user service stops it
+
+        setDisplay(again, {});
+        again.start();
         QTRY_COMPARE_WITH_TIMEOUT(keyedGet(again, "/getStatus").status, 200, 20000);
-        QVERIFY(again.stop());
+        QCOMPARE(windowParts(again), QStringList());
+        QVERIFY2(again.stop(), "no clean exit on SIGTERM");
     }
 
-    // The running copy takes a window request at its next 200 ms look, not when its next
-    // stamp (4 s on) re-reads the store. With no screen to show it on (offscreen), it loads no window.
-    void windowRequestTakenAtOnce()
-    {
-        QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
-        QTemporaryDir home;
-        ProgramRunner program(home.path());
-        const auto stamp = [&] { return store(program).value("kicked").toLongLong(); };
-        const qint64 before = SingleInstance::localNowSeconds();
-        program.start();
-        QTRY_VERIFY_WITH_TIMEOUT(stamp() >= before, 10000);
-        // Right after a stamp, so that the next one is about 4 s away.
-        const qint64 first = stamp();
-        QTRY_VERIFY_WITH_TIMEOUT(stamp() != first, 10000);
-        const qint64 current = stamp();
-        store(program).setValue("showWindow", true);
-        QTRY_VERIFY_WITH_TIMEOUT(!store(program).value("showWindow").toBool(), 10000);
-        QCOMPARE(stamp(), current);
-        QTest::qWait(500);
-        QCOMPARE(uiLibraries(program.process().processId()), QStringList());
-        QVERIFY2(program.stop(), "no clean exit on SIGTERM");
-    }
-
-    // --headless serves on the offscreen platform whatever display the session names (one that
-    // does not exist, where a start with a window ends at once), says where the settings are, and
-    // prints the key to a terminal only: the service manager's journal is a log. Without any
-    // display, a start serves as --headless does instead of ending in Qt's platform error.
-    void headless_data()
-    {
-        QTest::addColumn<bool>("option");
-        QTest::newRow("--headless, display gone") << true;
-        QTest::newRow("no display at all") << false;
-    }
-    void headless()
-    {
-        QFETCH(bool, option);
-        QTemporaryDir config;
-        ProgramRunner program(config.path());
-        setEnvironment(program, {{"DISPLAY", option ? ":64999" : ""}, {"WAYLAND_DISPLAY", ""}});
-        program.start(option ? QStringList{"--headless"} : QStringList());
-        QTRY_COMPARE_WITH_TIMEOUT(keyedGet(program, "/getStatus").status, 200, 20000);
-        if (option) {
-            const QString key = store(program).value("securityKey").toString();
-            QString output;
-            QTRY_VERIFY_WITH_TIMEOUT((output += program.process().readAllStandardOutput()).contains("Security key:"),
-                                     5000);
-            QVERIFY2(output.contains(QStringLiteral("Serving https://localhost:%1\n").arg(program.port())) &&
-                         output.contains("Settings: " + program.settingsFile() + "\n") && !key.isEmpty() &&
-                         !output.contains(key),
-                     qPrintable(output));
-            PrintClient client;
-            client.setSecurityKey(key);
-            QVERIFY(
-                HeadlessReport::text(client, program.settingsFile(), true).contains("\nSecurity key: " + key + "\n"));
-        }
-        // The program built without them serves, in place of the one started.
-        QCOMPARE(uiLibraries(program.process().processId()), QStringList());
-        QCOMPARE(QFileInfo(QStringLiteral("/proc/%1/exe").arg(program.process().processId())).symLinkTarget(),
-                 QFileInfo(program.programPath()).absolutePath() + "/quorva-link-headless");
-        QVERIFY(program.stop()); // the user service stops it with SIGTERM
-    }
-
-    // A till without a desktop switches its printers on the command line; the
-    // service then offers them to the web application.
+    // A till without a desktop switches its printers on the command line; the service then offers them.
     void devicesOnTheCommandLine()
     {
         QLK_REQUIRE_CUPS();
@@ -292,8 +232,7 @@ private slots:
         QCOMPARE(run({"--enable", queue}), 0);
         QVERIFY2(output.contains("Printer " + queue + ": on"), qPrintable(output));
         listed("on  ");
-        // This user's instance of the queue ("queue/instance" in lpoptions) is a printer of
-        // its own; its jobs go to the queue.
+        // This user's instance of the queue ("queue/instance" in lpoptions) is a printer whose jobs go to the queue.
         const QString instance = queue + "/till";
         QVERIFY(QDir(config.path()).mkpath(".cups"));
         QFile options(config.path() + "/.cups/lpoptions");
@@ -313,51 +252,36 @@ private slots:
         listed("off ");
     }
 
-    // Debug and critical lines only, newest first, at most a hundred.
-    void logNewestFirstAtMostHundred()
+    // Debug and critical lines only, newest first, at most a hundred; four threads at once lose none nor reorder.
+    void logCapture()
     {
         PrintClient client;
         LogCapture::install(&client);
         const auto uninstall = qScopeGuard(&LogCapture::uninstall);
-        qCritical("a critical");
-        qWarning("a warning");
-        qInfo("some info");
-        for (int i = 1; i < LogCapture::maxLines; ++i)
-            qDebug("message %d", i);
-        QCOMPARE(client.debugMessages().size(), LogCapture::maxLines);
-        QVERIFY2(client.debugMessages().last().endsWith("]: a critical"), qPrintable(client.debugMessages().last()));
-        qDebug("message 100");
-        const QStringList lines = client.debugMessages();
-        QCOMPARE(lines.size(), LogCapture::maxLines);
-        const QRegularExpression stamp("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]: message 100$");
-        QVERIFY2(stamp.match(lines.first()).hasMatch(), qPrintable(lines.first()));
-        QVERIFY2(lines.last().endsWith("]: message 1"), qPrintable(lines.last()));
-    }
-
-    // Lines logged at once on four threads all arrive, each thread's in its order.
-    void logThreadsLoseNothing()
-    {
-        PrintClient client;
-        LogCapture::install(&client);
-        const auto uninstall = qScopeGuard(&LogCapture::uninstall);
+        qDebug("oldest"); // the hundred lines after it push it out
         std::vector<std::thread> workers;
         for (int t = 0; t < 4; ++t)
             workers.emplace_back([t] {
-                for (int i = 0; i < 25; ++i)
+                for (int i = 0; i < LogCapture::maxLines / 4; ++i)
                     qDebug("thread %d line %d", t, i);
             });
         for (auto& worker : workers)
             worker.join();
-        const QStringList lines = client.debugMessages();
-        QCOMPARE(lines.size(), 100);
+        qWarning("a warning");
+        qInfo("some info");
+        QCOMPARE(client.debugMessages().size(), LogCapture::maxLines);
         for (int t = 0; t < 4; ++t) {
             const QString tag = QStringLiteral("thread %1 line ").arg(t);
-            int expected = 25;
-            for (const QString& line : lines)
+            int expected = LogCapture::maxLines / 4;
+            for (const QString& line : client.debugMessages())
                 if (line.contains(tag))
                     QCOMPARE(line.section(tag, 1).toInt(), --expected);
             QCOMPARE(expected, 0);
         }
+        qCritical("a critical");
+        const QRegularExpression stamp("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]: a critical$");
+        QVERIFY2(stamp.match(client.debugMessages().first()).hasMatch(), qPrintable(client.debugMessages().first()));
+        QCOMPARE(client.debugMessages().size(), LogCapture::maxLines);
     }
 };
 

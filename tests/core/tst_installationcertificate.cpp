@@ -1,7 +1,4 @@
-// The installation's own key and certificate: what the certificate says and may
-// do (checked with the openssl command, independently of our code), renewal,
-// broken files, file modes, what the server serves (also a deployer's chain),
-// and the trust step in NSS databases of a temporary HOME.
+// The installation's own key and certificate, checked with openssl and NSS's certutil rather than our code.
 #include "support/HttpTestRig.h"
 #include "support/TestMain.h"
 
@@ -36,6 +33,10 @@ int tool(const QString& program, const QStringList& arguments, QByteArray* out =
         *out = process.readAll();
     return process.exitCode();
 }
+int openssl(const QString& directory, const QString& line, QByteArray* out = nullptr)
+{
+    return tool("openssl", line.split(' '), out, directory);
+}
 
 QFile::Permissions modes(const QString& path)
 {
@@ -49,13 +50,10 @@ constexpr QFile::Permissions ownerFolder = ownerFile | QFile::ExeOwner;
 
 // Skips when the tool is missing, and fails so under CI.
 #define REQUIRE_TOOL(name, package)                                                                                    \
-    do {                                                                                                               \
-        if (QStandardPaths::findExecutable(name).isEmpty()) {                                                          \
-            const char* missing = name " is not installed (Debian package " package ")";                               \
-            QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), missing);                                    \
-            QSKIP(missing);                                                                                            \
-        }                                                                                                              \
-    } while (false)
+    if (QStandardPaths::findExecutable(name).isEmpty()) {                                                              \
+        QVERIFY2(qEnvironmentVariable("CI") != "true", name " is not installed (Debian package " package ")");         \
+        QSKIP(name " is not installed (Debian package " package ")");                                                  \
+    }
 
 class TestInstallationCertificate : public QObject
 {
@@ -75,27 +73,20 @@ class TestInstallationCertificate : public QObject
         worker.getServer(true, &handler);
         if (!listener || !listener->isListening())
             return {};
-        // The listener accepts on this thread: the blocking client goes on another.
-        QList<QSslCertificate> chain;
-        std::unique_ptr<QThread> client(QThread::create([&chain, port = listener->serverPort()] {
-            QSslSocket socket;
-            socket.setPeerVerifyMode(QSslSocket::VerifyNone);
-            socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
-            if (socket.waitForEncrypted(10000))
-                chain = socket.peerCertificateChain();
-        }));
-        client->start();
-        (void)QTest::qWaitFor([&] { return client->isFinished(); }, 20000);
-        client->wait();
+        // The listener accepts on this thread: the client waits in its event loop.
+        QSslSocket socket;
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), listener->serverPort());
+        const bool encrypted = QTest::qWaitFor([&] { return socket.isEncrypted(); }, 10000);
         delete listener;
-        return chain;
+        return encrypted ? socket.peerCertificateChain() : QList<QSslCertificate>();
     }
 
 private slots:
     void generated()
     {
         REQUIRE_TOOL("openssl", "openssl");
-        InstallationCertificate installation(newFolder()), second(newFolder());
+        InstallationCertificate installation(newFolder());
         const QDateTime now = QDateTime::currentDateTimeUtc();
         QCOMPARE(installation.ensure(now), Outcome::Created);
         const QSslCertificate certificate = installation.certificate();
@@ -109,160 +100,118 @@ private slots:
         QCOMPARE(addresses.size(), 2);
         QVERIFY(addresses.contains(QHostAddress::LocalHost) && addresses.contains(QHostAddress::LocalHostIPv6));
         QCOMPARE(QSslKey(certificate.publicKey()).algorithm(), QSsl::Ec);
-        // Each installation has a key of its own.
-        QCOMPARE(second.ensure(), Outcome::Created);
-        QVERIFY(certificate.publicKey() != second.certificate().publicKey());
-        QVERIFY(certificate.serialNumber() != second.certificate().serialNumber());
-
-        // openssl's own reading: a server certificate that verifies against itself and signs no other
-        // (NSS's verifier refuses such a forgery in trustStep).
-        const QString cert = installation.certFile(), dir = m_dir.path();
-        const auto openssl = [&](const QString& line, QByteArray* out = nullptr) {
-            return tool("openssl", line.split(' '), out, dir);
-        };
+        // A server certificate that verifies against itself and signs no other (trustStep forges one).
+        const QString cert = installation.certFile();
         QByteArray out;
-        QCOMPARE(openssl("verify -x509_strict -purpose sslserver -CAfile " + cert + " " + cert), 0);
-        QCOMPARE(openssl("x509 -noout -ext basicConstraints,keyUsage,extendedKeyUsage -in " + cert, &out), 0);
+        QCOMPARE(openssl({}, "verify -x509_strict -purpose sslserver -CAfile " + cert + " " + cert), 0);
+        QCOMPARE(openssl({}, "x509 -noout -ext basicConstraints,keyUsage,extendedKeyUsage -in " + cert, &out), 0);
         QVERIFY2(out.contains("critical\n    CA:FALSE") && out.contains("Digital Signature") &&
                      out.contains("TLS Web Server Authentication") && !out.contains("Certificate Sign"),
                  out.constData());
     }
 
-    void renewal_data()
+    // What a start finds (days after the certificate was made, damage), what ensure() makes of it, and that the
+    // folder and the key end up the owner's only.
+    void ensure_data()
     {
         QTest::addColumn<int>("daysLater");
+        QTest::addColumn<QString>("damage");
         QTest::addColumn<Outcome>("outcome");
-        QTest::newRow("next start") << 0 << Outcome::Kept;
-        QTest::newRow("31 days left") << 794 << Outcome::Kept;
-        QTest::newRow("under 30 days left") << 796 << Outcome::Renewed;
-        QTest::newRow("expired") << 900 << Outcome::Renewed;
-        QTest::newRow("clock set back before it began") << -1 << Outcome::Renewed;
+        const auto row = [](const char* name, int days, const char* damage, Outcome outcome) {
+            QTest::newRow(name) << days << QString(damage) << outcome;
+        };
+        row("next start", 0, "", Outcome::Kept);
+        row("31 days left", 794, "", Outcome::Kept);
+        row("under 30 days left", 796, "", Outcome::Renewed);
+        row("expired", 900, "", Outcome::Renewed);
+        row("clock set back before it began", -1, "", Outcome::Renewed);
+        row("key missing", 0, "remove key", Outcome::Renewed);
+        row("key garbage", 0, "garbage key", Outcome::Renewed);
+        row("key of another installation", 0, "other key", Outcome::Renewed);
+        row("certificate missing", 0, "remove crt", Outcome::Created);
+        row("certificate empty", 0, "empty crt", Outcome::Created);
+        row("key readable by others", 0, "chmod key", Outcome::Kept); // copied by hand, or an older version
     }
-    void renewal()
+    void ensure()
     {
         QFETCH(int, daysLater);
+        QFETCH(QString, damage);
         QFETCH(Outcome, outcome);
-        InstallationCertificate installation(newFolder());
+        const QString folder = newFolder();
+        QVERIFY(QDir().mkpath(folder) &&
+                QFile::setPermissions(folder, ownerFolder | QFile::ReadOther | QFile::ExeOther));
+        InstallationCertificate installation(folder), other(newFolder());
         const QDateTime made = QDateTime::currentDateTimeUtc(), later = made.addDays(daysLater);
         QCOMPARE(installation.ensure(made), Outcome::Created);
         const QSslCertificate original = installation.certificate();
-        QCOMPARE(installation.ensure(later), outcome);
+        const QString path = damage.endsWith("crt") ? installation.certFile() : installation.keyFile();
+        if (damage == "chmod key")
+            QVERIFY(QFile::setPermissions(path, ownerFile | QFile::ReadGroup | QFile::ReadOther));
+        else if (!damage.isEmpty())
+            QVERIFY(QFile::remove(path));
+        if (damage == "other key")
+            QVERIFY(other.ensure() == Outcome::Created && QFile::copy(other.keyFile(), path));
+        QFile broken(path);
+        if (damage == "garbage key" || damage == "empty crt") // a cut-off PEM, put together here
+            QVERIFY(broken.open(QIODevice::WriteOnly) &&
+                    broken.write(
+                        damage == "empty crt" ? "" : QByteArray("-----BEGIN PRIVATE").append(" KEY-----\nxx\n")) >= 0);
+        broken.close();
+        QTEST(installation.ensure(later), "outcome");
         QCOMPARE(installation.certificate() == original, outcome == Outcome::Kept);
-        if (outcome == Outcome::Renewed) {
+        if (outcome == Outcome::Renewed && damage.isEmpty()) {
             QCOMPARE(installation.previous(), original);
+            // A key and serial of its own: browsers refuse a reused issuer and serial.
             QVERIFY(installation.certificate().publicKey() != original.publicKey());
+            QVERIFY(installation.certificate().serialNumber() != original.serialNumber());
             QVERIFY(installation.certificate().expiryDate() > later.addDays(824));
-            QCOMPARE(installation.ensure(later), Outcome::Kept);
         }
-    }
-
-    void brokenFiles_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("content"); // null: the file is removed
-        QTest::addColumn<Outcome>("outcome");
-        QTest::newRow("key missing") << "key" << QByteArray() << Outcome::Renewed;
-        // A cut-off PEM, put together here.
-        QTest::newRow("key garbage") << "key" << QByteArray("-----BEGIN PRIVATE").append(" KEY-----\nxx\n")
-                                     << Outcome::Renewed;
-        QTest::newRow("key of another installation") << "other key" << QByteArray() << Outcome::Renewed;
-        QTest::newRow("certificate missing") << "crt" << QByteArray() << Outcome::Created;
-        QTest::newRow("certificate empty") << "crt" << QByteArray("") << Outcome::Created;
-    }
-    void brokenFiles()
-    {
-        QFETCH(QString, file);
-        QFETCH(QByteArray, content);
-        InstallationCertificate installation(newFolder()), other(newFolder());
-        QCOMPARE(installation.ensure(), Outcome::Created);
-        const QString path = file == "crt" ? installation.certFile() : installation.keyFile();
-        QFile::remove(path);
-        if (file == "other key") {
-            QCOMPARE(other.ensure(), Outcome::Created);
-            QVERIFY(QFile::copy(other.keyFile(), path));
-        } else if (!content.isNull()) {
-            QFile broken(path);
-            QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(content) == content.size());
-        }
-        QTEST(installation.ensure(), "outcome");
-        QCOMPARE(installation.ensure(), Outcome::Kept);
-    }
-
-    // Owner only, also a key left readable by others (copied by hand, an older version) at the next start.
-    void fileModes()
-    {
-        const QString folder = newFolder();
-        QVERIFY(QDir().mkpath(folder));
-        QVERIFY(QFile::setPermissions(folder, ownerFolder | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                                  QFile::ExeOther));
-        InstallationCertificate installation(folder);
-        QCOMPARE(installation.ensure(), Outcome::Created);
+        QCOMPARE(installation.ensure(later), Outcome::Kept);
         QCOMPARE(modes(folder), ownerFolder);
-        QCOMPARE(modes(installation.keyFile()), ownerFile);
-        QVERIFY(QFile::setPermissions(installation.keyFile(), ownerFile | QFile::ReadGroup | QFile::ReadOther));
-        QCOMPARE(installation.ensure(), Outcome::Kept);
         QCOMPARE(modes(installation.keyFile()), ownerFile);
     }
 
     void served_data()
     {
-        QTest::addColumn<bool>("deployer");
-        QTest::addColumn<bool>("deployerFilesPresent");
-        QTest::newRow("installation's own") << false << false;
-        QTest::newRow("deployer's chain") << true << true;
-        QTest::newRow("deployer's files gone") << true << false;
+        QTest::addColumn<bool>("present");
+        QTest::newRow("deployer's chain") << true;
+        QTest::newRow("deployer's files gone") << false;
     }
-    // The listener settings point at what the server is to serve; a deployer's
-    // chain (RSA, root > intermediate > leaf, made with openssl) goes out in file order.
+    // The listener settings point at what the server is to serve: a deployer's chain (RSA, root > intermediate >
+    // leaf) in file order, or the installation's own when the deployer's files are gone.
     void served()
     {
-        QFETCH(bool, deployer);
-        QFETCH(bool, deployerFilesPresent);
+        REQUIRE_TOOL("openssl", "openssl");
+        QFETCH(bool, present);
         PrintClientThreaded worker;
         const QString folder = newFolder(), dir = m_dir.filePath(QStringLiteral("chain-%1").arg(m_folders));
-        const QString chainFile = dir + "/chain.pem";
-        worker.setCertificateFolder(folder);
+        const QString chainFile = dir + "/chain.pem", ca = " -addext basicConstraints=critical,CA:TRUE";
+        QVERIFY(QDir().mkpath(dir));
+        const QString by = " -days 30 -copy_extensions copy -CAcreateserial -CA ", rsa = "req -newkey rsa:2048 -nodes ";
+        for (const QString& line :
+             QStringList{rsa + "-x509 -days 30 -keyout root.key -out root.crt -subj /CN=root" + ca,
+                         rsa + "-keyout mid.key -out mid.csr -subj /CN=mid" + ca,
+                         "x509 -req -in mid.csr -out mid.crt" + by + "root.crt -CAkey root.key",
+                         rsa + "-keyout leaf.key -out leaf.csr -subj /CN=leaf -addext subjectAltName=DNS:localhost",
+                         "x509 -req -in leaf.csr -out leaf.crt" + by + "mid.crt -CAkey mid.key"})
+            QVERIFY2(openssl(dir, line) == 0, qPrintable(line));
         QList<QSslCertificate> expected;
-        if (deployer) {
-            REQUIRE_TOOL("openssl", "openssl");
-            QVERIFY(QDir().mkpath(dir));
-            const auto make = [&](const QString& name, const QString& signer, const QString& extensions) {
-                QStringList request{"req",         "-newkey", "rsa:2048",    "-nodes",  "-keyout",
-                                    name + ".key", "-subj",   "/CN=" + name, "-addext", extensions};
-                request += signer.isEmpty() ? QStringList{"-x509", "-days", "30", "-out", name + ".crt"}
-                                            : QStringList{"-out", name + ".csr"};
-                QCOMPARE(tool("openssl", request, nullptr, dir), 0);
-                if (!signer.isEmpty())
-                    QCOMPARE(
-                        tool("openssl",
-                             {"x509", "-req", "-in", name + ".csr", "-CA", signer + ".crt", "-CAkey", signer + ".key",
-                              "-CAcreateserial", "-days", "30", "-copy_extensions", "copy", "-out", name + ".crt"},
-                             nullptr, dir),
-                        0);
-            };
-            make("root", {}, "basicConstraints=critical,CA:TRUE");
-            make("intermediate", "root", "basicConstraints=critical,CA:TRUE");
-            make("leaf", "intermediate", "subjectAltName=DNS:localhost");
-            QFile chain(chainFile);
-            QVERIFY(chain.open(QIODevice::WriteOnly));
-            for (const char* name : {"leaf", "intermediate", "root"}) {
-                expected += QSslCertificate::fromPath(dir + "/" + name + ".crt");
-                chain.write(expected.last().toPem());
-            }
-            QCOMPARE(expected.size(), 3);
-            chain.close();
-            if (!deployerFilesPresent) {
-                QVERIFY(chain.remove());
-                expected.clear();
-            }
-            worker.setDeployerTls(dir + "/leaf.key", chainFile);
+        QFile chain(chainFile);
+        QVERIFY(chain.open(QIODevice::WriteOnly));
+        for (const char* name : {"leaf", "mid", "root"}) {
+            expected += QSslCertificate::fromPath(dir + "/" + name + ".crt");
+            chain.write(expected.last().toPem());
         }
-        const QList<QSslCertificate> chain = servedChain(worker);
-        if (expected.isEmpty())
-            expected = {InstallationCertificate(folder).certificate()};
-        QCOMPARE(chain, expected);
+        QCOMPARE(expected.size(), 3);
+        chain.close();
+        if (!present)
+            QVERIFY(chain.remove());
+        worker.setCertificateFolder(folder);
+        worker.setDeployerTls(dir + "/leaf.key", chainFile);
+        const QList<QSslCertificate> served = servedChain(worker); // makes the installation's own when needed
+        QCOMPARE(served, present ? expected : QList{InstallationCertificate(folder).certificate()});
         QCOMPARE(QSettings().value("listener/sslCertFile").toString(),
-                 deployerFilesPresent ? chainFile : InstallationCertificate(folder).certFile());
+                 present ? chainFile : InstallationCertificate(folder).certFile());
     }
 
     // A running server presents the files as they are now to each new connection:
@@ -301,10 +250,7 @@ private slots:
                       otherProfile = home + "/.mozilla/firefox/cd34.other", ours = CertificateTrust::nickname();
         QVERIFY(QDir().mkpath(work));
         const auto certutil = [](const QString& db, QStringList arguments, QByteArray* out = nullptr) {
-            return tool("certutil",
-                        arguments << "-d"
-                                  << "sql:" + db,
-                        out);
+            return tool("certutil", arguments + QStringList{"-d", "sql:" + db}, out);
         };
         for (const QString& profile : {firefox, otherProfile})
             QVERIFY(QDir().mkpath(profile) && certutil(profile, {"-N", "--empty-password"}) == 0);
@@ -313,13 +259,12 @@ private slots:
             return certutil(db, {"-L", "-n", ours, "-a"}, &out) ? QList<QSslCertificate>()
                                                                 : QSslCertificate::fromData(out);
         };
-        const auto flags = [&](const QString& db) {
+        const auto flags = [&](const QString& db) { // the trust column of the listing
             QByteArray out;
             certutil(db, {"-L"}, &out);
-            for (const QByteArray& line : out.split('\n'))
-                if (line.startsWith(ours.toUtf8()))
-                    return line.mid(ours.size()).trimmed();
-            return QByteArray();
+            return QRegularExpression("\n" + QRegularExpression::escape(ours) + " +(\\S+)")
+                .match(QString::fromUtf8(out))
+                .captured(1);
         };
         const auto verifies = [&](const QString& db, const QString& name) {
             return certutil(db, {"-V", "-u", "V", "-n", name}) == 0;
@@ -358,7 +303,7 @@ private slots:
             QCOMPARE(held(db), QList<QSslCertificate>{installation.certificate()});
             // Chromium honours a trusted peer; Firefox trusts anchors only, and an
             // anchor that is CA:FALSE vouches for nothing its key signs.
-            QCOMPARE(flags(db), QByteArray(db == nssdb ? "P,," : "CP,,"));
+            QCOMPARE(flags(db), QString(db == nssdb ? "P,," : "CP,,"));
             QVERIFY2(verifies(db, ours), qPrintable(db));
             import(db, "forged", "forged.crt", ",,");
             QVERIFY2(!verifies(db, "forged"), qPrintable(db));

@@ -26,7 +26,6 @@ private slots:
             m_queues.push_back(std::make_unique<CupsQueue>(CupsQueue::uniqueName(QStringLiteral("qlk-core")),
                                                            QStringLiteral("socket://127.0.0.1:9")));
             QVERIFY2(m_queues.back()->isValid(), qPrintable(m_queues.back()->errorString()));
-            m_names.append(m_queues.back()->name());
         }
     }
 
@@ -42,6 +41,11 @@ private slots:
         QCOMPARE(client.printerList().size(), 3);
         QVERIFY(client.printerList().at(0).get() == a && client.printerList().at(1).get() == b);
         QCOMPARE(client.printerList().at(2)->name(), m_queues.at(2)->name());
+        // The same list again keeps the window's rows and only has a listened state read again.
+        QSignalSpy stateRead(a.data(), &Printer::stateChanged);
+        deliver(client, {2, 1, 0});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(stateRead.count(), 1);
         // Vanished ones are released on the next turn of the event loop.
         deliver(client, {2});
         QCOMPARE(client.printerList().size(), 1);
@@ -123,12 +127,11 @@ private:
     {
         QStringList names;
         for (int i : queues)
-            names.append(m_names.at(i));
+            names.append(m_queues.at(i)->name());
         QVERIFY(QMetaObject::invokeMethod(&client, "onGetPrinters", Q_ARG(QStringList, names)));
     }
 
     std::vector<std::unique_ptr<CupsQueue>> m_queues;
-    QStringList m_names;
 };
 
 QLK_TEST_MAIN_CORE(TestSharedLists)

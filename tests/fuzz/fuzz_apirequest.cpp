@@ -17,12 +17,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-QSettings* g_limits = nullptr;
-PrintClientRequestHandler* g_handler = nullptr;
-QTcpSocket* g_socket = nullptr;
-int g_peer = -1;
-} // namespace
+static QSettings* g_limits = nullptr;
+static PrintClientRequestHandler* g_handler = nullptr;
+static QTcpSocket* g_socket = nullptr;
+static int g_peer = -1;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {

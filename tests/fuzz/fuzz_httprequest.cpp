@@ -10,23 +10,17 @@
 
 #include <memory>
 
-namespace {
+static QSettings* g_limits = nullptr;
 
-QSettings* g_limits = nullptr;
-
-void touch(const HttpRequest& request)
+static void touch(const HttpRequest& request)
 {
     request.path();
-    const QMultiMap<QByteArray, QByteArray> parameters = request.parameterMap();
-    for (auto it = parameters.cbegin(); it != parameters.cend(); ++it) {
-        if (QTemporaryFile* file = request.uploadedFile(it.key()))
+    for (const QByteArray& name : request.parameterMap().uniqueKeys())
+        if (QTemporaryFile* file = request.uploadedFile(name))
             file->readAll();
-    }
     for (auto it = request.cookieMap().cbegin(); it != request.cookieMap().cend(); ++it)
         HttpCookie(it.key() + '=' + it.value()).toByteArray();
 }
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -5,7 +5,8 @@
 
 #include <QProcess>
 
-// Connection behaviour over real loopback sockets, plain and TLS.
+// Connections and the pool of their threads over real loopback sockets, plain and TLS. The 503 of a full
+// pool is tst_serverfaults', switching the server off and on tst_printclient's.
 class TestHttpConnectionHandler : public QObject
 {
     Q_OBJECT
@@ -40,24 +41,21 @@ private slots:
         const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\nContent-Type: text/plain\r\n\r\nGET /a b";
         QByteArray okClose = ok;
         okClose.insert(17, "Connection: close\r\n");
-        const auto refused = [](const QByteArray& status, const QByteArray& text) {
-            return "HTTP/1.1 " + status + "\r\nConnection: close\r\n\r\n" + text + "\r\n";
-        };
-        const QByteArray badRequest = refused("400 bad request", "400 Bad request");
         const QByteArray get = "GET /a%20b HTTP/1.1\r\n";
-        QTest::newRow("plain keep-alive") << false << get + "\r\n" << ok;
         QTest::newRow("tls keep-alive") << true << get + "\r\n" << ok;
         QTest::newRow("close") << false << get + "Connection: CLOSE\r\n\r\n" << okClose;
         QTest::newRow("HTTP/1.0") << false << QByteArray("GET /a%20b HTTP/1.0\r\n\r\n") << okClose;
         QTest::newRow("service throws") << false << QByteArray("GET /throw HTTP/1.1\r\n\r\n")
                                         << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
-        QTest::newRow("plain too large") << false << "GET / HTTP/1.1\r\nX: " + QByteArray(1200, 'b') + "\r\n\r\n"
-                                         << refused("413 entity too large", "413 Entity too large"); // limit 1000
-        QTest::newRow("tls broken first line") << true << QByteArray("HELLO\r\n\r\n") << badRequest;
+        const auto refused = [](const QByteArray& status, const QByteArray& text) {
+            return "HTTP/1.1 " + status + "\r\nConnection: close\r\n\r\n" + text + "\r\n";
+        };
+        QTest::newRow("tls broken first line")
+            << true << QByteArray("HELLO\r\n\r\n") << refused("400 bad request", "400 Bad request");
+        // Smuggling: which length counts is not guessed; chunks would be read as the next request.
         QTest::newRow("two Content-Lengths")
             << false << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 50\r\n\r\nabc")
-            << badRequest;
-        // Its chunks would be read as the next request.
+            << refused("400 bad request", "400 Bad request");
         QTest::newRow("chunked body")
             << false << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nGET /\r\n0\r\n\r\n")
             << refused("411 length required", "411 Length required");
@@ -72,7 +70,7 @@ private slots:
         if (request.contains("/throw"))
             QTest::ignoreMessage(QtCriticalMsg,
                                  QRegularExpression("An uncatched exception occured in the request handler"));
-        HttpTestServer server(settings(tls, {{"maxRequestSize", 1000}, {"readTimeout", 5000}}));
+        HttpTestServer server(settings(tls, {{"readTimeout", 5000}}));
         HttpTestClient client(tls);
         QVERIFY(client.connectTo(server.port()));
         // A kept connection also serves requests pipelined behind the first.
@@ -112,7 +110,6 @@ private slots:
         QTest::addColumn<bool>("tls");
         QTest::addColumn<QString>("client");
         QTest::newRow("leaves during its answer") << true << "leaves";
-        QTest::newRow("never reads its answer") << false << "never reads";
         QTest::newRow("plain client on tls") << true << "plain";
         QTest::newRow("silent") << false << "silent";
     }
@@ -126,18 +123,16 @@ private slots:
         QVERIFY(bad.connectTo(server.port()));
         // Events that run while the test waits must not drain the socket on its behalf.
         bad.socket().setReadBufferSize(4096);
-        if (client == "silent")
+        if (client == "silent") {
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression("read timeout occured"));
-        else if (client == "never reads")
-            QTest::ignoreMessage(QtWarningMsg, "HttpResponseWriter: peer takes no data, connection aborted");
-        if (client != "silent")
-            QVERIFY(bad.send(HttpTestClient::get("/big?parts=2000")));
-        if (client == "silent")
             QCOMPARE(bad.readUntilClosed(), QByteArray());
-        else if (client == "plain") // the server drops it, with a TLS alert at most
-            QVERIFY(!bad.readUntilClosed().startsWith("still connected"));
-        else
-            QTRY_COMPARE(server.handler()->served.load(), 1);
+        } else {
+            QVERIFY(bad.send(HttpTestClient::get("/big?parts=2000")));
+            if (client == "plain") // the server drops it, with a TLS alert at most
+                QVERIFY(!bad.readUntilClosed().startsWith("still connected"));
+            else
+                QTRY_COMPARE(server.handler()->served.load(), 1);
+        }
         if (client == "leaves")
             bad.socket().abort();
         for (int round = 0; round < 2; ++round) {
@@ -173,10 +168,8 @@ private slots:
     {
         QTest::addColumn<QString>("version");
         QTest::addColumn<bool>("served");
-        const std::pair<const char*, bool> rows[] = {
-            {"tls1", false}, {"tls1_1", false}, {"tls1_2", true}, {"tls1_3", true}};
-        for (const auto& [flag, served] : rows)
-            QTest::newRow(flag) << QLatin1Char('-') + QLatin1String(flag) << served;
+        for (const QString flag : {"tls1", "tls1_1", "tls1_2", "tls1_3"})
+            QTest::newRow(qPrintable(flag)) << "-" + flag << (flag >= "tls1_2");
     }
 
     void tlsVersions()
@@ -192,6 +185,26 @@ private slots:
         client.closeWriteChannel();
         QVERIFY(client.waitForFinished(20000));
         QCOMPARE(client.readAllStandardOutput().contains("GET /v"), served);
+    }
+
+    // Idle handlers above minThreads go, one per tick; a busy one never does.
+    void cleanupTicks()
+    {
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("Removed connection handler .*, pool size is now 1$"));
+        HttpTestServer server({{"minThreads", 1}, {"maxThreads", 10}, {"cleanupInterval", 100}});
+        std::vector<std::unique_ptr<HttpTestClient>> clients(3);
+        for (auto& client : clients) {
+            HttpTestResponse response;
+            QVERIFY(client =
+                        HttpTestClient::askUntilServed(server.port(), false, HttpTestClient::get("/hold"), &response));
+        }
+        clients.resize(1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.poolSize(), 2, 10000);
+        QTest::qWait(500);
+        QVERIFY(clients.front()->send(HttpTestClient::get("/still")));
+        QCOMPARE(clients.front()->readResponse().body, QByteArray("GET /still"));
+        clients.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(server.poolSize(), 1, 10000);
     }
 
     void unadoptableDescriptor()

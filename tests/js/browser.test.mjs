@@ -2,7 +2,7 @@
 // trust step, opens a page of http://localhost that imports the module, prints and previews.
 
 import assert from "node:assert/strict";
-import { execFileSync, spawn } from "node:child_process";
+import { execFile, execFileSync } from "node:child_process";
 import { once } from "node:events";
 import { mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { createServer } from "node:http";
@@ -10,10 +10,12 @@ import { tmpdir } from "node:os";
 import { dirname, join, normalize } from "node:path";
 import { test } from "node:test";
 import { fileURLToPath } from "node:url";
+import { promisify } from "node:util";
 import { QuorvaLink } from "../../clients/js/src/index.js";
 import { newJob, waitFor } from "./rig.mjs";
 
 const env = process.env;
+const run = promisify(execFile);
 const root = join(dirname(fileURLToPath(import.meta.url)), "..", "..");
 const which = (program) => { try { return execFileSync("sh", ["-c", `command -v ${program}`], { encoding: "utf8" }).trim(); } catch { return ""; } };
 const chromium = which("chromium") || which("chromium-browser");
@@ -79,22 +81,12 @@ test("a page of http://localhost prints and previews through the module", { skip
     const job = env.QLK_JS_PRINTER && newJob();
 
     // The document as the page left it, after its scripts ran.
-    const browser = spawn(chromium, ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+    const { stdout, stderr } = await run(chromium, ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
         "--disable-component-update", "--disable-sync", `--user-data-dir=${join(home, "profile")}`, "--virtual-time-budget=15000", "--enable-logging=stderr", "--dump-dom",
-        `http://localhost:${server.port}/page.html`], { env: { ...env, HOME: home }, stdio: ["ignore", "pipe", "pipe"] });
-    let [out, log] = ["", ""];
-    browser.stdout.on("data", (c) => (out += c));
-    browser.stderr.on("data", (c) => (log += c));
-    const timer = setTimeout(() => browser.kill("SIGKILL"), 90000);
-    await once(browser, "exit");
-    clearTimeout(timer);
-    const text = /<pre id="out">([^<]*)<\/pre>/.exec(out)?.[1]?.replaceAll("&quot;", '"') ?? "";
-    let seen;
-    try {
-        seen = JSON.parse(text);
-    } catch {
-        assert.fail(`the page left ${JSON.stringify(text)}; chromium said: ${log.slice(-2000)}`);
-    }
+        `http://localhost:${server.port}/page.html`], { env: { ...env, HOME: home }, timeout: 90000, killSignal: "SIGKILL", maxBuffer: 1 << 26 }).catch((error) => error);
+    const text = /<pre id="out">([^<]*)<\/pre>/.exec(stdout)?.[1]?.replaceAll("&quot;", '"') ?? "";
+    const seen = (() => { try { return JSON.parse(text); } catch {} })();
+    assert.ok(seen, `the page left ${JSON.stringify(text)}; chromium said: ${String(stderr).slice(-2000)}`);
     assert.equal(seen.error, undefined);
     assert.deepEqual([seen.preview.blob, seen.preview.type, seen.preview.signature], [true, "image/png", [137, 80, 78, 71, 13, 10, 26, 10]]);
     assert.ok(seen.preview.size > 500, `a PNG of ${seen.preview.size} bytes`);

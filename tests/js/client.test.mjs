@@ -19,6 +19,12 @@ const is = (value, Kind) => assert.ok(value instanceof Kind, `${value?.name}: ${
 // Until the terminal has no transaction running (clearing answers a list again).
 const idle = (port) => waitFor(async () => Array.isArray(await link().data("/clearTpaTransactionStatus", { tpa_port: port, terminal_tpa_id: "idle" })), 20000, `${port} to be idle`);
 const STARTED = "QLK0000|M00|Comando adicionado com sucesso";
+// Puts wrap(real fetch) in fetch's place until the test ends; gives the real one.
+const swapFetch = (t, wrap) => {
+    const real = globalThis.fetch;
+    t.after(() => (globalThis.fetch = real));
+    return (globalThis.fetch = wrap(real)), real;
+};
 
 describe("transactions end with the terminal's result", () => {
     for (const [terminal, kind, approved, final, prompt] of [
@@ -96,10 +102,8 @@ describe("a payment is never walked away from", () => {
 
     test("a reused caller whose result another reader took is told so", async (t) => {
         // Another tab with the same caller reads the whole list while this one's next read is held back.
-        const real = globalThis.fetch;
-        t.after(() => (globalThis.fetch = real));
         let held = null;
-        globalThis.fetch = async (url, init) => (await held, real(url, init));
+        const real = swapFetch(t, (real) => async (url, init) => (await held, real(url, init)));
         const other = async () => {
             for (let taken = false; ;) {
                 const list = (await (await real(`${env.QLK_JS_BASE}/getTpaTransactionStatus`, { method: "POST", headers: { Authorization: `Bearer ${env.QLK_JS_KEY}`,
@@ -137,15 +141,7 @@ describe("typed errors", () => {
     const refund = { caller: "till-e", amountCents: 1250, reference: "QLK00001", dateTime: "2026-12-06 14:05:09" };
     const purchase = (name, amountCents = 100) => link().purchase(tpa(name) ?? name, { caller: "till-e", amountCents });
     // What a browser adds to a page of another site's requests.
-    const foreign = async (call) => {
-        const real = globalThis.fetch;
-        globalThis.fetch = (url, init) => real(url, { ...init, headers: { ...init.headers, Origin: "https://evilquorva.pt" } });
-        try {
-            return await call();
-        } finally {
-            globalThis.fetch = real;
-        }
-    };
+    const foreign = (t) => swapFetch(t, (real) => (url, init) => real(url, { ...init, headers: { ...init.headers, Origin: "https://evilquorva.pt" } }));
     for (const [name, call, Kind, code, messageCode, text] of [
         ["M21 unknown port", () => purchase("/dev/no-such-terminal"), TerminalNotFoundError, "QLK1001", "M21", "TPA not found"],
         ["M22 terminal gone", () => (unlinkSync(tpa("GONE")), purchase("GONE")), TerminalOfflineError, "QLK1001", "M22", "TPA offline or in error state"],
@@ -154,12 +150,12 @@ describe("typed errors", () => {
         ["M23 date-time", () => link().refund(tpa("ING"), { ...refund, dateTime: "06/12/2026" }), InvalidFieldError, "QLK1001", "M23", "Invalid date-time"],
         ["M99 from the terminal", () => purchase("TIMEOUT"), TerminalTimeoutError, "QLK1001", "M99", "Operation Timeout"],
         ["401 wrong key", () => link({ key: "not-the-key" }).printers(), UnauthorizedError, null, null, "Invalid security key"],
-        ["403 foreign page", () => foreign(() => link().status()), ForbiddenOriginError, null, null, "Origin not allowed"],
+        ["403 foreign page", (t) => (foreign(t), link().status()), ForbiddenOriginError, null, null, "Origin not allowed"],
         ["printer not found", () => link().print("no-such-printer", receipt().line("x")), PrinterError, null, null, "Printer not found"],
         ["job the printer cannot print", () => link().preview(receipt().barcode({ type: "EAN13", text: "4006381333932" })), PrinterError, null, null, /^Invalid job: operation 0 \(barcode\): wrong check digit/],
     ]) {
-        test(name, async () => {
-            const error = await rejection(call());
+        test(name, async (t) => {
+            const error = await rejection(call(t));
             is(error, Kind);
             assert.deepEqual([error.code, error.messageCode], [code, messageCode]);
             text instanceof RegExp ? assert.match(error.text, text) : assert.equal(error.text, text);

@@ -40,17 +40,12 @@ const stand = { "EPSON TM-T20": env.QLK_JS_PRINTER || "EPSON TM-T20", COM3: env.
 const substitute = (value) => typeof value === "string" ? stand[value] ?? value : Array.isArray(value) ? value.map(substitute)
     : value && typeof value === "object" ? Object.fromEntries(Object.entries(value).map(([k, v]) => [k, substitute(v)])) : value;
 
-function send({ method, path, query = "", headers = {}, body = "" }) {
-    return new Promise((resolve, reject) => {
-        const req = request({ host: "127.0.0.1", servername: "localhost", port: Number(env.QLK_JS_PORT), method, path: path + query, headers }, (res) => {
-            const chunks = [];
-            res.on("data", (c) => chunks.push(c));
-            res.on("end", () => resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks).toString("utf8") }));
-        });
-        req.on("error", reject);
-        req.end(body);
-    });
-}
+// Raw HTTPS: the request exactly as written, nothing added.
+const send = ({ method, path, query = "", headers = {}, body = "" }) => new Promise((resolve, reject) =>
+    request({ host: "127.0.0.1", servername: "localhost", port: Number(env.QLK_JS_PORT), method, path: path + query, headers }, (res) => {
+        let text = "";
+        res.setEncoding("utf8").on("data", (c) => (text += c)).on("end", () => resolve({ status: res.statusCode, headers: res.headers, body: text }));
+    }).on("error", reject).end(body));
 
 const secured = (operation) => (operation.security ?? doc.security).length > 0;
 // The requests an operation's examples make.

@@ -6,17 +6,12 @@ import { join } from "node:path";
 import { setTimeout as sleep } from "node:timers/promises";
 
 export async function waitFor(check, timeoutMs, what) {
-    for (let deadline = Date.now() + timeoutMs, last = "no answer"; ; await sleep(100)) {
-        try {
-            const value = await check();
-            if (value)
-                return value;
-            last = "not yet";
-        } catch (error) {
-            last = String(error); // not yet; said if it stays so
-        }
+    for (let deadline = Date.now() + timeoutMs, last; ; await sleep(100)) {
+        const value = await (async () => check())().catch((error) => void (last = String(error))); // not yet; said if it stays so
+        if (value)
+            return value;
         if (Date.now() > deadline)
-            throw new Error(`timed out waiting for ${what} (last: ${last})`);
+            throw new Error(`timed out waiting for ${what} (last: ${last ?? "not yet"})`);
     }
 }
 
@@ -28,9 +23,8 @@ export async function freePort() {
     return port;
 }
 
-// The jobs the capture printer wrote to folder (job-N.bin, one per connection), oldest first.
-export const capturedJobs = (folder) =>
-    readdirSync(folder).filter((name) => /^job-\d+\.bin$/.test(name)).sort((a, b) => parseInt(a.slice(4), 10) - parseInt(b.slice(4), 10)).map((name) => readFileSync(join(folder, name)));
+// The jobs the capture printer wrote to folder (job-NNNNNN.bin, one per connection), oldest first.
+export const capturedJobs = (folder) => readdirSync(folder).filter((name) => name.endsWith(".bin")).sort().map((name) => readFileSync(join(folder, name)));
 
 // Waits for the first job the capture printer receives after this call.
 export function newJob(folder = process.env.QLK_JS_CAPTURE) {

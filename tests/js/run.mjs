@@ -2,7 +2,6 @@
 // terminal simulators on pseudo-terminals, then runs the given test files against it with Node's test runner.
 // The certificate is made before the tests start: their fetch trusts it (NODE_EXTRA_CA_CERTS is read at start only).
 //   node run.mjs [FILE.test.mjs...]    QLK_PROGRAM, QLK_SIMULATOR: the programs under test
-
 import { execFileSync, spawn } from "node:child_process";
 import { createHash } from "node:crypto";
 import { once } from "node:events";
@@ -16,7 +15,7 @@ import { freePort, waitFor } from "./rig.mjs";
 
 const here = dirname(fileURLToPath(import.meta.url));
 const { QLK_PROGRAM: program, QLK_SIMULATOR: simulator } = process.env;
-if (!program || !existsSync(program) || !simulator || !existsSync(simulator) || !existsSync(join(here, "node_modules", "ajv"))) {
+if (![program, simulator, join(here, "node_modules", "ajv")].every((path) => path && existsSync(path))) {
     console.error("run.mjs: QLK_PROGRAM and QLK_SIMULATOR must name the built quorva-link and tpa-simulator, and tests/js/node_modules be installed (scripts/bootstrap)");
     process.exit(2);
 }
@@ -28,33 +27,27 @@ const iniKey = (key) => [...key.replace(/\/+/g, "/").replace(/^\//, "")]
 
 // SIGTERM, and whether the process then ended on its own with exit code 0.
 async function stop(child, graceMs = 5000) {
-    if (child.exitCode !== null || child.signalCode !== null)
-        return child.exitCode === 0;
-    const exited = once(child, "exit");
-    child.kill("SIGTERM");
-    if (await Promise.race([exited.then(() => true), sleep(graceMs).then(() => false)]))
-        return child.exitCode === 0;
-    child.kill("SIGKILL");
-    await exited;
-    return false;
+    if (child.exitCode === null && child.signalCode === null) {
+        const exited = once(child, "exit");
+        child.kill("SIGTERM");
+        if (!(await Promise.race([exited.then(() => true), sleep(graceMs)])))
+            return child.kill("SIGKILL"), await exited, false;
+    }
+    return child.exitCode === 0;
 }
 
 const temp = mkdtempSync(join(tmpdir(), "qlk-js-"));
 const log = join(temp, "connector.log");
-const logTail = (lines) => readFileSync(log, "utf8").split("\n").filter((line) => !line.startsWith("HttpConnectionHandler")).slice(-lines).join("\n");
+const logTail = (lines) => `run.mjs: the connector's log:\n${readFileSync(log, "utf8").split("\n").filter((line) => !line.startsWith("HttpConnectionHandler")).slice(-lines).join("\n")}`;
 const key = "JsKit7f3av4.0"; // ends in the version suffix, so the connector takes it as it is
 const terminals = {
-    // name: [family, outcomes, step ms, USB ids]
+    // name: [family, outcomes, step ms, USB ids]; SLOW's purchase runs 3 s: the rows that stop or interrupt it
+    // mid-way need that margin over a request's time under AddressSanitizer on a busy machine.
     ING: [1, "approve", 50, "0B00:0060"], NEW: [2, "approve", 50, "0403:6001"], ING_DECLINE: [1, "decline", 50, "0B00:0060"], NEW_DECLINE: [2, "decline", 50, "0403:6001"],
-    // SLOW's purchase runs 3 s: the rows that stop or interrupt it mid-way need that
-    // margin over a request's time under AddressSanitizer on a busy machine.
     SLOW: [2, "approve", 1000, "0403:6001"], TIMEOUT: [1, "timeout", 50, "0B00:0060"], GONE: [1, "approve", 50, "0B00:0060"], WALK: [1, "approve", 50, "0B00:0060"],
 };
 const children = [];
-let capture = null;
-let printer = "";
-let connector = null;
-let code = 1;
+let [capture, printer, connector, code] = [null, "", null, 1];
 try {
     const captureDir = join(temp, "captured");
     let problem = "";
@@ -71,9 +64,8 @@ try {
         let count = 0;
         capture = createServer((socket) => {
             const chunks = [];
-            socket.on("data", (chunk) => chunks.push(chunk));
-            socket.on("end", () => {
-                const file = join(captureDir, `job-${++count}.bin`);
+            socket.on("data", (chunk) => chunks.push(chunk)).on("end", () => {
+                const file = join(captureDir, `job-${String(++count).padStart(6, "0")}.bin`);
                 writeFileSync(`${file}.part`, Buffer.concat(chunks));
                 renameSync(`${file}.part`, file);
                 socket.end();
@@ -84,14 +76,13 @@ try {
         execFileSync("lpadmin", ["-p", printer, "-E", "-v", `socket://127.0.0.1:${capture.address().port}`], { stdio: "pipe" });
     }
 
-    const env = { QLK_JS_KEY: key, QLK_JS_CAPTURE: captureDir, QLK_JS_PRINTER: printer, QLK_JS_NO_PRINTER: problem };
+    const env = { ...process.env, QLK_JS_KEY: key, QLK_JS_CAPTURE: captureDir, QLK_JS_PRINTER: printer, QLK_JS_NO_PRINTER: problem };
     const simulated = [];
     for (const [name, [family, outcomes, stepMs, ids]] of Object.entries(terminals)) {
-        const link = join(temp, `tty${name}`);
+        const link = (env[`QLK_JS_TPA_${name}`] = join(temp, `tty${name}`));
         children.push(spawn(simulator, ["--family", String(family), "--link", link, "--step-ms", String(stepMs), "--outcomes", outcomes, "-q"], { stdio: ["ignore", "pipe", "inherit"] }));
         await waitFor(() => existsSync(link), 10000, `the terminal simulator at ${link}`);
         simulated.push(`${link}=${ids}`);
-        env[`QLK_JS_TPA_${name}`] = link;
     }
 
     // The settings a first start would have after the user entered the key and switched the printer on.
@@ -111,22 +102,21 @@ try {
     Object.assign(env, { QLK_JS_BASE: `https://localhost:${port}`, QLK_JS_PORT: String(port), QLK_JS_PID: String(connector.pid), QLK_JS_CONFIG: configHome, NODE_EXTRA_CA_CERTS: certificate });
 
     // Ready once it serves and lists the terminals and (with a scheduler) the printer.
-    const [readyCode] = await once(spawn(process.execPath, [join(here, "ready.mjs")], { env: { ...process.env, ...env }, stdio: "inherit" }), "exit");
-    if (readyCode !== 0)
+    if ((await once(spawn(process.execPath, [join(here, "ready.mjs")], { env, stdio: "inherit" }), "exit"))[0] !== 0)
         throw new Error("the connector did not get ready");
     const files = process.argv.length > 2 ? process.argv.slice(2) : ["openapi.test.mjs", "browser.test.mjs", "client.test.mjs"];
-    [code] = await once(spawn(process.execPath, ["--test", "--test-concurrency=1", ...files.map((f) => join(here, f))], { env: { ...process.env, ...env }, stdio: "inherit" }), "exit");
+    [code] = await once(spawn(process.execPath, ["--test", "--test-concurrency=1", ...files.map((f) => join(here, f))], { env, stdio: "inherit" }), "exit");
     const clean = await stop(connector);
     connector = null;
     if (!clean)
         console.error("run.mjs: the connector did not end cleanly on SIGTERM");
     if (code !== 0 || !clean)
-        console.error(`run.mjs: the connector's log:\n${logTail(200)}`);
+        console.error(logTail(200));
     code = clean ? code : 1;
 } catch (error) {
     console.error(`run.mjs: ${error.stack ?? error}`);
     if (connector && existsSync(log))
-        console.error(`run.mjs: the connector's log:\n${logTail(80)}`);
+        console.error(logTail(80));
     code = 1;
 } finally {
     if (connector)

@@ -37,49 +37,36 @@ struct PreviewChecks : RenderSupport
     // The dots of the ESC * stripes (each followed by a 3-byte feed), read straight from the bytes.
     static QImage stripes(const QByteArray& bytes)
     {
-        QVector<QPair<int, int>> found; // position, dots per column / 8
-        int width = 1, height = 0;
+        QImage dots;
+        int top = 0;
         for (int pos = bytes.indexOf("\x1B\x2A");
              pos >= 0 && pos + 5 <= bytes.size() && bytes.mid(pos, 2) == "\x1B\x2A";) {
-            found.append({pos, quint8(bytes[pos + 2]) >= 32 ? 3 : 1});
-            width = quint8(bytes[pos + 3]) | quint8(bytes[pos + 4]) << 8;
-            height += 8 * found.last().second;
-            pos += 5 + width * found.last().second + 3;
-        }
-        QImage dots(width, qMax(1, height), QImage::Format_RGB32);
-        dots.fill(Qt::white);
-        int top = 0;
-        for (const auto& [pos, perColumn] : found) {
+            const int perColumn = quint8(bytes[pos + 2]) >= 32 ? 3 : 1; // dots per column / 8
+            const int width = quint8(bytes[pos + 3]) | quint8(bytes[pos + 4]) << 8;
+            if (dots.isNull())
+                dots = filled(width, 2048, 0xFFFFFFFF);
             for (int row = 0; row < 8 * perColumn; ++row)
                 for (int x = 0; x < width; ++x)
                     if (quint8(bytes[pos + 5 + x * perColumn + row / 8]) & (0x80 >> (row % 8)))
                         dots.setPixel(x, top + row, qRgb(0, 0, 0));
             top += 8 * perColumn;
+            pos += 5 + width * perColumn + 3;
         }
-        return dots;
+        return dots.copy(0, 0, dots.width(), top);
     }
 
     // What zbarimg reads from a picture on white paper all around; the symbol's bytes as they are.
     static QString zbarimg(const QImage& picture)
     {
-        QImage paper(picture.width() + 128, picture.height() + 128, QImage::Format_RGB32);
-        paper.fill(Qt::white);
+        QImage paper = filled(picture.width() + 128, picture.height() + 128, 0xFFFFFFFF);
         QPainter(&paper).drawImage(64, 64, rgb(picture));
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("code.png"));
-        if (!paper.save(file))
-            return QStringLiteral("(cannot save)");
         QProcess zbar;
-        zbar.start(QStringLiteral("zbarimg"), {"--quiet", "--raw", "--nodbus", "-Sbinary", "-Supca.enable", file});
-        if (!zbar.waitForFinished(30000))
-            return QStringLiteral("(zbarimg hangs)");
-        const QString text = QString::fromUtf8(zbar.readAllStandardOutput());
-        return text.endsWith('\n') ? text.chopped(1) : text;
-    }
-    static QString zbarMissing()
-    {
-        return QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty()
-                   ? QStringLiteral("zbarimg is not installed (zbar-tools)")
-                   : QString();
+        if (paper.save(dir.filePath("code.png")))
+            zbar.start("zbarimg",
+                       {"--quiet", "--raw", "--nodbus", "-Sbinary", "-Supca.enable", dir.filePath("code.png")});
+        zbar.waitForFinished(30000);
+        const QByteArray text = zbar.readAllStandardOutput();
+        return QString::fromUtf8(text.chopped(text.endsWith('\n')));
     }
 };

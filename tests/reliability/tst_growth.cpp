@@ -1,15 +1,13 @@
 // What a caller controls costs time in proportion to its size: the request parser,
 // wrapText and the JSON pre-scan at size n and 4n (linear: about 4 times, quadratic: 16).
 // Processor time of this thread, repeated until measurable, median of five; only the ratio counts.
+#include "ReliabilityRig.h"
 #include "support/TestMain.h"
 
 #include "app/SafeJson.h"
 #include "http/HttpRequest.h"
 #include "printing/PrintJob.h"
 
-#include <QBuffer>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QLoggingCategory>
 
 #include <functional>
@@ -55,12 +53,6 @@ std::function<void()> parsing(const QByteArray& raw, int pieceSize = 1 << 30)
     };
 }
 
-QByteArray post(const QByteArray& type, const QByteArray& body)
-{
-    return "POST / HTTP/1.1\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\n\r\n" + body;
-}
-
 } // namespace
 
 class TestGrowth : public QObject
@@ -86,7 +78,7 @@ private slots:
         row("parser: continuation lines", 3000,
             [=](int n) { return parsing(get + "X: v\r\n" + QByteArray(" c\r\n").repeated(n) + "\r\n"); });
         row("parser: escapes in a form body", 30000, [](int n) {
-            return parsing(post("application/x-www-form-urlencoded", "a=" + QByteArray("%41").repeated(n)));
+            return parsing(Rig::post("/", "application/x-www-form-urlencoded", "a=" + QByteArray("%41").repeated(n)));
         });
         row("parser: escapes in the query", 5000,
             [](int n) { return parsing("GET /?a=" + QByteArray("%41").repeated(n) + " HTTP/1.1\r\n\r\n"); });
@@ -97,31 +89,29 @@ private slots:
             return parsing(get + fields + "\r\n");
         });
         // Below the limits of 1,000 parameters and 100 parts.
-        row("parser: form parameters", 200,
-            [](int n) { return parsing(post("application/x-www-form-urlencoded", QByteArray("p=v&").repeated(n))); });
+        row("parser: form parameters", 200, [](int n) {
+            return parsing(Rig::post("/", "application/x-www-form-urlencoded", QByteArray("p=v&").repeated(n)));
+        });
         row("parser: multipart parts", 20, [](int n) {
             QByteArray body;
             for (int i = 0; i < n; ++i)
                 body += "--b\r\nContent-Disposition: form-data; name=\"f" + QByteArray::number(i) + "\"\r\n\r\n" +
                         QByteArray("v\n").repeated(100) + "\r\n";
-            return parsing(post("multipart/form-data; boundary=b", body + "--b--\r\n"));
+            return parsing(Rig::post("/", "multipart/form-data; boundary=b", body + "--b--\r\n"));
         });
         row("parser: a header line in small packets", 15000,
             [=](int n) { return parsing(get + "X: " + QByteArray(n, 'v') + "\r\n\r\n", 16); });
+        const auto wrap = [](const QString& text, int width) { return [=] { PrintJob::wrapText(text, width); }; };
         row("wrapText: no spaces", 65536, [](int n) {
             return [text = QString(n, QLatin1Char('x'))] {
                 if (PrintJob::wrapText(text, 48).size() != text.size() + (text.size() - 1) / 48)
                     qFatal("wrapText did not cut every 48 characters");
             };
         });
-        row("wrapText: a hyphen, then no spaces", 65536, [](int n) {
-            return [text = "a-" + QString(n, QLatin1Char('x')) + " b"] { PrintJob::wrapText(text, 48); };
-        });
-        row("wrapText: an indented line, then a line end far away", 65536, [](int n) {
-            return [text = "a\n" + QString(n, QLatin1Char(' ')) + "x\n" + QString(n, QLatin1Char('y'))] {
-                PrintJob::wrapText(text, 3);
-            };
-        });
+        row("wrapText: a hyphen, then no spaces", 65536,
+            [=](int n) { return wrap("a-" + QString(n, 'x') + " b", 48); });
+        row("wrapText: an indented line, then a line end far away", 65536,
+            [=](int n) { return wrap("a\n" + QString(n, ' ') + "x\n" + QString(n, 'y'), 3); });
         row("JSON pre-scan: keys", 5000, [](int n) {
             QByteArray json = "{";
             for (int i = 0; i < n; ++i)
@@ -147,18 +137,17 @@ private slots:
         QFETCH(Work, work);
         QFETCH(int, n);
         const std::function<void()> smaller = work(n), larger = work(4 * n);
-        // Enough repeats that the smaller size takes 20 ms; the larger gets as many.
-        int repeats = 1;
+        int repeats = 1; // enough that the smaller size takes 20 ms; the larger gets as many
         while (repeats < (1 << 20) && timeOf(smaller, repeats) < 20000000)
             repeats *= 2;
-        QVector<qint64> small, large;
+        std::vector<qint64> small, large;
         for (int run = 0; run < 5; ++run) {
-            small << timeOf(smaller, repeats);
-            large << timeOf(larger, repeats);
+            small.push_back(timeOf(smaller, repeats));
+            large.push_back(timeOf(larger, repeats));
         }
-        std::sort(small.begin(), small.end());
-        std::sort(large.begin(), large.end());
-        const double ratio = double(large.at(2)) / double(qMax<qint64>(1, small.at(2)));
+        std::nth_element(small.begin(), small.begin() + 2, small.end());
+        std::nth_element(large.begin(), large.begin() + 2, large.end());
+        const double ratio = double(large[2]) / double(qMax<qint64>(1, small[2]));
         // Below a quadratic's 16 with room for n log n (map inserts) and cache effects.
         QVERIFY2(ratio < 8, qPrintable(QStringLiteral("4n costs %1 times n").arg(ratio)));
     }

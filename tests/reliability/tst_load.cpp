@@ -28,15 +28,14 @@ private slots:
         const QString name = printer.queueName();
         QTRY_VERIFY_WITH_TIMEOUT(server.printer(name), 15000);
         server.printer(name)->setAvailable(true);
-
         constexpr int Clients = 19;
         // The thread sanitizer run asks for fewer (it is ten times slower).
         const int requests =
             qEnvironmentVariableIsSet("QLK_LOAD_REQUESTS") ? qEnvironmentVariableIntValue("QLK_LOAD_REQUESTS") : 500;
         const QByteArray auth = "Authorization: Bearer " + server.keyBytes() + "\r\n";
         const quint16 port = server.port();
-        const auto tag = [](int client, int job) {
-            return QStringLiteral("client %1 receipt %2").arg(client).arg(job);
+        const auto receipt = [](int client, int job) {
+            return Rig::receipt(QStringLiteral("client %1 receipt %2").arg(client).arg(job), 20);
         };
         std::atomic<int> progress{0};
         std::vector<int> jobs(Clients, 0);
@@ -46,12 +45,12 @@ private slots:
             threads.emplace_back(QThread::create([&, c]() {
                 HttpTestClient client(true);
                 if (!client.connectTo(port))
-                    errors[c] = QStringLiteral("client %1: no connection").arg(c);
+                    errors[c] = "no connection";
                 // In turn status, printers and terminal status; every 50th request a job.
                 for (int i = 0; i < requests && errors[c].isEmpty(); ++i, ++progress) {
                     const bool job = i % 50 == 49;
                     const QByteArray request =
-                        job          ? Rig::sendJob(auth, name, Rig::receipt(tag(c, jobs[c]), 20))
+                        job          ? Rig::sendJob(auth, name, receipt(c, jobs[c]))
                         : i % 3 == 0 ? HttpTestClient::get("/getStatus", auth)
                         : i % 3 == 1 ? HttpTestClient::get("/getPrinters", auth)
                                      : HttpTestClient::get("/getTpaStatus?tpa_port=ttyNone&terminal_tpa_id=load", auth);
@@ -61,8 +60,7 @@ private slots:
                     // After a failure the connection's state is unknown: this client stops.
                     if (response.status != 200 || !response.body.contains("\"status\"") ||
                         !response.body.contains(expected))
-                        errors[c] =
-                            QString("client %1 request %2: %3").arg(c).arg(i).arg(QString(response.raw.left(200)));
+                        errors[c] = QString("request %1: %2").arg(i).arg(QString(response.raw.left(200)));
                     else if (job)
                         ++jobs[c];
                 }
@@ -81,16 +79,15 @@ private slots:
             },
             600000));
         const qint64 end = Rig::residentKiB();
-        for (const QString& error : errors)
-            QVERIFY2(error.isEmpty(), qPrintable(error));
+        for (int c = 0; c < Clients; ++c)
+            QVERIFY2(errors[c].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(c).arg(errors[c])));
         QCOMPARE(progress.load(), total);
 
         // Every job's bytes exactly once, none cut or mixed with another.
         QList<QByteArray> expected;
-        for (int c = 0; c < Clients; ++c) {
+        for (int c = 0; c < Clients; ++c)
             for (int j = 0; j < jobs[c]; ++j)
-                expected << Rig::rendered(Rig::receipt(tag(c, j), 20));
-        }
+                expected << Rig::rendered(receipt(c, j));
         QVERIFY(printer.waitForJobs(expected.size(), 180000));
         QTest::qWait(500); // nothing beyond them may follow
         QList<QByteArray> received = printer.jobs();

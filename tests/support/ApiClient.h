@@ -2,11 +2,6 @@
 
 #include "HttpTestRig.h"
 
-#include <QEventLoop>
-#include <QHostAddress>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <thread>
 
 // One HTTP answer as the client saw it on the wire.
@@ -40,15 +35,15 @@ public:
             wire += header.first + ": " + header.second + "\r\n";
         if (!body.isEmpty() || method == "POST")
             wire += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-        wire += "\r\n" + body;
         ApiReply reply;
         QEventLoop loop;
         std::thread exchange([&] {
             HttpTestClient client(true);
             if (!m_source.isNull())
                 client.socket().bind(m_source);
-            const HttpTestResponse response =
-                client.connectTo(m_port) && client.send(wire) ? client.readResponse(30000) : HttpTestResponse();
+            const HttpTestResponse response = client.connectTo(m_port) && client.send(wire + "\r\n" + body)
+                                                  ? client.readResponse(30000)
+                                                  : HttpTestResponse();
             reply = {response.complete ? response.status : 0, response.headers, response.body,
                      response.complete ? QString() : "no answer: " + client.socket().errorString()};
             // By name: a queued functor's captures would be data handed over inside Qt, unseen by TSan.

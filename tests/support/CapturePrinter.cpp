@@ -22,9 +22,8 @@ CapturePrinter::CapturePrinter(const QString& queuePrefix)
                                  [socket, buffer] { buffer->append(socket->readAll()); });
                 // CUPS shuts its side once the job is sent; closing ours lets the backend finish.
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket, buffer] {
-                    buffer->append(socket->readAll());
                     std::lock_guard<std::mutex> lock(m_mutex);
-                    m_jobs.append(*buffer);
+                    m_jobs.append(*buffer + socket->readAll());
                     socket->deleteLater();
                 });
             }
@@ -36,9 +35,8 @@ CapturePrinter::CapturePrinter(const QString& queuePrefix)
             QObject::disconnect(socket, nullptr, nullptr, nullptr);
     }));
     m_thread->start();
-    const quint16 port = listening.get_future().get();
     m_queue = std::make_unique<CupsQueue>(CupsQueue::uniqueName(queuePrefix),
-                                          QStringLiteral("socket://127.0.0.1:%1").arg(port));
+                                          QStringLiteral("socket://127.0.0.1:%1").arg(listening.get_future().get()));
 }
 
 CapturePrinter::~CapturePrinter()

@@ -1,26 +1,8 @@
 #include "CupsQueue.h"
 
-#include <QAtomicInt>
-#include <QCoreApplication>
-#include <QProcess>
-#include <QStandardPaths>
-
 #include <cups/cups.h>
 
 #include <algorithm>
-
-CupsQueue::CupsQueue(const QString& name, const QString& deviceUri)
-    : m_name(name)
-{
-    // -E after -p enables the queue and makes it accept jobs; no model means raw.
-    m_valid = run(QStringLiteral("lpadmin"), {"-p", m_name, "-E", "-v", deviceUri}, &m_error);
-}
-
-CupsQueue::~CupsQueue()
-{
-    if (m_valid)
-        run(QStringLiteral("lpadmin"), {"-x", m_name});
-}
 
 QList<CupsQueue::Job> CupsQueue::jobs() const
 {
@@ -32,19 +14,6 @@ QList<CupsQueue::Job> CupsQueue::jobs() const
     cupsFreeJobs(count, jobs);
     std::sort(result.begin(), result.end(), [](const Job& a, const Job& b) { return a.id < b.id; });
     return result;
-}
-
-int CupsQueue::jobState(int id) const
-{
-    const QList<Job> all = jobs();
-    const auto job = std::find_if(all.begin(), all.end(), [id](const Job& j) { return j.id == id; });
-    return job == all.end() ? 0 : job->state;
-}
-
-QString CupsQueue::uniqueName(const QString& prefix)
-{
-    static QAtomicInt counter;
-    return prefix + QStringLiteral("-%1-%2").arg(QCoreApplication::applicationPid()).arg(counter.fetchAndAddOrdered(1));
 }
 
 QString CupsQueue::schedulerProblem()

@@ -11,8 +11,16 @@ public:
         int id, state; // ipp_jstate_t
     };
 
-    CupsQueue(const QString& name, const QString& deviceUri);
-    ~CupsQueue();
+    // -E after -p enables the queue and makes it accept jobs; no model means raw.
+    CupsQueue(const QString& name, const QString& deviceUri)
+        : m_name(name)
+        , m_valid(run(QStringLiteral("lpadmin"), {"-p", name, "-E", "-v", deviceUri}, &m_error))
+    {}
+    ~CupsQueue()
+    {
+        if (m_valid)
+            run(QStringLiteral("lpadmin"), {"-x", m_name});
+    }
     CupsQueue(const CupsQueue&) = delete;
     CupsQueue& operator=(const CupsQueue&) = delete;
 
@@ -21,19 +29,30 @@ public:
     QString name() const { return m_name; }
     bool disable() { return run(QStringLiteral("cupsdisable"), {m_name}, &m_error); }
 
-    QList<Job> jobs() const;    // finished ones too, oldest first
-    int jobState(int id) const; // 0: no such job
+    QList<Job> jobs() const;   // finished ones too, oldest first
+    int jobState(int id) const // 0: no such job
+    {
+        for (const Job& job : jobs())
+            if (job.id == id)
+                return job.state;
+        return 0;
+    }
 
     // PREFIX-PID-COUNTER: no other test process uses it.
-    static QString uniqueName(const QString& prefix = QStringLiteral("qlk-test"));
+    static QString uniqueName(const QString& prefix = QStringLiteral("qlk-test"))
+    {
+        static QAtomicInt counter;
+        return prefix +
+               QStringLiteral("-%1-%2").arg(QCoreApplication::applicationPid()).arg(counter.fetchAndAddOrdered(1));
+    }
     // Empty when the scheduler answers and lpadmin is at hand, else why not.
     static QString schedulerProblem();
     static bool run(const QString& program, const QStringList& arguments, QString* error = nullptr);
 
 private:
     QString m_name;
-    bool m_valid = false;
     QString m_error;
+    bool m_valid = false;
 };
 
 // Skips without a scheduler, with the reason; under CI (CI=true) it fails instead.

@@ -31,22 +31,20 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), m_home.path());
         browser.setProcessEnvironment(environment);
-        browser.start(program(),
-                      {"--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                       "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                       "--user-data-dir=" + QDir(home()).filePath(QStringLiteral("profile-%1").arg(++m_runs)),
-                       QStringLiteral("--virtual-time-budget=%1").arg(virtualTimeMs), "--dump-dom", url});
         QEventLoop loop;
         QObject::connect(&browser, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
                          &QEventLoop::quit);
         QObject::connect(&browser, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        browser.start(program(),
+                      {"--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                       "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                       "--user-data-dir=" + QDir(home()).filePath(QStringLiteral("profile-%1").arg(++m_runs)),
+                       QStringLiteral("--virtual-time-budget=%1").arg(virtualTimeMs), "--dump-dom", url});
         if (browser.state() != QProcess::NotRunning)
             loop.exec();
-        if (browser.state() != QProcess::NotRunning) {
-            browser.kill();
-            browser.waitForFinished(5000);
-        }
+        if (browser.state() != QProcess::NotRunning)
+            browser.kill(), browser.waitForFinished(5000);
         m_log = QString::fromLocal8Bit(browser.readAllStandardError());
         return QString::fromUtf8(browser.readAllStandardOutput());
     }

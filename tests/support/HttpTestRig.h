@@ -8,11 +8,9 @@
 #include "http/HttpRequestHandler.h"
 #include "http/HttpResponseWriter.h"
 
-#include <QDeadlineTimer>
 #include <QSettings>
 #include <QSslSocket>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <atomic>
@@ -46,11 +44,11 @@ public:
     }
 };
 
-// A listener on a thread of its own (tests may use blocking clients), settings in group "listener" of an INI file.
+// A listener on a thread of its own (tests may use blocking clients), settings in group "listener" of an INI file;
+// it serves with the given handler (not owned), or with an HttpTestHandler.
 class HttpTestServer
 {
 public:
-    // Serves with the given handler (not owned), or with an HttpTestHandler.
     explicit HttpTestServer(const QVariantMap& settings, HttpRequestHandler* handler = nullptr)
     {
         m_thread.start();
@@ -75,23 +73,22 @@ public:
         m_thread.quit();
         m_thread.wait();
     }
-    // Runs function on the server thread and waits. The thread sanitizer cannot see Qt's event queue: the
-    // call is posted under a static standard mutex that the server thread takes first, the end is a promise.
+    // Runs function on the server thread and waits. TSan cannot see Qt's event queue: the call is posted under a
+    // standard mutex that the server thread takes first, and its end is a promise.
     void run(const std::function<void()>& function)
     {
         static std::mutex handover;
         std::promise<void> done;
-        {
-            std::lock_guard<std::mutex> posting(handover);
-            QMetaObject::invokeMethod(
-                &m_context,
-                [&function, &done]() {
-                    std::lock_guard<std::mutex>{handover};
-                    function();
-                    done.set_value();
-                },
-                Qt::QueuedConnection);
-        }
+        std::unique_lock<std::mutex> posting(handover);
+        QMetaObject::invokeMethod(
+            &m_context,
+            [&]() {
+                std::lock_guard<std::mutex>{handover};
+                function();
+                done.set_value();
+            },
+            Qt::QueuedConnection);
+        posting.unlock();
         done.get_future().wait();
     }
     quint16 port()
@@ -106,16 +103,14 @@ public:
     // The TLS files of this test process's installation, made as the program makes its own.
     static QVariantMap tls()
     {
-        const InstallationCertificate& certificate = installationCertificate();
-        return {{"sslKeyFile", certificate.keyFile()}, {"sslCertFile", certificate.certFile()}};
+        return {{"sslKeyFile", installationCertificate().keyFile()},
+                {"sslCertFile", installationCertificate().certFile()}};
     }
     static const InstallationCertificate& installationCertificate()
     {
-        static const InstallationCertificate certificate = [] {
-            InstallationCertificate made(PrivateFiles::folder());
-            made.ensure();
-            return made;
-        }();
+        static InstallationCertificate certificate(PrivateFiles::folder());
+        static const auto made = certificate.ensure();
+        Q_UNUSED(made)
         return certificate;
     }
 
@@ -189,16 +184,13 @@ public:
     // Everything the server sends until it closes the connection.
     QByteArray readUntilClosed(int timeoutMs = 10000)
     {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (m_socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired()) {
+        for (const QDeadlineTimer deadline(timeoutMs);
+             m_socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired();
+             m_buffer += m_socket.readAll())
             m_socket.waitForReadyRead(remaining(deadline));
-            m_buffer += m_socket.readAll();
-        }
-        const QByteArray data = m_buffer + m_socket.readAll();
-        m_buffer.clear();
+        const QByteArray data = std::exchange(m_buffer, {}) + m_socket.readAll();
         return m_socket.state() == QAbstractSocket::UnconnectedState ? data : "still connected: " + data;
     }
-
     static QByteArray get(const QByteArray& path, const QByteArray& extraHeaders = QByteArray())
     {
         return "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + extraHeaders + "\r\n";
@@ -232,26 +224,23 @@ private:
         response->status = lines.value(0).split(' ').value(1).toInt();
         for (const QByteArray& line : lines.mid(1))
             response->headers.insert(line.left(line.indexOf(':')).toLower(), line.mid(line.indexOf(':') + 1).trimmed());
-        int at = headEnd + 4;
+        int at = headEnd + 4, lineEnd = 0;
         if (response->headers.contains("content-length")) {
             const int end = at + response->headers.value("content-length").toInt();
             response->body = data.mid(at, end - at);
             return data.size() >= end ? end : -1;
         }
-        if (response->headers.value("transfer-encoding") != "chunked") {
-            response->body = data.mid(at);
-            return closed ? data.size() : -1;
-        }
+        if (response->headers.value("transfer-encoding") != "chunked")
+            return response->body = data.mid(at), closed ? data.size() : -1;
         if (data.indexOf("\r\n0\r\n\r\n", at - 2) < 0)
             return -1; // not even the last chunk yet: spares parsing a long body again and again
-        for (int size = 1; size > 0;) {
-            const int lineEnd = data.indexOf("\r\n", at);
+        for (int size = 1; size > 0; at = lineEnd + size + 4) {
+            lineEnd = data.indexOf("\r\n", at);
             bool ok = false;
             size = data.mid(at, lineEnd - at).toInt(&ok, 16);
             if (lineEnd < 0 || !ok || data.size() < lineEnd + size + 4)
                 return -1;
             response->body += data.mid(lineEnd + 2, size);
-            at = lineEnd + size + 4;
         }
         return at;
     }

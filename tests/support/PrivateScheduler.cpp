@@ -26,8 +26,7 @@ bool PrivateScheduler::writeConfiguration()
     const QString root = m_dir.path();
     for (const char* sub : {"spool", "tmp", "cache", "state", "log"})
         QDir(root).mkpath(QString::fromLatin1(sub));
-    QFile files(root + QStringLiteral("/cups-files.conf"));
-    QFile daemon(root + QStringLiteral("/cupsd.conf"));
+    QFile files(root + QStringLiteral("/cups-files.conf")), daemon(root + QStringLiteral("/cupsd.conf"));
     if (m_port == 0 || !files.open(QIODevice::WriteOnly) || !daemon.open(QIODevice::WriteOnly)) {
         m_error = QStringLiteral("no free loopback port, or the scheduler's configuration cannot be written");
         return false;
@@ -45,8 +44,6 @@ bool PrivateScheduler::writeConfiguration()
                                 "</Policy>\n")
                      .arg(m_port)
                      .toUtf8());
-    files.close();
-    daemon.close();
     // The backends run as lp and write into the spool and temporary folders.
     const group* lp = getgrnam("lp");
     const QStringList entries = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) << QString(); // and root

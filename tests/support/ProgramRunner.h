@@ -12,19 +12,18 @@ public:
     explicit ProgramRunner(const QString& configHome)
         : m_configHome(configHome)
     {
+        QTcpServer probe;
+        probe.listen(QHostAddress::Any, 0);
+        m_port = probe.serverPort();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         environment.insert(QStringLiteral("HOME"), configHome);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        QTcpServer probe;
-        probe.listen(QHostAddress::Any, 0);
-        m_port = probe.serverPort();
         environment.insert(QStringLiteral("QUORVA_LINK_PORT"), QString::number(m_port));
         // Under ASan, full allocation stacks: the fast unwinder stops at Qt's frames, so the offscreen plugin's
         // objects never freed at exit (lsan.supp) would lose that module from their stacks and be reported.
         if (qEnvironmentVariable("QLK_SANITIZER") == QLatin1String("asan"))
-            environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                               environment.value(QStringLiteral("ASAN_OPTIONS")) + ":fast_unwind_on_malloc=0");
+            environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":fast_unwind_on_malloc=0");
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
@@ -43,18 +42,11 @@ public:
         m_process.start(programPath(), arguments);
         m_process.waitForStarted(5000);
     }
-    // SIGTERM (killed after graceMs); whether it quit with exit code 0: a leak report, a crash or a hang is no clean
-    // quit.
+    // SIGTERM (killed after graceMs); whether it quit with code 0: a leak report, crash or hang is no clean quit.
     bool stop(int graceMs = 3000)
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(graceMs)) {
-                m_process.kill();
-                m_process.waitForFinished(graceMs);
-                return false;
-            }
-        }
+        if (m_process.state() != QProcess::NotRunning && (m_process.terminate(), !m_process.waitForFinished(graceMs)))
+            return m_process.kill(), m_process.waitForFinished(graceMs), false;
         return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
 

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 // Every test process gets settings of its own: XDG_CONFIG_HOME (and HOME, whose browser certificate databases
 // a test's certificate may replace) point at a fresh folder before the application exists; names are the program's.
@@ -30,11 +31,7 @@ int run(int argc, char* argv[])
     isolateSettings();
     Application app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
-    int result = 0;
-    {
-        TestObject tc;
-        result = QTest::qExec(&tc, argc, argv);
-    }
+    const int result = QTest::qExec(std::make_unique<TestObject>().get(), argc, argv); // the object is gone after it
     // What the last requests released waits for an event loop to delete it; none runs after the tests.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return result;
@@ -43,13 +40,10 @@ int run(int argc, char* argv[])
 } // namespace TestMain
 
 // Like QTEST_MAIN with a QApplication (or, _CORE, a QCoreApplication for tests without GUI), on isolated settings.
-#define QLK_TEST_MAIN(TestObject)                                                                                      \
+#define QLK_TEST_MAIN_WITH(Application, TestObject)                                                                    \
     int main(int argc, char* argv[])                                                                                   \
     {                                                                                                                  \
-        QTEST_SET_MAIN_SOURCE_PATH return TestMain::run<QApplication, TestObject>(argc, argv);                         \
+        QTEST_SET_MAIN_SOURCE_PATH return TestMain::run<Application, TestObject>(argc, argv);                          \
     }
-#define QLK_TEST_MAIN_CORE(TestObject)                                                                                 \
-    int main(int argc, char* argv[])                                                                                   \
-    {                                                                                                                  \
-        QTEST_SET_MAIN_SOURCE_PATH return TestMain::run<QCoreApplication, TestObject>(argc, argv);                     \
-    }
+#define QLK_TEST_MAIN(TestObject) QLK_TEST_MAIN_WITH(QApplication, TestObject)
+#define QLK_TEST_MAIN_CORE(TestObject) QLK_TEST_MAIN_WITH(QCoreApplication, TestObject)

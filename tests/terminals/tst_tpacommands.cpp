@@ -1,6 +1,5 @@
-// Terminal commands as the web API hands them over, to a terminal played on a
-// pseudo-terminal: fields the terminal cannot carry are refused with nothing sent,
-// and of two tills posting at the same instant exactly one gets the terminal.
+// Terminal commands as the web API hands them over, to a terminal on a pseudo-terminal: fields it cannot
+// carry are refused with nothing sent, and of two tills posting at once exactly one gets the terminal.
 #include "support/ApiServer.h"
 #include "support/TerminalTestSupport.h"
 #include "support/TestMain.h"
@@ -74,12 +73,12 @@ private slots:
             refund(qPrintable("refund at " + QString(refused)), "REF1", refused, dateTime);
         refund("refund, amount checked first", "", "", amount, "1e3");
         // The caller id is kept with the caller's messages.
-        for (const int length : {64, 65})
-            QTest::addRow("caller id of %d", length)
-                << QByteArray("/sendTpaPurchase")
-                << QJsonObject{{"amount", "5"}, {"terminal_tpa_id", QString(length, 'c')}}
-                << (length > 64 ? TpaStatus::InvalidCaller : QString())
-                << (length > 64 ? QByteArray() : "P05100133304978200000005");
+        QTest::newRow("caller id of 64") << QByteArray("/sendTpaPurchase")
+                                         << QJsonObject{{"amount", "5"}, {"terminal_tpa_id", QString(64, 'c')}}
+                                         << QString() << QByteArray("P05100133304978200000005");
+        QTest::newRow("caller id of 65") << QByteArray("/sendTpaPurchase")
+                                         << QJsonObject{{"amount", "5"}, {"terminal_tpa_id", QString(65, 'c')}}
+                                         << TpaStatus::InvalidCaller << QByteArray();
     }
     void fields()
     {
@@ -87,10 +86,9 @@ private slots:
         QFETCH(QJsonObject, fields);
         QFETCH(QString, refusal);
         QFETCH(QByteArray, message);
-        if (!fields.contains(QStringLiteral("tpa_port")))
-            fields.insert(QStringLiteral("tpa_port"), m_sim.portPath());
-        if (!fields.contains(QStringLiteral("terminal_tpa_id")))
-            fields.insert(QStringLiteral("terminal_tpa_id"), QStringLiteral("till-1"));
+        for (const auto& [name, value] :
+             {std::pair<QString, QString>{"tpa_port", m_sim.portPath()}, {"terminal_tpa_id", "till-1"}})
+            fields.insert(name, fields.value(name).toString(value));
         const int before = commands().size();
         const QJsonObject reply = m_server->client().postJson(path, fields, m_server->bearer()).json();
         if (!refusal.isEmpty()) {
@@ -111,8 +109,7 @@ private slots:
     void samePurchaseInstant()
     {
         const int rounds = 100;
-        // Separators the amount loses: building the message takes a while, and the two commands meet more often.
-        const QString amount = QString(1000000, '.') + "1.00";
+        const QString amount = QString(1000000, '.') + "1.00"; // separators, dropped slowly: the two meet more often
         const int sentBefore = commands().size();
         for (int round = 0; round < rounds; ++round) {
             QString answers[2];
@@ -129,9 +126,9 @@ private slots:
             std::thread first(till, 0), second(till, 1);
             first.join();
             second.join();
-            const QStringList got{answers[0], answers[1]};
-            QVERIFY2(got.count(TpaStatus::PurchaseSent) == 1 && got.count(TpaStatus::Busy) == 1,
-                     qPrintable(QStringLiteral("round %1: %2").arg(round).arg(got.join(" and "))));
+            const QSet<QString> got{answers[0], answers[1]};
+            QVERIFY2(got == (QSet<QString>{TpaStatus::PurchaseSent, TpaStatus::Busy}),
+                     qPrintable(QStringLiteral("round %1: %2 and %3").arg(round).arg(answers[0], answers[1])));
             QVERIFY(QTest::qWaitFor(
                 [&] { return commands().size() > sentBefore + round && !terminal()->isInTransaction(); }, 10000));
             QCOMPARE(commands().size(), sentBefore + round + 1);
@@ -144,11 +141,7 @@ private slots:
     }
 
 private:
-    std::shared_ptr<Tpa> terminal() const
-    {
-        const auto list = m_server->printClient().tpaList();
-        return list.isEmpty() ? nullptr : list.first();
-    }
+    std::shared_ptr<Tpa> terminal() const { return m_server->printClient().tpaList().value(0); }
     // The commands the terminal has received (status polls and the M025 confirmations left out).
     QList<QByteArray> commands() const
     {

@@ -12,8 +12,8 @@
 #include <QtQuick>
 #include <QtTest>
 
-// Starts the user interface the way the program does: a real PrintClient on the
-// test's isolated settings, the tray, and the window's documents when asked for.
+// The user interface as the program starts it: a real PrintClient on the test's own settings, the tray, and the
+// window's documents when asked for.
 class UiRig
 {
 public:
@@ -26,13 +26,11 @@ public:
         QCoreApplication::installTranslator(&translator);
         Resources::init();
     }
-    static QString language() { return LanguageChoice::languageOf(QLocale::system().name()); }
 
     // port 0: any free one (rigs are never destroyed, and their servers keep listening).
     explicit UiRig(bool debugMode = false, quint16 port = 0)
     {
-        if (debugMode)
-            m_client->setProperty("isDebugMode", true);
+        m_client->setProperty("isDebugMode", debugMode);
         m_client->setListenerPort(port);
         m_client->init();
         m_shell = new DesktopShell(m_client);
@@ -41,15 +39,13 @@ public:
     ~UiRig()
     {
         delete m_shell;
-        // The program never destroys its PrintClient either; blocked, its timers disturb no later rig.
-        m_client->blockSignals(true);
+        m_client->blockSignals(true); // never destroyed, as in the program: its timers must disturb no later rig
     }
 
     PrintClient* client() const { return m_client; }
     WindowHost* host() const { return m_shell->windowHost(); }
     TrayIcon* tray() const { return m_shell->tray(); }
-    // Null while the window's documents are not loaded.
-    QQmlApplicationEngine* engine() const { return host()->engine(); }
+    QQmlApplicationEngine* engine() const { return host()->engine(); } // null while the documents are not loaded
     QQuickWindow* window() const { return host()->window(); }
     bool windowVisible() const { return window() && window()->isVisible(); }
 
@@ -68,10 +64,9 @@ public:
     }
     static QQuickItem* find(QQuickItem* root, const QString& name)
     {
-        for (QQuickItem* child : root->childItems()) {
+        for (QQuickItem* child : root->childItems())
             if (QQuickItem* found = child->objectName() == name ? child : find(child, name))
                 return found;
-        }
         return nullptr;
     }
     QQuickItem* item(const QString& name, QQuickItem* under = nullptr) const
@@ -80,20 +75,17 @@ public:
     }
     bool shown(const QString& name, QQuickItem* under = nullptr) const
     {
-        QQuickItem* found = item(name, under);
-        return found && found->isVisible();
+        return item(name, under) && item(name, under)->isVisible();
     }
 
     QString state() const { return object("myStateGroup")->property("state").toString(); }
-    // Assigned in the documents' own context, as a click does, so the start-up
-    // binding of the state goes; a write from C++ would leave it in place.
+    // Assigned in the documents' own context, as a click does, so the start-up binding of the state goes.
     void setState(const QString& state)
     {
-        QQmlExpression(engine()->contextForObject(window()), window(),
-                       QStringLiteral("myStateGroup.state = \"%1\"").arg(state))
+        QQmlExpression(engine()->contextForObject(window()), window(), "myStateGroup.state = \"" + state + '"')
             .evaluate();
     }
-    // Shown as "Abrir" in the tray shows it: loaded first if need be.
+    // As "Abrir" in the tray does: loaded first if need be.
     bool showWindow()
     {
         host()->show();
@@ -104,19 +96,19 @@ public:
     {
         if (!item || !item->isVisible())
             return false;
-        const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+        QTest::mouseClick(window(), Qt::LeftButton, {},
+                          item->mapToScene({item->width() / 2, item->height() / 2}).toPoint());
         return true;
     }
-    bool click(const QString& name) { return click(item(name)); }
     // Saves the window under build/screenshots/<language>/<name>.png.
     bool screenshot(const QString& name)
     {
-        if (!showWindow())
+        const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QDir::currentPath()) + "/screenshots/" +
+                            LanguageChoice::systemLanguage();
+        if (!showWindow() || !QDir().mkpath(dir))
             return false;
         QTest::qWait(500); // animations (overlay, switches) settle
-        const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QDir::currentPath()) + "/screenshots/" + language();
-        return QDir().mkpath(dir) && window()->grabWindow().save(dir + '/' + name + ".png");
+        return window()->grabWindow().save(dir + '/' + name + ".png");
     }
 
 private:

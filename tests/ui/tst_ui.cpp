@@ -21,23 +21,22 @@ class TestUi : public QObject
     static QQuickItem* openAbout(UiRig& rig, int addresses)
     {
         QList<QHostAddress> list;
-        for (int i = 1; i <= addresses; ++i)
-            list << QHostAddress(QStringLiteral("10.0.%1.1").arg(i));
+        while (list.size() < addresses)
+            list << QHostAddress(QStringLiteral("10.0.%1.1").arg(list.size() + 1));
         QMetaObject::invokeMethod(rig.client(), "onGetIPAddresses", Q_ARG(QList<QHostAddress>, list));
         QMetaObject::invokeMethod(rig.window(), "openAbout");
         return rig.item(QStringLiteral("overlayAbout"));
     }
 
-    // Service on or off as seen everywhere: client, tray icon and entry, start page (once loaded), store.
+    // Service on or off as seen everywhere: client, tray icon and entry, start page (once loaded).
     static void expectService(UiRig& rig, bool on)
     {
         QCOMPARE(rig.client()->property("serverActive").toBool(), on);
         QCOMPARE(rig.object("trayIcon")->property("iconSource").toString(),
-                 on ? QStringLiteral("qrc:/imgs/ic_systray_on.png") : QStringLiteral("qrc:/imgs/ic_systray_off.png"));
+                 QStringLiteral("qrc:/imgs/ic_systray_%1.png").arg(on ? "on" : "off"));
         QCOMPARE(rig.object("trayService")->property("text").toString(), on ? "Desligar serviço" : "Ligar serviço");
         if (rig.window())
             QCOMPARE(rig.item("serviceSwitch")->property("checked").toBool(), on);
-        QCOMPARE(QSettings().value("serverActive", true).toBool(), on);
     }
 
 private slots:
@@ -45,8 +44,7 @@ private slots:
     {
         UiRig::setUpProcess();
         m_queue = std::make_unique<CupsQueue>(CupsQueue::uniqueName("Balcao_Recibos"), "socket://127.0.0.1:9");
-        // A simulated Ingenico terminal for the terminal page.
-        int master = -1, slave = -1; // open until the process ends
+        int master = -1, slave = -1; // a simulated Ingenico terminal for the terminal page, open until the end
         char path[128] = {};
         if (openpty(&master, &slave, path, nullptr, nullptr) == 0)
             qputenv("QUORVA_LINK_SIMULATED_PORTS", QByteArray(path) + "=0B00:0060");
@@ -60,19 +58,29 @@ private slots:
         UiRig rig(true);
         rig.client()->setProperty("compatibilityMode", false);
         QVERIFY(rig.showWindow());
+        // Each page is reached from its card and left with its back button (the logs only in debug mode).
+        for (const char* page : {"printerCard/config/configPage", "footerLogs/logs/logsPage"}) {
+            const QStringList names = QString::fromLatin1(page).split('/');
+            QVERIFY(rig.click(rig.item(names[0])));
+            QCOMPARE(rig.state(), names[1]);
+            QTRY_VERIFY(rig.shown(names[2]) && !rig.shown("initialPage"));
+            QVERIFY(rig.click(rig.item("backButton", rig.item(names[2]))));
+            QCOMPARE(rig.state(), QStringLiteral("allSet"));
+            QVERIFY(rig.shown("initialPage") && !rig.shown(names[2]));
+        }
         // Spanish-speaking markets have no payment terminals.
-        QCOMPARE(rig.shown("terminalCard"), UiRig::language() != QLatin1String("es"));
+        QCOMPARE(rig.shown("terminalCard"), LanguageChoice::systemLanguage() != QLatin1String("es"));
         for (const char* page :
              {"allSet/initial", "config/config", "terminals/terminals", "logs/logs", "showLicense/license"}) {
             rig.setState(QString::fromLatin1(page).section('/', 0, 0));
             QVERIFY(rig.screenshot(QString::fromLatin1(page).section('/', 1)));
         }
         // The Accept button grows to its label, translated (the Spanish one is the longest).
-        const QStringList accept{"ACEITO OS TERMOS DE UTILIZAÇÃO DO QUORVA", "I ACCEPT QUORVA'S TERMS AND CONDITIONS",
-                                 "ACEPTO LAS CONDICIONES DE UTILIZACIÓN DE QUORVA"};
+        const QMap<QString, QString> accept{{"pt", "ACEITO OS TERMOS DE UTILIZAÇÃO DO QUORVA"},
+                                            {"en", "I ACCEPT QUORVA'S TERMS AND CONDITIONS"},
+                                            {"es", "ACEPTO LAS CONDICIONES DE UTILIZACIÓN DE QUORVA"}};
         QQuickItem* label = rig.item("acceptButton")->childItems().first();
-        QCOMPARE(label->property("text").toString(),
-                 accept.value(QStringList{"pt", "en", "es"}.indexOf(UiRig::language())));
+        QCOMPARE(label->property("text").toString(), accept.value(LanguageChoice::systemLanguage()));
         QVERIFY(label->width() + 32 <= rig.item("acceptButton")->width());
 
         for (const char* name : {"about", "update", "about-update"}) {
@@ -84,22 +92,6 @@ private slots:
             if (QQuickItem* overlay = rig.item("overlayAbout"))
                 QMetaObject::invokeMethod(overlay, "close");
             QTRY_VERIFY(!rig.item("overlayAbout"));
-        }
-    }
-
-    // Each page is reached from its card and left with its back button (the logs only in debug mode).
-    void backButtons()
-    {
-        for (const char* page : {"printerCard/config/configPage", "footerLogs/logs/logsPage"}) {
-            const QStringList names = QString::fromLatin1(page).split('/');
-            UiRig rig(true);
-            QVERIFY(rig.showWindow());
-            QVERIFY(rig.click(names[0]));
-            QCOMPARE(rig.state(), names[1]);
-            QTRY_VERIFY(rig.shown(names[2]) && !rig.shown("initialPage"));
-            QVERIFY(rig.click(rig.item("backButton", rig.item(names[2]))));
-            QCOMPARE(rig.state(), QStringLiteral("allSet"));
-            QVERIFY(rig.shown("initialPage") && !rig.shown(names[2]));
         }
     }
 
@@ -146,33 +138,22 @@ private slots:
         // The switch keeps following the menu after the user has clicked it.
         QVERIFY(QMetaObject::invokeMethod(rig.object("trayService"), "triggered"));
         expectService(rig, false);
-
-        // Open brings a closed window back where it was.
-        rig.setState("config");
-        rig.window()->close();
-        QTRY_VERIFY(!rig.window()->isVisible());
-        QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
-        QTRY_VERIFY(rig.window()->isVisible());
-        QCOMPARE(rig.state(), QStringLiteral("config"));
     }
 
-    // Hidden a while, the window's documents go, and memory with them; "Abrir" brings the window
-    // back as it was: the page the user picked (or, if none, the one start-up progress chooses),
-    // the About overlay, the place on the screen. Shown again in time, nothing is reloaded.
+    // Hidden a while, the documents go with their memory; "Abrir" restores page (if none picked, the progress's),
+    // About overlay and place. Shown again in time, nothing reloads.
     void windowReleasedAndRestored_data()
     {
-        QTest::addColumn<QString>("picked"); // empty: no page picked
+        QTest::addColumn<QString>("picked"); // empty: none, so an update found while away shows its page
         QTest::addColumn<bool>("about");
-        QTest::addColumn<QString>("page"); // after an update was found while the window was away
-        QTest::newRow("picked page") << "config" << false << "config";
-        QTest::newRow("picked page, About open") << "terminals" << true << "terminals";
-        QTest::newRow("no page picked") << "" << false << "loading";
+        QTest::newRow("picked page") << "config" << false;
+        QTest::newRow("picked page, About open") << "terminals" << true;
+        QTest::newRow("no page picked") << "" << false;
     }
     void windowReleasedAndRestored()
     {
         QFETCH(QString, picked);
         QFETCH(bool, about);
-        QFETCH(QString, page);
         UiRig rig;
         rig.host()->setReleaseDelay(400);
         QSignalSpy released(rig.host(), &WindowHost::released);
@@ -187,93 +168,70 @@ private slots:
         QVERIFY(rig.showWindow());
         QTest::qWait(800);
         QVERIFY(released.isEmpty() && rig.engine() == engine);
-
         rig.window()->close();
         const qint64 loaded = residentKiB();
         QTRY_COMPARE(released.count(), 1);
         QVERIFY(!rig.engine() && !rig.window());
         const qint64 drop = loaded - residentKiB();
-        // About 5.5 MiB with the software scene graph; a window kept loaded drops nothing.
-        // AddressSanitizer keeps freed memory in quarantine: the drop shows without it only.
+        // About 5.5 MiB with the software scene graph; AddressSanitizer's quarantine keeps freed memory.
         if (qEnvironmentVariable("QLK_SANITIZER") != QLatin1String("asan"))
             QVERIFY2(drop >= 3072, qPrintable(QStringLiteral("resident memory dropped by %1 KiB").arg(drop)));
 
         rig.client()->setProperty("hasUpdate", true);
         QVERIFY(QMetaObject::invokeMethod(rig.object("trayOpen"), "triggered"));
         QTRY_VERIFY(rig.windowVisible());
-        QCOMPARE(rig.state(), page);
+        QCOMPARE(rig.state(), picked.isEmpty() ? QStringLiteral("loading") : picked);
         QCOMPARE(rig.item("overlayAbout") != nullptr, about);
         QCOMPARE(rig.window()->position(), position);
     }
 
-    // A click on the tray icon brings the window; a right click only opens the menu.
-    void trayActivation_data()
-    {
-        QTest::addColumn<int>("reason"); // QSystemTrayIcon::ActivationReason
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("click") << 3 << true;
-        QTest::newRow("double click") << 2 << true;
-        QTest::newRow("right click") << 1 << false;
-    }
-    void trayActivation()
-    {
-        QFETCH(int, reason);
-        QFETCH(bool, shown);
-        QVERIFY(trayAvailable());
-        UiRig rig;
-        QVERIFY(!rig.windowVisible());
-        emit rig.tray()->activated(QSystemTrayIcon::ActivationReason(reason));
-        QCOMPARE(rig.windowVisible(), shown);
-    }
-
-    // Shown on the first start; on a normal one only when there is no tray to reach it from
-    // (tst_ui_notray runs this without a tray host).
+    // Shown on the first start, on the terms: no server until they are accepted, then it starts at once. On a normal
+    // start only with no tray to reach it from (tst_ui_notray), or once its icon is clicked (a right click: the menu).
     void windowAtStart_data()
     {
         QTest::addColumn<bool>("firstStart");
-        QTest::newRow("first start") << true;
-        QTest::newRow("normal start") << false;
+        QTest::addColumn<int>("reason"); // QSystemTrayIcon::ActivationReason; 0: none
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("first start") << true << 0 << true;
+        QTest::newRow("normal start") << false << 0 << false;
+        QTest::newRow("normal start, click") << false << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("normal start, double click") << false << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("normal start, right click") << false << int(QSystemTrayIcon::Context) << false;
     }
     void windowAtStart()
     {
         QFETCH(bool, firstStart);
+        QFETCH(int, reason);
+        QFETCH(bool, shown);
         const bool tray = !qEnvironmentVariableIsSet("QLK_NO_TRAY");
         QCOMPARE(trayAvailable(), tray);
-        QSettings settings;
-        if (firstStart)
-            settings.remove("securityKey");
-        else
-            settings.setValue("securityKey", "Ab3dE9gHv4.0");
+        QSettings().setValue("securityKey", firstStart ? QVariant() : "Ab3dE9gHv4.0");
+        QSettings().setValue("licenseAccepted", !firstStart);
         UiRig rig;
-        QCOMPARE(rig.windowVisible(), firstStart || !tray);
-    }
-
-    // The terms first: no server until they are accepted, then it starts at once.
-    void termsBeforeServer()
-    {
-        QSettings().setValue("licenseAccepted", false);
-        UiRig rig;
+        if (reason)
+            emit rig.tray()->activated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(rig.windowVisible(), shown || !tray);
+        if (!firstStart)
+            return;
         QVERIFY(rig.showWindow());
         QCOMPARE(rig.state(), QStringLiteral("showLicense"));
-        QVERIFY(rig.shown("licensePage"));
-        QVERIFY(!rig.client()->listener() && !rig.client()->started());
-        QVERIFY(rig.click("acceptButton"));
+        QVERIFY(rig.shown("licensePage") && !rig.client()->listener() && !rig.client()->started());
+        QVERIFY(rig.click(rig.item("acceptButton")));
         QVERIFY(rig.client()->serverListening());
         QCOMPARE(ApiClient(rig.client()->listener()->serverPort()).request("GET", "/").status, 200);
         QTRY_COMPARE(rig.state(), QStringLiteral("allSet"));
         QVERIFY(QSettings().value("licenseAccepted").toBool());
     }
 
-    // A port another program holds: stopped, with the port and the cause (logged as critical, told
-    // once), tried again until it is free, then active by itself; switched off, no more tries.
+    // A port another program holds: stopped, with the port and the cause (logged as critical, told once), tried
+    // again until it is free, then active by itself; switched off, no more tries.
     void portTaken()
     {
         auto holder = std::make_unique<QTcpServer>();
         QVERIFY(holder->listen(QHostAddress::Any));
         const quint16 port = holder->serverPort();
-        const QString stopped = QStringLiteral("Serviço de impressão parado: não foi possível usar a porta %1 "
-                                               "(já está a ser usada por outro programa).")
-                                    .arg(port);
+        const QString stopped = "Serviço de impressão parado: não foi possível usar a porta " + QString::number(port) +
+                                " (já está a ser usada por outro programa).";
         const QRegularExpression bindFailed(QStringLiteral("^HttpListener: Cannot bind on port %1: ").arg(port));
         QTest::ignoreMessage(QtCriticalMsg, bindFailed);
         UiRig rig(false, port);
@@ -284,9 +242,8 @@ private slots:
             return rig.item("serviceStateText")->property("text").toString() == state &&
                    rig.object("trayIcon")->property("iconSource").toString() == "qrc:/imgs/" + icon;
         };
-        QVERIFY(serviceShown("Parado", "ic_systray_off.png"));
+        QVERIFY(serviceShown("Parado", "ic_systray_off.png") && rig.shown("serviceError"));
         QCOMPARE(client->message(), stopped);
-        QVERIFY(rig.shown("serviceError"));
         QCOMPARE(rig.item("serviceError")->property("text").toString(), stopped);
         QCOMPARE(rig.object("trayService")->property("text").toString(), QStringLiteral("Desligar serviço"));
         QSignalSpy messages(client, &PrintClient::messageChanged);
@@ -295,11 +252,9 @@ private slots:
         QCOMPARE(messages.count(), 0);
 
         holder.reset();
-        QTRY_VERIFY(serviceShown("Ativo", "ic_systray_on.png"));
-        QVERIFY(!rig.shown("serviceError"));
+        QTRY_VERIFY(serviceShown("Ativo", "ic_systray_on.png") && !rig.shown("serviceError"));
         QCOMPARE(client->message(), QStringLiteral("Serviço de impressão ligado"));
         QCOMPARE(ApiClient(port).request("GET", "/").status, 200);
-
         // Off, taken again, on: tried at once and told; off again: no more tries.
         client->setServerActive(false);
         holder = std::make_unique<QTcpServer>();
@@ -318,12 +273,8 @@ private:
     static qint64 residentKiB()
     {
         QFile status(QStringLiteral("/proc/self/status"));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        const QByteArray text = status.readAll();
-        const int at = text.indexOf("VmRSS:");
-        return at < 0 ? -1
-                      : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').first().toLongLong();
+        static const QRegularExpression rss(QStringLiteral("VmRSS:\\s*(\\d+) kB"));
+        return status.open(QIODevice::ReadOnly) ? rss.match(status.readAll()).captured(1).toLongLong() : -1;
     }
     // scripts/test runs a tray host beside the X server; it may take a moment to claim the tray.
     static bool trayAvailable()
