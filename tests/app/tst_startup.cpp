@@ -1,8 +1,5 @@
-#include "app/HeadlessReport.h"
-#include "app/LanguageChoice.h"
 #include "app/LogCapture.h"
 #include "app/SingleInstance.h"
-#include "app/WindowGeometry.h"
 #include "core/PrintClient.h"
 #include "support/CapturePrinter.h"
 #include "support/HttpTestRig.h"
@@ -14,6 +11,7 @@
 #include <QSettings>
 #include <QUrl>
 
+#include <csignal>
 #include <thread>
 #include <tuple>
 
@@ -55,15 +53,13 @@ QStringList windowParts(ProgramRunner& program)
 }
 
 // No platform given and only this X display (none if empty), so that a window would go there.
-void setDisplay(ProgramRunner& program, const QString& display, const QString& locale = {})
+void setDisplay(ProgramRunner& program, const QString& display)
 {
     QProcessEnvironment environment = program.process().processEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(name);
     if (!display.isEmpty())
         environment.insert("DISPLAY", display);
-    if (!locale.isEmpty())
-        environment.insert("LC_ALL", locale);
     program.process().setProcessEnvironment(environment);
 }
 
@@ -76,51 +72,8 @@ class TestStartup : public QObject
 private slots:
     void initTestCase() { QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set"); }
 
-    void windowSize_data()
-    {
-        QTest::addColumn<QSize>("available");
-        QTest::addColumn<QSize>("expected");
-        QTest::newRow("last narrow width") << QSize(1049, 2000) << QSize(949, 699);
-        QTest::newRow("first wide width, tall") << QSize(1050, 800) << QSize(950, 700);
-        QTest::newRow("first wide width, one pixel short") << QSize(1050, 799) << QSize(948, 699);
-        QTest::newRow("wide and very short") << QSize(1600, 600) << QSize(678, 500);
-    }
-    void windowSize()
-    {
-        QFETCH(QSize, available);
-        QTEST(WindowGeometry::sizeFor(available), "expected");
-    }
-
-    // Files are relative to an installation prefix whose program lies in bin/.
-    void languageChoice_data()
-    {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QString>("expected");
-        const QString shared = "share/quorva-link/translations/printclient_";
-        QTest::newRow("brazil") << "pt_BR" << QStringList() << "bin/printclient_pt";
-        QTest::newRow("no country") << "es" << QStringList() << "bin/printclient_es";
-        QTest::newRow("german reads english") << "de_DE" << QStringList() << "bin/printclient_en";
-        QTest::newRow("installed in a prefix") << "es_ES" << QStringList{shared + "es.qm"} << shared + "es";
-        QTest::newRow("beside the program wins")
-            << "es_ES" << QStringList{"bin/printclient_es.qm", shared + "es.qm"} << "bin/printclient_es";
-        QTest::newRow("another language's file does not count")
-            << "es_ES" << QStringList{shared + "pt.qm"} << "bin/printclient_es";
-    }
-    void languageChoice()
-    {
-        QFETCH(QString, locale);
-        QFETCH(QStringList, files);
-        QFETCH(QString, expected);
-        QTemporaryDir prefix;
-        QDir root(prefix.path());
-        for (const QString& file : files)
-            QVERIFY(root.mkpath(QFileInfo(file).path()) && QFile(root.filePath(file)).open(QIODevice::WriteOnly));
-        QCOMPARE(LanguageChoice::translationFile(root.filePath("bin"), locale), root.filePath(expected));
-    }
-
     // A stamp (renewed every 4 s) is alive from 5 s ahead (a clock set back) to 5 s old. A window start beside a live
-    // copy asks for its window and leaves with 0; beside a headless one it tells the user, in their language.
+    // copy asks for its window and leaves with 0; beside a headless one it tells the user how to stop that one.
     void stampAge_data()
     {
         QTest::addColumn<qint64>("age");
@@ -146,7 +99,7 @@ private slots:
         ProgramRunner second(home.path());
         store(second).setValue("kicked", QString::number(SingleInstance::localNowSeconds() - age));
         store(second).setValue("headless", start == 2);
-        setDisplay(second, qEnvironmentVariable("DISPLAY"), "es_ES.UTF-8");
+        setDisplay(second, qEnvironmentVariable("DISPLAY"));
         second.process().setProcessChannelMode(QProcess::SeparateChannels);
         second.start();
         if (start == 1) {
@@ -156,16 +109,14 @@ private slots:
             return;
         }
         QString error;
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            (error += QString::fromUtf8(second.process().readAllStandardError())).contains("sin ventana"),
-            qPrintable(error), 10000);
-        QVERIFY2(error.contains("systemctl --user stop quorva-link"), qPrintable(error));
+        QTRY_VERIFY2_WITH_TIMEOUT((error += QString::fromUtf8(second.process().readAllStandardError()))
+                                      .contains("systemctl --user stop quorva-link"),
+                                  qPrintable(error), 10000);
         QVERIFY(!second.process().waitForFinished(500)); // the message stays until the user closes it
     }
 
-    // --headless serves whatever display the session names, prints the key to a terminal only (the journal is a log),
-    // and takes a window request at its next 200 ms look, not its next stamp (4 s on); a start beside it gives way
-    // asking for no window; a clean stop takes the stamp back, so a start at once without any display serves so too.
+    // --headless serves whatever display the session names, prints the key to a terminal only (the journal is a log)
+    // and takes a window request within 200 ms; a clean stop takes the stamp back, so a start without display serves.
     void headless()
     {
         QTemporaryDir home;
@@ -180,9 +131,6 @@ private slots:
                      output.contains("Settings: " + first.settingsFile() + "\n") && !key.isEmpty() &&
                      !output.contains(key),
                  qPrintable(output));
-        PrintClient client;
-        client.setSecurityKey(key);
-        QVERIFY(HeadlessReport::text(client, first.settingsFile(), true).contains("\nSecurity key: " + key + "\n"));
         QCOMPARE(windowParts(first), QStringList());
 
         const auto stamp = [&] { return store(first).value("kicked").toLongLong(); };
@@ -192,11 +140,14 @@ private slots:
         store(first).setValue("showWindow", true);
         QTRY_VERIFY_WITH_TIMEOUT(!store(first).value("showWindow").toBool(), 10000);
         QCOMPARE(stamp(), current);
-        ProgramRunner second(home.path()); // offscreen: headless too
+        // A headless (offscreen) start gives way asking for no window; the first, stopped, cannot clear a request.
+        ProgramRunner second(home.path());
+        QVERIFY(::kill(pid_t(first.process().processId()), SIGSTOP) == 0);
         second.start();
-        QVERIFY(second.process().waitForFinished(10000));
-        QCOMPARE(second.process().exitCode(), 0);
-        QVERIFY(!store(first).value("showWindow").toBool());
+        const bool gaveWay = second.process().waitForFinished(10000) && second.process().exitCode() == 0;
+        const bool asked = store(first).value("showWindow").toBool();
+        ::kill(pid_t(first.process().processId()), SIGCONT);
+        QVERIFY(gaveWay && !asked);
         QVERIFY2(first.stop(), "no clean exit on SIGTERM"); // as the user service stops it
 
         setDisplay(again, {});
@@ -230,7 +181,6 @@ private slots:
         QCOMPARE(run({"--enable", "no-such-printer"}), 1);
         QCOMPARE(run({"--enable"}), 2);
         QCOMPARE(run({"--enable", queue}), 0);
-        QVERIFY2(output.contains("Printer " + queue + ": on"), qPrintable(output));
         listed("on  ");
         // This user's instance of the queue ("queue/instance" in lpoptions) is a printer whose jobs go to the queue.
         const QString instance = queue + "/till";
@@ -269,7 +219,6 @@ private slots:
             worker.join();
         qWarning("a warning");
         qInfo("some info");
-        QCOMPARE(client.debugMessages().size(), LogCapture::maxLines);
         for (int t = 0; t < 4; ++t) {
             const QString tag = QStringLiteral("thread %1 line ").arg(t);
             int expected = LogCapture::maxLines / 4;
@@ -279,8 +228,7 @@ private slots:
             QCOMPARE(expected, 0);
         }
         qCritical("a critical");
-        const QRegularExpression stamp("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]: a critical$");
-        QVERIFY2(stamp.match(client.debugMessages().first()).hasMatch(), qPrintable(client.debugMessages().first()));
+        QVERIFY(client.debugMessages().first().endsWith("]: a critical"));
         QCOMPARE(client.debugMessages().size(), LogCapture::maxLines);
     }
 };

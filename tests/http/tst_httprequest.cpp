@@ -84,30 +84,21 @@ private slots:
         QTest::addColumn<QByteArray>("raw");
         QTest::addColumn<QString>("warning"); // empty: the request completes
         QTest::addColumn<int>("maxRequestSize");
-        QTest::addColumn<int>("refusal"); // the status answered before the close
-        const int d = 16000;              // the default limit, of request line, headers and body together
-        const auto row = [](const char* name, const QByteArray& raw, const QString& warning, int limit,
-                            int refusal = HttpRequest::TooLarge) {
-            QTest::newRow(name) << raw << warning << limit << refusal;
+        const int d = 16000; // the default limit, of request line, headers and body together
+        const auto row = [](const char* name, const QByteArray& raw, const QString& warning, int limit) {
+            QTest::newRow(name) << raw << warning << limit;
         };
         const QByteArray head = "POST / HTTP/1.1\r\nContent-Length: ";
         const int body = d - (head + "00000\r\n\r\n").size();
         const QString tooLarge = "HttpRequest: expected body is too large";
-        const QString firstLine = "HttpRequest: received broken HTTP request, invalid first line";
         row("at the limit", head + QByteArray::number(body) + "\r\n\r\n" + QByteArray(body, 'b'), {}, d);
         row("past the limit", head + QByteArray::number(body + 1) + "\r\n\r\n", tooLarge, d);
         row("headers past the limit", "GET / HTTP/1.1\r\nX: " + QByteArray(16000, 'v') + "\r\n\r\n",
             "HttpRequest: received too many bytes", d);
         row("huge declared length", head + "9223372036854775807\r\n\r\n", tooLarge, d);
-        row("negative length is no body", head + "-5\r\n\r\n", {}, d);
-        row("two tokens", "GET /\r\n\r\n", firstLine, d, HttpRequest::BadRequest);
-        row("no HTTP version", "GET / FTP\r\n\r\n", firstLine, d, HttpRequest::BadRequest);
-        // Chunks are not read: taken as no body, they would be read as the next request.
-        row("chunked body", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\na=1\r\n0\r\n\r\n",
-            "HttpRequest: a transfer coding is not supported", d, HttpRequest::LengthRequired);
+        row("no HTTP version", "GET / FTP\r\n\r\n", "HttpRequest: received broken HTTP request, invalid first line", d);
 
-        // The header section has limits of its own, whatever the request limit (the program's is 4 MiB):
-        // 65,536 bytes with the request line and the blank line that ends the headers.
+        // The header section's own limits, whatever the request limit: 65,536 bytes with request line and blank line.
         const int big = 4 << 20;
         const QByteArray get = "GET / HTTP/1.1\r\n", filler = "X: " + QByteArray(65536 - get.size() - 7, 'v') + "\r\n";
         const QString headTooLarge = "HttpRequest: header section too large";
@@ -115,7 +106,6 @@ private slots:
         row("header section past 64 KiB", get + "ww" + filler + "\r\n", headTooLarge, big);
         row("30,000 continuation lines", get + "X: v\r\n" + QByteArray(" c\r\n").repeated(30000) + "\r\n", headTooLarge,
             big);
-        row("request line past 64 KiB", "GET /" + QByteArray(70000, 'p') + " HTTP/1.1\r\n\r\n", headTooLarge, big);
         QByteArray fields;
         for (int i = 0; i < 100; ++i)
             fields += "X-" + QByteArray::number(i) + ": v\r\n";
@@ -148,7 +138,6 @@ private slots:
         row("100 multipart parts, 4 files", multipart(96, 4), {}, d);
         row("101 multipart parts", multipart(101, 0), "HttpRequest: too many multipart parts", d);
         row("5 uploaded files", multipart(0, 5), "HttpRequest: too many uploaded files", d);
-        row("3,000 uploaded files", multipart(0, 3000), "HttpRequest: too many uploaded files", d);
     }
 
     void aborts()
@@ -156,7 +145,6 @@ private slots:
         QFETCH(QByteArray, raw);
         QFETCH(QString, warning);
         QFETCH(int, maxRequestSize);
-        QFETCH(int, refusal);
         QSettings settings(TestMain::configHome().filePath("limits.ini"), QSettings::IniFormat);
         settings.setValue("maxRequestSize", maxRequestSize);
         const int files = openFiles();
@@ -165,17 +153,14 @@ private slots:
                 QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
             const std::unique_ptr<HttpRequest> request = parse(raw, pieceSize, &settings);
             QCOMPARE(request->status(), warning.isEmpty() ? HttpRequest::Complete : HttpRequest::Aborted);
-            if (!warning.isEmpty())
-                QCOMPARE(int(request->refusal()), refusal);
             // The spool file and the uploaded files at most, whatever the request holds.
             QVERIFY2(openFiles() <= files + 1 + HttpRequest::maxUploadedFiles,
                      qPrintable(QString::number(openFiles())));
         }
     }
 
-    // A field, a file sent twice under one name (the second wins), a part of another disposition, a name with a CR,
-    // a file part cut off by the end of the body: nothing outlives the request on disk, and no value, file name or
-    // disposition reaches the log (any may be a key), nor a line end.
+    // Fields, a file sent twice (the second wins), another disposition, a CR in a name, a cut-off file: nothing
+    // outlives the request on disk, and no value, file name, disposition (any may be a key) or line end is logged.
     void multipart()
     {
         static QStringList logged;
@@ -205,9 +190,7 @@ private slots:
             QCOMPARE(openFiles(), before + 2); // the spool file and one upload
         }
         qInstallMessageHandler(previous);
-        QVERIFY(logged.contains("HttpRequest: set parameter title (12 bytes)"));
-        QVERIFY(logged.contains("HttpRequest: set parameter n\\x0dforged (1 bytes)"));
-        QVERIFY(logged.contains("HttpRequest: set parameter upload to an uploaded file of 38 bytes"));
+        QVERIFY(logged.contains("HttpRequest: set parameter n\\x0dforged (1 bytes)")); // escaped, and logging is on
         for (const char* secret : {"world", ".bin", "other", "\r", "\n"})
             QVERIFY2(!logged.join('|').contains(secret), qPrintable(logged.join('|')));
         QCOMPARE(openFiles(), before);

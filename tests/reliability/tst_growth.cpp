@@ -1,6 +1,4 @@
-// What a caller controls costs time in proportion to its size: the request parser,
-// wrapText and the JSON pre-scan at size n and 4n (linear: about 4 times, quadratic: 16).
-// Processor time of this thread, repeated until measurable, median of five; only the ratio counts.
+// What a caller controls costs time in proportion to its size (thread CPU time, median of five, n vs 4n).
 #include "ReliabilityRig.h"
 #include "support/TestMain.h"
 
@@ -62,8 +60,7 @@ class TestGrowth : public QObject
 private slots:
     void initTestCase()
     {
-        // Freed memory stays with the process: a large input must not pay page faults on every
-        // repeat that a small one, reusing the heap, does not.
+        // Freed memory stays with the process: a large input must not pay page faults a small one does not.
         mallopt(M_MMAP_THRESHOLD, 256 << 20);
         mallopt(M_TRIM_THRESHOLD, 512 << 20);
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); // thousands of parser lines
@@ -80,34 +77,10 @@ private slots:
         row("parser: escapes in a form body", 30000, [](int n) {
             return parsing(Rig::post("/", "application/x-www-form-urlencoded", "a=" + QByteArray("%41").repeated(n)));
         });
-        row("parser: escapes in the query", 5000,
-            [](int n) { return parsing("GET /?a=" + QByteArray("%41").repeated(n) + " HTTP/1.1\r\n\r\n"); });
-        row("parser: header fields", 25, [=](int n) {
-            QByteArray fields;
-            for (int i = 0; i < n; ++i)
-                fields += "X-Field-" + QByteArray::number(i) + ": value\r\n";
-            return parsing(get + fields + "\r\n");
-        });
-        // Below the limits of 1,000 parameters and 100 parts.
-        row("parser: form parameters", 200, [](int n) {
-            return parsing(Rig::post("/", "application/x-www-form-urlencoded", QByteArray("p=v&").repeated(n)));
-        });
-        row("parser: multipart parts", 20, [](int n) {
-            QByteArray body;
-            for (int i = 0; i < n; ++i)
-                body += "--b\r\nContent-Disposition: form-data; name=\"f" + QByteArray::number(i) + "\"\r\n\r\n" +
-                        QByteArray("v\n").repeated(100) + "\r\n";
-            return parsing(Rig::post("/", "multipart/form-data; boundary=b", body + "--b--\r\n"));
-        });
         row("parser: a header line in small packets", 15000,
             [=](int n) { return parsing(get + "X: " + QByteArray(n, 'v') + "\r\n\r\n", 16); });
         const auto wrap = [](const QString& text, int width) { return [=] { PrintJob::wrapText(text, width); }; };
-        row("wrapText: no spaces", 65536, [](int n) {
-            return [text = QString(n, QLatin1Char('x'))] {
-                if (PrintJob::wrapText(text, 48).size() != text.size() + (text.size() - 1) / 48)
-                    qFatal("wrapText did not cut every 48 characters");
-            };
-        });
+        row("wrapText: no spaces", 65536, [=](int n) { return wrap(QString(n, 'x'), 48); });
         row("wrapText: a hyphen, then no spaces", 65536,
             [=](int n) { return wrap("a-" + QString(n, 'x') + " b", 48); });
         row("wrapText: an indented line, then a line end far away", 65536,
@@ -152,8 +125,7 @@ private slots:
         QVERIFY2(ratio < 8, qPrintable(QStringLiteral("4n costs %1 times n").arg(ratio)));
     }
 
-    // Deeper, larger or with a key repeated (Qt's parser leaks the earlier value): refused
-    // before anything is built.
+    // Deeper, larger or with a repeated key (Qt leaks the earlier value): refused before anything is built.
     void jsonRefused_data()
     {
         QTest::addColumn<QByteArray>("json");
@@ -170,13 +142,10 @@ private slots:
         // The outer array and its elements, or an object and its members.
         QTest::newRow("100,000 values") << "[" + QByteArray("1,").repeated(99998) + "1]" << none;
         QTest::newRow("100,001 values") << "[" + QByteArray("1,").repeated(99999) + "1]" << large;
-        QByteArray members = "{";
+        QByteArray members = "{\"k\":0";
         for (int i = 0; i < 300000; ++i)
-            members += "\"k" + QByteArray::number(i) + "\":0,";
-        members.chop(1);
+            members += ",\"k" + QByteArray::number(i) + "\":0";
         QTest::newRow("300,000 members") << members + "}" << large;
-        QTest::newRow("commas in strings") << "[\"" + QByteArray(200000, ',') + "\"]" << none;
-        QTest::newRow("key in sibling objects") << QByteArray("[{\"a\": 1}, {\"a\": 2}]") << none;
         QTest::newRow("key in a string") << QByteArray("{\"a\": \"\\\"a\\\": 1, \\\"a\\\": 2\"}") << none;
         QTest::newRow("key repeated, nested")
             << QByteArray("{\"job\": [{\"data\": [1], \"data\": \"x\"}]}") << repeated;

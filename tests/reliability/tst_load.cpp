@@ -1,6 +1,4 @@
-// A busy till: 19 keep-alive TLS clients of 500 requests each, status, printer and terminal
-// queries and print jobs through a real CUPS queue. Nothing fails, every job arrives whole,
-// once and unmixed, and the resident memory levels off.
+// A busy till: nothing fails, every job arrives whole, once and unmixed, and memory levels off.
 #include "ReliabilityRig.h"
 #include "support/ApiServer.h"
 #include "support/CapturePrinter.h"
@@ -67,8 +65,7 @@ private slots:
             }));
             threads.back()->start();
         }
-        // The server lives on this thread: keep its event loop running. The resident size is
-        // taken once a fifth of the requests are done (pool, TLS sessions, caches warm) and at the end.
+        // The server lives on this thread. Memory is taken once a fifth is done (pool, caches warm) and at the end.
         const int total = Clients * requests;
         qint64 warm = -1;
         QVERIFY(QTest::qWaitFor(
@@ -81,7 +78,6 @@ private slots:
         const qint64 end = Rig::residentKiB();
         for (int c = 0; c < Clients; ++c)
             QVERIFY2(errors[c].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(c).arg(errors[c])));
-        QCOMPARE(progress.load(), total);
 
         // Every job's bytes exactly once, none cut or mixed with another.
         QList<QByteArray> expected;

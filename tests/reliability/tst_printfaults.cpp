@@ -1,6 +1,4 @@
-// Printing when things go wrong around it: a queue or the whole scheduler stopped between
-// jobs, the program killed in the middle of a job. On a CUPS scheduler of its own: the
-// machine's is never touched.
+// Printing around stopped queues and a killed program, on a CUPS scheduler of its own.
 #include "ReliabilityRig.h"
 #include "support/ApiServer.h"
 #include "support/CapturePrinter.h"
@@ -36,17 +34,13 @@ private slots:
     }
     void cleanupTestCase() { m_scheduler.reset(); }
 
-    // A stopped queue takes jobs to print later, a rejecting one refuses them, a stopped scheduler
-    // answers nothing: the till hears "offline" now, the refused job never comes out, and printing
-    // resumes once the queue is back (a fresh connection to a restarted scheduler).
+    // A stopped queue would print later: the till hears "offline", that job never prints, later ones do.
     void queueStoppedBetweenJobs_data()
     {
         QTest::addColumn<QString>("stop"); // empty: the scheduler stopped and started again
         QTest::addColumn<QString>("resume");
-        QTest::newRow("disabled") << "cupsdisable"
-                                  << "cupsenable";
-        QTest::newRow("rejecting jobs") << "cupsreject"
-                                        << "cupsaccept";
+        QTest::newRow("disabled") << QString("cupsdisable") << QString("cupsenable");
+        QTest::newRow("rejecting jobs") << QString("cupsreject") << QString("cupsaccept");
         QTest::newRow("scheduler restarted") << QString() << QString();
     }
     void queueStoppedBetweenJobs()
@@ -75,7 +69,7 @@ private slots:
             m_scheduler->stop();
         else
             QVERIFY2(CupsQueue::run(stop, {capture.queueName()}, &error), qPrintable(error));
-        QVERIFY(!printer->state());
+        QVERIFY(!printer->state()); // the list shows it off, not only the job's answer
         QCOMPARE(send("while stopped"),
                  (QJsonObject{{"status", false}, {"error", "Printer offline or in error state"}}));
         if (stop.isEmpty())
@@ -89,8 +83,7 @@ private slots:
         QCOMPARE(capture.jobs(), (QList<QByteArray>{rendered(receipt("first")), rendered(receipt("after"))}));
     }
 
-    // Killed while a job is visibly in flight (open in the scheduler, unanswered): the part
-    // sent never prints, and after a restart the next job prints exactly.
+    // Killed mid-job: the part sent never prints; after a restart settings, key and printing are intact.
     void killedDuringJob()
     {
         QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
@@ -134,10 +127,6 @@ private slots:
             return jobs.size() == 1 && jobs.first().state < 5; // pending or held: still arriving
         };
         QVERIFY(QTest::qWaitFor(inFlight, 8000));
-        QTest::qWait(200); // the answer would have come by now, had the job ended
-        QVERIFY(inFlight());
-        QCOMPARE(client.socket().bytesAvailable(), 0);
-        QCOMPARE(client.socket().state(), QAbstractSocket::ConnectedState);
         program.process().kill();
         QVERIFY(program.process().waitForFinished(10000));
 
@@ -153,11 +142,10 @@ private slots:
         QSettings settings(program.settingsFile(), QSettings::IniFormat);
         QCOMPARE(settings.value(QStringLiteral("securityKey")).toString(), key);
         QVERIFY(settings.value(printerKey).toBool() && settings.value(QStringLiteral("licenseAccepted")).toBool());
-        // The interrupted job never prints, not even its first lines; the next one prints exactly.
+        // The interrupted job never prints, not even its first lines.
         QVERIFY(capture.waitForJobs(1));
         QTest::qWait(2000);
         QCOMPARE(capture.jobs(), QList<QByteArray>{rendered(after)});
-        QVERIFY(capture.queue().jobs().first().state != 9);
     }
 };
 

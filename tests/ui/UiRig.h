@@ -28,9 +28,8 @@ public:
     }
 
     // port 0: any free one (rigs are never destroyed, and their servers keep listening).
-    explicit UiRig(bool debugMode = false, quint16 port = 0)
+    explicit UiRig(quint16 port = 0)
     {
-        m_client->setProperty("isDebugMode", debugMode);
         m_client->setListenerPort(port);
         m_client->init();
         m_shell = new DesktopShell(m_client);
@@ -99,16 +98,6 @@ public:
         QTest::mouseClick(window(), Qt::LeftButton, {},
                           item->mapToScene({item->width() / 2, item->height() / 2}).toPoint());
         return true;
-    }
-    // Saves the window under build/screenshots/<language>/<name>.png.
-    bool screenshot(const QString& name)
-    {
-        const QString dir = qEnvironmentVariable("QLK_BUILD_DIR", QDir::currentPath()) + "/screenshots/" +
-                            LanguageChoice::systemLanguage();
-        if (!showWindow() || !QDir().mkpath(dir))
-            return false;
-        QTest::qWait(500); // animations (overlay, switches) settle
-        return window()->grabWindow().save(dir + '/' + name + ".png");
     }
 
 private:
