@@ -105,7 +105,8 @@ try {
     if ((await once(spawn(process.execPath, [join(here, "ready.mjs")], { env, stdio: "inherit" }), "exit"))[0] !== 0)
         throw new Error("the connector did not get ready");
     const files = process.argv.length > 2 ? process.argv.slice(2) : ["openapi.test.mjs", "browser.test.mjs", "client.test.mjs"];
-    [code] = await once(spawn(process.execPath, ["--test", "--test-concurrency=1", ...files.map((f) => join(here, f))], { env, stdio: "inherit" }), "exit");
+    // A test that a fault leaves waiting fails in two minutes instead of holding the run to ctest's limit.
+    [code] = await once(spawn(process.execPath, ["--test", "--test-concurrency=1", "--test-timeout=120000", ...files.map((f) => join(here, f))], { env, stdio: "inherit" }), "exit");
     const clean = await stop(connector);
     connector = null;
     if (!clean)
