@@ -99,6 +99,7 @@ bool WindowHost::load()
     }
     // Hidden for a while, the documents go; shown again in time, they stay.
     connect(m_window, &QWindow::visibleChanged, this, [this](bool visible) {
+        m_client->setWindowShown(visible);
         if (visible)
             m_releaseTimer.stop();
         else

@@ -391,6 +391,17 @@ void PrintClient::onGetIPAddresses(QList<QHostAddress> addresses)
     updateStarted();
 }
 
+void PrintClient::setWindowShown(bool shown)
+{
+    m_windowShown = shown;
+    if (!shown)
+        return;
+    for (const std::shared_ptr<Printer>& printer : m_printerList)
+        printer->refreshState();
+    for (const std::shared_ptr<Tpa>& tpa : m_tpaList)
+        tpa->refreshState();
+}
+
 void PrintClient::onGetPrinters(QStringList printers)
 {
     // Existing printers keep their object, so their switches and the bindings stay.
@@ -409,7 +420,7 @@ void PrintClient::onGetPrinters(QStringList printers)
     if (changed || !m_printersReceived) {
         qDebug() << "PrintClient: printers" << names(m_printerList);
         emit printersChanged();
-    } else {
+    } else if (m_windowShown) {
         for (const std::shared_ptr<Printer>& printer : m_printerList)
             printer->refreshState();
     }
@@ -443,7 +454,7 @@ void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
     if (changed || !m_tpasReceived) {
         qDebug() << "PrintClient: terminals" << names(m_tpaList);
         emit tpasChanged();
-    } else {
+    } else if (m_windowShown) {
         for (const std::shared_ptr<Tpa>& tpa : m_tpaList)
             tpa->refreshState();
     }

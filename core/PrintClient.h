@@ -127,6 +127,8 @@ public:
     void setDebugMessages(const QStringList& lines);
     void setCompatibilityMode(bool on);
     void setNotifications(const QList<Notification*>& records);
+    // While the window shows, discovery has the rows' states read again; shown, at once.
+    void setWindowShown(bool shown);
 
     // Any thread: takes ownership of the record and keeps the newest 20.
     void addNotification(Notification* record);
@@ -201,6 +203,7 @@ private:
     bool m_ipAddressesReceived = false;
     bool m_printersReceived = false;
     bool m_tpasReceived = false;
+    bool m_windowShown = false;
     bool m_serverReceived = false;
     bool m_started = false;
     bool m_licenseAccepted = false;

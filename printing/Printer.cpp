@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QMetaMethod>
 #include <QPointer>
 #include <QThreadPool>
 #include <QVariant>
@@ -41,8 +40,7 @@ bool Printer::state() const
 
 void Printer::refreshState()
 {
-    if (isSignalConnected(QMetaMethod::fromSignal(&Printer::stateChanged)))
-        emit stateChanged(state());
+    emit stateChanged(state());
 }
 
 void Printer::setAvailable(bool value)

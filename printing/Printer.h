@@ -31,7 +31,7 @@ public:
     QString name() const { return m_name; }
     // Ready means idle or printing; stopped, in error or no longer installed is not.
     bool state() const;
-    // Tells a shown window to read state() again; asks the spooler only if one listens.
+    // Tells a shown window to read state() again.
     void refreshState();
     bool available() const { return m_available.load(); }
     // Stores and announces the value on every call, unchanged or not, so every

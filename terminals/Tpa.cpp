@@ -6,7 +6,6 @@
 #include "TpaWorkerNewnote.h"
 
 #include <QCryptographicHash>
-#include <QMetaMethod>
 #include <QSettings>
 #include <QThread>
 #include <algorithm>
@@ -100,8 +99,7 @@ bool Tpa::state() const
 
 void Tpa::refreshState()
 {
-    if (isSignalConnected(QMetaMethod::fromSignal(&Tpa::stateChanged)))
-        emit stateChanged(state());
+    emit stateChanged(state());
 }
 
 bool Tpa::available() const

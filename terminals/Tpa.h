@@ -57,7 +57,7 @@ public:
     int vendorId() const { return m_type; }
     // Whether the port is present now (looked up on every call).
     bool state() const;
-    // Tells a shown window to read state() again; looks at the ports only if one listens.
+    // Tells a shown window to read state() again.
     void refreshState();
     bool available() const;
     void setAvailable(bool value);

@@ -39,10 +39,16 @@ private slots:
         QVERIFY(changed.count() == 1 && client.printerList().size() == 3);
         QVERIFY(client.printerList().at(0).get() == a && client.printerList().at(1).get() == b);
         QCOMPARE(client.printerList().at(2)->name(), m_queues.at(2)->name());
-        // The same list again keeps the window's rows and only has a listened state read again.
+        // The same list again keeps the window's rows; the states are read again only while the window shows.
         QSignalSpy stateRead(a.data(), &Printer::stateChanged);
         deliver(client, {2, 1, 0});
-        QVERIFY2(changed.count() == 1 && stateRead.count() == 1, "the same list again");
+        QVERIFY2(changed.count() == 1 && stateRead.count() == 0, "the same list, no window");
+        client.setWindowShown(true);
+        deliver(client, {2, 1, 0});
+        QVERIFY2(changed.count() == 1 && stateRead.count() == 2, "the same list, window shown");
+        client.setWindowShown(false);
+        deliver(client, {2, 1, 0});
+        QVERIFY2(stateRead.count() == 2, "the same list, window hidden again");
         // Vanished ones are released on the next turn of the event loop.
         deliver(client, {2});
         QCOMPARE(client.printerList().size(), 1);
