@@ -26,6 +26,13 @@ using namespace SharedLists;
 
 namespace {
 
+template <typename Entry>
+void refreshStates(const QList<std::shared_ptr<Entry>>& entries)
+{
+    for (const std::shared_ptr<Entry>& entry : entries)
+        entry->refreshState();
+}
+
 const QString keySuffix = QStringLiteral("v4.0");
 
 // QUORVA_LINK_PORT moves the server off 5080, so that a test or an integrator's
@@ -396,10 +403,8 @@ void PrintClient::setWindowShown(bool shown)
     m_windowShown = shown;
     if (!shown)
         return;
-    for (const std::shared_ptr<Printer>& printer : m_printerList)
-        printer->refreshState();
-    for (const std::shared_ptr<Tpa>& tpa : m_tpaList)
-        tpa->refreshState();
+    refreshStates(m_printerList);
+    refreshStates(m_tpaList);
 }
 
 void PrintClient::onGetPrinters(QStringList printers)
@@ -421,8 +426,7 @@ void PrintClient::onGetPrinters(QStringList printers)
         qDebug() << "PrintClient: printers" << names(m_printerList);
         emit printersChanged();
     } else if (m_windowShown) {
-        for (const std::shared_ptr<Printer>& printer : m_printerList)
-            printer->refreshState();
+        refreshStates(m_printerList);
     }
     m_printersReceived = true;
     m_fetching = false;
@@ -455,8 +459,7 @@ void PrintClient::onGetTpas(QList<SerialPortDescription> tpas)
         qDebug() << "PrintClient: terminals" << names(m_tpaList);
         emit tpasChanged();
     } else if (m_windowShown) {
-        for (const std::shared_ptr<Tpa>& tpa : m_tpaList)
-            tpa->refreshState();
+        refreshStates(m_tpaList);
     }
     m_tpasReceived = true;
     updateStarted();
