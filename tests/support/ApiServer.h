@@ -14,10 +14,8 @@ class ApiServer
 public:
     explicit ApiServer(const QString& key = defaultKey())
     {
-        // Resources as in the program; the TLS files are this process's installation certificate, which ApiClient
-        // trusts.
-        static const bool resources = (Resources::init(), true);
-        Q_UNUSED(resources)
+        // Resources as in the program; TLS by this process's installation certificate, which ApiClient trusts.
+        [[maybe_unused]] static const bool resources = (Resources::init(), true);
         QSettings().setValue(QStringLiteral("securityKey"), key);
         QSettings().setValue(QStringLiteral("licenseAccepted"), true);
         QSettings().setValue(QStringLiteral("serverActive"), true);

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QDir>
-#include <QProcess>
-#include <QSslCertificate>
+#include "HttpTestRig.h"
+
 #include <QTcpServer>
 
 // Starts the real quorva-link program (QLK_PROGRAM) headless, on settings, home folder and free port of its own.
@@ -36,6 +35,24 @@ public:
     QList<QSslCertificate> certificates() const
     {
         return QSslCertificate::fromPath(QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.crt")));
+    }
+    void configure(const QVariantMap& settings) const
+    {
+        QSettings file(settingsFile(), QSettings::IniFormat);
+        for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+            file.setValue(it.key(), it.value());
+    }
+    // Over TLS, trusting the program's own certificate only; not complete when nothing answers.
+    HttpTestResponse ask(const QByteArray& request, int timeoutMs = 10000) const
+    {
+        HttpTestClient client(true, certificates());
+        return client.connectTo(m_port) && client.send(request) ? client.readResponse(timeoutMs) : HttpTestResponse();
+    }
+    // With the key of the settings file.
+    HttpTestResponse keyedGet(const QByteArray& path, int timeoutMs = 10000) const
+    {
+        const QByteArray key = QSettings(settingsFile(), QSettings::IniFormat).value("securityKey").toByteArray();
+        return ask(HttpTestClient::get(path, "Authorization: Bearer " + key + "\r\n"), timeoutMs);
     }
     void start(const QStringList& arguments = {})
     {
