@@ -1,11 +1,8 @@
 #pragma once
 // Requests, receipts and figures shared by the reliability tests.
-#include "printing/PrintJob.h"
+#include "preview/PreviewChecks.h" // RenderSupport::render, QLK_REQUIRE_PART
 
-#include <QBuffer>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace Rig {
@@ -31,14 +28,6 @@ inline QJsonArray receipt(const QString& tag, int lines = 10)
         job.append(QJsonObject{{"op", "text"}, {"data", QStringLiteral("%1 line %2 Olá ção\n").arg(tag).arg(line)}});
     job.append(QJsonObject{{"op", "cut"}, {"data", "feed"}});
     return job;
-}
-
-inline QByteArray rendered(const QJsonArray& job)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    PrintJob(job, QStringLiteral("unused"), false).render(&buffer);
-    return buffer.data();
 }
 
 inline qint64 residentKiB()

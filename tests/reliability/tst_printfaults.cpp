@@ -2,37 +2,24 @@
 #include "ReliabilityRig.h"
 #include "support/ApiServer.h"
 #include "support/CapturePrinter.h"
-#include "support/CupsQueue.h"
-#include "support/HttpTestRig.h"
 #include "support/ImageServer.h"
 #include "support/PrivateScheduler.h"
 #include "support/ProgramRunner.h"
 #include "support/TestMain.h"
 
-#include "core/PrintClient.h"
-#include "printing/Printer.h"
-
 using Rig::receipt;
-using Rig::rendered;
 
 class TestPrintFaults : public QObject
 {
     Q_OBJECT
-    std::unique_ptr<PrivateScheduler> m_scheduler;
+    PrivateScheduler m_scheduler;
 
 private slots:
     void initTestCase()
     {
-        const QString problem = PrivateScheduler::problem();
-        if (!problem.isEmpty()) {
-            if (qgetenv("CI") == "true")
-                QFAIL(qPrintable(problem));
-            QSKIP(qPrintable(problem));
-        }
-        m_scheduler = std::make_unique<PrivateScheduler>();
-        QVERIFY2(m_scheduler->start(), qPrintable(m_scheduler->errorString()));
+        QLK_REQUIRE_PART(PrivateScheduler::problem());
+        QVERIFY2(m_scheduler.start(), qPrintable(m_scheduler.errorString()));
     }
-    void cleanupTestCase() { m_scheduler.reset(); }
 
     // A stopped queue would print later: the till hears "offline", that job never prints, later ones do.
     void queueStoppedBetweenJobs_data()
@@ -66,21 +53,22 @@ private slots:
                                  30000);
         QString error;
         if (stop.isEmpty())
-            m_scheduler->stop();
+            m_scheduler.stop();
         else
             QVERIFY2(CupsQueue::run(stop, {capture.queueName()}, &error), qPrintable(error));
         QVERIFY(!printer->state()); // the list shows it off, not only the job's answer
         QCOMPARE(send("while stopped"),
                  (QJsonObject{{"status", false}, {"error", "Printer offline or in error state"}}));
         if (stop.isEmpty())
-            QVERIFY2(m_scheduler->start(), qPrintable(m_scheduler->errorString()));
+            QVERIFY2(m_scheduler.start(), qPrintable(m_scheduler.errorString()));
         else
             QVERIFY2(CupsQueue::run(resume, {capture.queueName()}, &error), qPrintable(error));
         QTRY_VERIFY_WITH_TIMEOUT(printer->state(), 30000);
         QCOMPARE(send("after"), printed);
         QVERIFY(capture.waitForJobs(2));
         QTest::qWait(1000);
-        QCOMPARE(capture.jobs(), (QList<QByteArray>{rendered(receipt("first")), rendered(receipt("after"))}));
+        QCOMPARE(capture.jobs(),
+                 (QList<QByteArray>{RenderSupport::render(receipt("first")), RenderSupport::render(receipt("after"))}));
     }
 
     // Killed mid-job: the part sent never prints; after a restart settings, key and printing are intact.
@@ -92,25 +80,12 @@ private slots:
         QTemporaryDir home;
         ProgramRunner program(home.path());
         const QString key = QStringLiteral("Kx7pQ2mZv4.0"), printerKey = Printer::settingsKey(capture.queueName());
-        {
-            QSettings settings(program.settingsFile(), QSettings::IniFormat);
-            settings.setValue("securityKey", key);
-            for (const QString& on : {QStringLiteral("licenseAccepted"), QStringLiteral("serverActive"), printerKey})
-                settings.setValue(on, true);
-        }
+        program.configure(
+            {{"securityKey", key}, {"licenseAccepted", true}, {"serverActive", true}, {printerKey, true}});
         const QByteArray auth = "Authorization: Bearer " + key.toUtf8() + "\r\n";
-        const auto ask = [&](const QByteArray& request, int timeoutMs) {
-            HttpTestClient client(true, program.certificates());
-            return client.connectTo(program.port()) && client.send(request) ? client.readResponse(timeoutMs)
-                                                                            : HttpTestResponse();
-        };
         const auto serving = [&] {
-            return QTest::qWaitFor(
-                [&] {
-                    return ask(HttpTestClient::get("/getPrinters", auth), 5000)
-                        .body.contains(capture.queueName().toUtf8());
-                },
-                30000);
+            const QByteArray name = capture.queueName().toUtf8();
+            return QTest::qWaitFor([&] { return program.keyedGet("/getPrinters", 5000).body.contains(name); }, 30000);
         };
         program.start();
         QVERIFY(serving());
@@ -134,10 +109,8 @@ private slots:
         program.start();
         QVERIFY(serving());
         const QJsonArray after = receipt(QStringLiteral("after the restart"));
-        QCOMPARE(QJsonDocument::fromJson(ask(Rig::sendJob(auth, capture.queueName(), after), 30000).body)
-                     .object()
-                     .value("data"),
-                 QJsonValue("Job completed successfully"));
+        QVERIFY(program.ask(Rig::sendJob(auth, capture.queueName(), after), 30000)
+                    .body.contains("Job completed successfully"));
         QVERIFY2(program.stop(10000), "no clean exit on SIGTERM");
         QSettings settings(program.settingsFile(), QSettings::IniFormat);
         QCOMPARE(settings.value(QStringLiteral("securityKey")).toString(), key);
@@ -145,7 +118,7 @@ private slots:
         // The interrupted job never prints, not even its first lines.
         QVERIFY(capture.waitForJobs(1));
         QTest::qWait(2000);
-        QCOMPARE(capture.jobs(), QList<QByteArray>{rendered(after)});
+        QCOMPARE(capture.jobs(), QList<QByteArray>{RenderSupport::render(after)});
     }
 };
 
