@@ -12,8 +12,7 @@ using Outcome = TerminalSimulator::Outcome;
 
 namespace {
 const QString Caller = QStringLiteral("pos-faults");
-const QByteArray Stx(1, TerminalSimulator::STX);
-const QByteArray Etx(1, TerminalSimulator::ETX);
+const QByteArray Stx(1, TerminalSimulator::STX), Etx(1, TerminalSimulator::ETX);
 
 // The last status of the transaction once it has ended.
 QString finish(Tpa& tpa)
