@@ -77,8 +77,7 @@ private slots:
         QVERIFY2(!ProgramRunner::programPath().isEmpty(), "QLK_PROGRAM is not set");
         CapturePrinter capture(QStringLiteral("qlk-killed"));
         QVERIFY2(capture.isValid(), qPrintable(capture.errorString()));
-        QTemporaryDir home;
-        ProgramRunner program(home.path());
+        ProgramRunner program;
         const QString key = QStringLiteral("Kx7pQ2mZv4.0"), printerKey = Printer::settingsKey(capture.queueName());
         program.configure(
             {{"securityKey", key}, {"licenseAccepted", true}, {"serverActive", true}, {printerKey, true}});

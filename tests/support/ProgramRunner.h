@@ -4,19 +4,19 @@
 
 #include <QTcpServer>
 
-// Starts the real quorva-link program (QLK_PROGRAM) headless, on settings, home folder and free port of its own.
+// Starts the real quorva-link program (QLK_PROGRAM) headless, on a home (temporary unless given) and port of its own.
 class ProgramRunner
 {
 public:
-    explicit ProgramRunner(const QString& configHome)
-        : m_configHome(configHome)
+    explicit ProgramRunner(const QString& configHome = {})
+        : m_configHome(configHome.isEmpty() ? m_ownHome.path() : configHome)
     {
         QTcpServer probe;
         probe.listen(QHostAddress::Any, 0);
         m_port = probe.serverPort();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-        environment.insert(QStringLiteral("HOME"), configHome);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_configHome);
+        environment.insert(QStringLiteral("HOME"), m_configHome);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.insert(QStringLiteral("QUORVA_LINK_PORT"), QString::number(m_port));
         // Under ASan, full allocation stacks: the fast unwinder stops at Qt's frames, so the offscreen plugin's
@@ -68,6 +68,7 @@ public:
     }
 
 private:
+    QTemporaryDir m_ownHome;
     QString m_configHome;
     quint16 m_port = 0;
     QProcess m_process;
