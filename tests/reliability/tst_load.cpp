@@ -70,14 +70,13 @@ private slots:
             },
             600000));
         const qint64 end = Rig::residentKiB();
-        for (int c = 0; c < Clients; ++c)
-            QVERIFY2(errors[c].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(c).arg(errors[c])));
-
         // Every job's bytes exactly once, none cut or mixed with another.
         QList<QByteArray> expected;
-        for (int c = 0; c < Clients; ++c)
+        for (int c = 0; c < Clients; ++c) {
+            QVERIFY2(errors[c].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(c).arg(errors[c])));
             for (int j = 0; j < jobs[c]; ++j)
                 expected << RenderSupport::render(receipt(c, j));
+        }
         QVERIFY(printer.waitForJobs(expected.size(), 180000));
         QTest::qWait(500); // nothing beyond them may follow
         QList<QByteArray> received = printer.jobs();

@@ -16,11 +16,9 @@ class TestServerFaults : public QObject
 
     static QVariantMap settings(int maxThreads, int readTimeoutMs = ReadTimeoutMs)
     {
-        QVariantMap map = HttpTestServer::tls();
-        map.insert(QVariantMap{{"maxThreads", maxThreads},
-                               {"readTimeout", readTimeoutMs},
-                               {"headerTimeout", HeaderTimeoutMs},
-                               {"cleanupInterval", 60000}});
+        QVariantMap map{{"maxThreads", maxThreads}, {"readTimeout", readTimeoutMs}, {"headerTimeout", HeaderTimeoutMs}};
+        map.insert("cleanupInterval", 60000);
+        map.insert(HttpTestServer::tls());
         return map;
     }
     // A TLS client on the test thread's event loop, which also runs an in-process server.
