@@ -85,7 +85,6 @@ private slots:
                                       15000);
     }
 
-    // A request; its status and exact body.
     void requests_data()
     {
         QTest::addColumn<QByteArray>("method");
@@ -108,9 +107,8 @@ private slots:
                               tpaEntry(m_newnote.portPath(), 0x0403, 0x6001, 2),
                               tpaEntry(m_routes.portPath(), 0x0B00, 0x0062, 1)};
         const QByteArray printer = "?printer=" + m_enabled->queueName().toUtf8();
-        const QByteArray terminal = "?terminal_tpa_id=r&amount=12,50&tpa_id=REF1&datetime=2024-03-01%2014:05:09"
-                                    "&tpa_port=" +
-                                    m_routes.portPath().toUtf8();
+        const QByteArray terminal = "?tpa_port=" + m_routes.portPath().toUtf8() +
+                                    "&terminal_tpa_id=r&amount=12,50&tpa_id=REF1&datetime=2024-03-01%2014:05:09";
         const QList<std::tuple<QByteArray, QByteArray, QJsonObject>> routes{
             {"/getPrinters", "", answer(true, QJsonArray{m_enabled->queueName()})},
             {"/getPrinterStatus", printer, answer(true, true, true)},
@@ -147,8 +145,6 @@ private slots:
         row("repeated member", "POST", "/getStatus", asJson, twice, 200, answer(false, "Invalid Json"));
 
         row("key in the query", "POST", "/getStatus?securityKey=" + k, {}, none, 200, deviceOnline);
-        row("key in a form body", "POST", "/getStatus", {{"Content-Type", "application/x-www-form-urlencoded"}},
-            "securityKey=" + k, 200, deviceOnline);
         row("key as JSON member", "POST", "/getStatus", asJson, "{\"securityKey\": \"" + k + "\"}", 200, deviceOnline);
         row("wrong bearer beats the query", "POST", "/getStatus?securityKey=" + k, {{"Authorization", "Bearer nope"}},
             none, 401, answer(false, "Invalid security key"));
@@ -176,7 +172,6 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!routes->isInTransaction(), 10000);
         }
         const ApiReply reply = m_server->client().request(method, target, headers, body);
-        QVERIFY2(reply.status, qPrintable(reply.error));
         QCOMPARE(reply.status, status);
         QCOMPARE(reply.body, answer);
         if (target.contains(m_routes.portPath().toUtf8()) && onTheLine.contains(route)) {
@@ -189,12 +184,10 @@ private slots:
     void handlerWithoutStateLetsNobodyIn()
     {
         PrintClientRequestHandler handler;
-        HttpTestServer server({{"port", 0}}, &handler);
-        HttpTestResponse response;
-        const auto client =
-            HttpTestClient::askUntilServed(server.port(), false, HttpTestClient::get("/getStatus"), &response);
-        QCOMPARE(response.status, 401);
-        QCOMPARE(response.body, QJsonDocument(answer(false, "Invalid security key")).toJson());
+        HttpTestServer server(HttpTestServer::tls(), &handler);
+        const ApiReply reply = ApiClient(server.port()).get("/getStatus");
+        QCOMPARE(reply.status, 401);
+        QCOMPARE(reply.body, QJsonDocument(answer(false, "Invalid security key")).toJson());
     }
 
     // Sent in parameter mode, listed by /getStatus as it came, stamped on arrival.

@@ -8,6 +8,8 @@
 #include "http/HttpRequestHandler.h"
 #include "http/HttpResponseWriter.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QSslSocket>
 #include <QTemporaryDir>
@@ -60,6 +62,7 @@ public:
                 m_settings->setValue(it.key(), it.value());
             m_ownHandler = handler ? nullptr : new HttpTestHandler;
             m_listener = new HttpListener(m_settings, handler ? handler : m_ownHandler);
+            m_port = m_listener->serverPort();
         });
     }
     ~HttpTestServer()
@@ -91,52 +94,44 @@ public:
         posting.unlock();
         done.get_future().wait();
     }
-    quint16 port()
-    {
-        return quint16(ask([this]() { return int(m_listener->serverPort()); }));
-    }
+    quint16 port() const { return m_port; }
     int poolSize()
     {
-        return ask([this]() { return m_listener->pool() ? m_listener->pool()->size() : -1; });
+        int size = 0;
+        run([&]() { size = m_listener->pool() ? m_listener->pool()->size() : -1; });
+        return size;
     }
     HttpTestHandler* handler() const { return m_ownHandler; }
     // The TLS files of this test process's installation, made as the program makes its own.
     static QVariantMap tls()
     {
-        return {{"sslKeyFile", installationCertificate().keyFile()},
-                {"sslCertFile", installationCertificate().certFile()}};
-    }
-    static const InstallationCertificate& installationCertificate()
-    {
         static InstallationCertificate certificate(PrivateFiles::folder());
         static const auto made = certificate.ensure();
         Q_UNUSED(made)
-        return certificate;
+        return {{"sslKeyFile", certificate.keyFile()}, {"sslCertFile", certificate.certFile()}};
     }
 
 private:
-    int ask(const std::function<int()>& question)
-    {
-        int answer = 0;
-        run([&]() { answer = question(); });
-        return answer;
-    }
-
     QTemporaryDir m_dir;
     QThread m_thread;
     QObject m_context;
     QSettings* m_settings = nullptr;
     HttpTestHandler* m_ownHandler = nullptr;
     HttpListener* m_listener = nullptr;
+    quint16 m_port = 0;
 };
 
+// One answer as the client saw it on the wire.
 struct HttpTestResponse
 {
     bool complete = false;
     QByteArray raw;
-    int status = 0;
+    int status = 0;                       // 0: no complete answer
     QMap<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
+
+    QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); } // empty when no JSON object
 };
 
 // A blocking client, plain or TLS; TLS trusts the given certificates, by default this process's installation's.
@@ -147,7 +142,7 @@ public:
         : m_tls(tls)
     {
         if (tls && trusted.isEmpty())
-            trusted = QSslCertificate::fromPath(HttpTestServer::installationCertificate().certFile());
+            trusted = QSslCertificate::fromPath(HttpTestServer::tls().value("sslCertFile").toString());
         QSslConfiguration configuration = m_socket.sslConfiguration();
         configuration.setCaCertificates(trusted);
         m_socket.setSslConfiguration(configuration);
