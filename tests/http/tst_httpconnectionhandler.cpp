@@ -4,17 +4,18 @@
 #include "http/HttpConnectionHandler.h"
 
 #include <QProcess>
+#include <QTcpServer>
 
 // Connections and their thread pool over real loopback sockets (a full pool's 503: tst_serverfaults).
 class TestHttpConnectionHandler : public QObject
 {
     Q_OBJECT
 
-    static QVariantMap settings(bool tls, QVariantMap map)
+    // Over TLS, as the program serves.
+    static QVariantMap settings(QVariantMap map)
     {
         map.insert("cleanupInterval", 60000);
-        if (tls)
-            map.insert(HttpTestServer::tls());
+        map.insert(HttpTestServer::tls());
         return map;
     }
 
@@ -25,52 +26,52 @@ private slots:
     void initTestCase()
     {
         QFile config(m_openSslDir.filePath("openssl.cnf"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = lax\n"
-                     "[lax]\nMinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n");
+        QVERIFY(config.open(QIODevice::WriteOnly) &&
+                config.write("openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = lax\n"
+                             "[lax]\nMinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n") > 0);
         config.close();
         qputenv("OPENSSL_CONF", config.fileName().toLocal8Bit());
     }
 
     void answers_data()
     {
-        QTest::addColumn<bool>("tls");
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("expected");
         const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\nContent-Type: text/plain\r\n\r\nGET /a b";
         QByteArray okClose = ok;
         okClose.insert(17, "Connection: close\r\n");
         const QByteArray get = "GET /a%20b HTTP/1.1\r\n";
-        QTest::newRow("tls keep-alive") << true << get + "\r\n" << ok;
-        QTest::newRow("close") << false << get + "Connection: CLOSE\r\n\r\n" << okClose;
-        QTest::newRow("HTTP/1.0") << false << QByteArray("GET /a%20b HTTP/1.0\r\n\r\n") << okClose;
-        QTest::newRow("service throws") << false << QByteArray("GET /throw HTTP/1.1\r\n\r\n")
+        QTest::newRow("keep-alive") << get + "\r\n" << ok;
+        QTest::newRow("close") << get + "Connection: CLOSE\r\n\r\n" << okClose;
+        // HTTP/1.0 knows no chunks: an answer written in parts goes as it is, the close ends it.
+        QTest::newRow("HTTP/1.0, in parts") << QByteArray("GET /big?parts=2 HTTP/1.0\r\n\r\n")
+                                            << "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(131072, 'x');
+        QTest::newRow("service throws") << QByteArray("GET /throw HTTP/1.1\r\n\r\n")
                                         << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
         const auto refused = [](const QByteArray& status, const QByteArray& text) {
             return "HTTP/1.1 " + status + "\r\nConnection: close\r\n\r\n" + text + "\r\n";
         };
-        QTest::newRow("tls broken first line")
-            << true << QByteArray("HELLO\r\n\r\n") << refused("400 bad request", "400 Bad request");
+        QTest::newRow("broken first line")
+            << QByteArray("HELLO\r\n\r\n") << refused("400 bad request", "400 Bad request");
         // Smuggling: which length counts is not guessed; chunks would be read as the next request.
         QTest::newRow("two Content-Lengths")
-            << false << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 50\r\n\r\nabc")
+            << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 50\r\n\r\nabc")
             << refused("400 bad request", "400 Bad request");
         QTest::newRow("chunked body")
-            << false << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nGET /\r\n0\r\n\r\n")
+            << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nGET /\r\n0\r\n\r\n")
             << refused("411 length required", "411 Length required");
     }
 
     void answers()
     {
-        QFETCH(bool, tls);
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, expected);
         const bool closes = expected.contains("Connection: close");
         if (request.contains("/throw"))
             QTest::ignoreMessage(QtCriticalMsg,
                                  QRegularExpression("An uncatched exception occured in the request handler"));
-        HttpTestServer server(settings(tls, {{"readTimeout", 5000}}));
-        HttpTestClient client(tls);
+        HttpTestServer server(settings({{"readTimeout", 5000}}));
+        HttpTestClient client(true);
         QVERIFY(client.connectTo(server.port()));
         // A kept connection also serves requests pipelined behind the first.
         QVERIFY(client.send(closes ? request : request + HttpTestClient::get("/again?n=2")));
@@ -87,7 +88,7 @@ private slots:
     // The header deadline is for a begun request: a kept connection waits readTimeout; a slow request is served.
     void keptConnection()
     {
-        HttpTestServer server(settings(true, {{"readTimeout", 5000}, {"headerTimeout", 500}}));
+        HttpTestServer server(settings({{"readTimeout", 5000}, {"headerTimeout", 500}}));
         HttpTestClient client(true);
         QVERIFY(client.connectTo(server.port()));
         QVERIFY(client.send(HttpTestClient::get("/first")));
@@ -101,41 +102,20 @@ private slots:
         QCOMPARE(client.readResponse().body, QByteArray("POST /second body="));
     }
 
-    // After a client that misbehaves, the only thread serves others, and nothing of that connection reaches them.
-    void threadFreed_data()
-    {
-        QTest::addColumn<bool>("tls");
-        QTest::addColumn<QString>("client");
-        QTest::newRow("leaves during its answer") << true << "leaves";
-        QTest::newRow("plain client on tls") << true << "plain";
-        QTest::newRow("silent") << false << "silent";
-    }
-
+    // A client that leaves during its long answer frees the only thread; nothing of that connection reaches others.
     void threadFreed()
     {
-        QFETCH(bool, tls);
-        QFETCH(QString, client);
-        HttpTestServer server(settings(tls, {{"maxThreads", 1}, {"readTimeout", 500}}));
-        HttpTestClient bad(tls && client != "plain");
-        QVERIFY(bad.connectTo(server.port()));
-        // Events that run while the test waits must not drain the socket on its behalf.
-        bad.socket().setReadBufferSize(4096);
-        if (client == "silent") {
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression("read timeout occured"));
-            QCOMPARE(bad.readUntilClosed(), QByteArray());
-        } else {
-            QVERIFY(bad.send(HttpTestClient::get("/big?parts=2000")));
-            if (client == "plain") // the server drops it, with a TLS alert at most
-                QVERIFY(!bad.readUntilClosed().startsWith("still connected"));
-            else
-                QTRY_COMPARE(server.handler()->served.load(), 1);
-        }
-        if (client == "leaves")
-            bad.socket().abort();
+        HttpTestServer server(settings({{"maxThreads", 1}, {"readTimeout", 500}}));
+        HttpTestClient leaving(true);
+        QVERIFY(leaving.connectTo(server.port()));
+        leaving.socket().setReadBufferSize(4096); // events that run while the test waits must not drain it
+        QVERIFY(leaving.send(HttpTestClient::get("/big?parts=2000")));
+        QTRY_COMPARE(server.handler()->served.load(), 1);
+        leaving.socket().abort();
         for (int round = 0; round < 2; ++round) {
             HttpTestResponse response;
             const std::unique_ptr<HttpTestClient> next = HttpTestClient::askUntilServed(
-                server.port(), tls, HttpTestClient::get("/echo", "Connection: close\r\n"), &response, 30000);
+                server.port(), true, HttpTestClient::get("/echo", "Connection: close\r\n"), &response, 30000);
             QVERIFY(next);
             QCOMPARE(response.body, QByteArray("GET /echo"));
             QCOMPARE(next->readUntilClosed(), QByteArray());
@@ -146,7 +126,7 @@ private slots:
     // A request that arrives while a long answer waits for the peer (TLS signals readyRead inside): served after, once.
     void requestDuringService()
     {
-        HttpTestServer server(settings(true, {{"readTimeout", 5000}}));
+        HttpTestServer server(settings({{"readTimeout", 5000}}));
         HttpTestClient client(true);
         QVERIFY(client.connectTo(server.port()));
         client.socket().setReadBufferSize(4096);
@@ -172,7 +152,7 @@ private slots:
     {
         QFETCH(QString, version);
         QFETCH(bool, served);
-        HttpTestServer server(settings(true, {{"readTimeout", 5000}}));
+        HttpTestServer server(settings({{"readTimeout", 5000}}));
         QProcess client;
         client.start("openssl", {"s_client", "-connect", QStringLiteral("127.0.0.1:%1").arg(server.port()), version,
                                  "-cipher", "DEFAULT@SECLEVEL=0", "-ign_eof", "-quiet"});
@@ -183,7 +163,7 @@ private slots:
         QCOMPARE(client.readAllStandardOutput().contains("GET /v"), served);
     }
 
-    // Idle handlers above minThreads go, one per tick; a busy one never does.
+    // Idle handlers above minThreads go; a busy one never does.
     void cleanupTicks()
     {
         HttpTestServer server({{"minThreads", 1}, {"maxThreads", 10}, {"cleanupInterval", 100}});
@@ -194,8 +174,7 @@ private slots:
                         HttpTestClient::askUntilServed(server.port(), false, HttpTestClient::get("/hold"), &response));
         }
         clients.resize(1);
-        QTRY_COMPARE_WITH_TIMEOUT(server.poolSize(), 2, 10000);
-        QTest::qWait(500);
+        QTest::qWait(500); // five ticks: time enough to take the busy one too, were it taken
         QVERIFY(clients.front()->send(HttpTestClient::get("/still")));
         QCOMPARE(clients.front()->readResponse().body, QByteArray("GET /still"));
         clients.clear();
@@ -210,6 +189,20 @@ private slots:
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot initialize socket"));
         QMetaObject::invokeMethod(&handler, "handleConnection", Qt::QueuedConnection, Q_ARG(tSocketDescriptor, -1));
         QTRY_VERIFY(!handler.isBusy()); // free again, not lost to the pool
+    }
+
+    // A peer that reads nothing does not hold the final drain past its timeout: it is disconnected.
+    void drainGivesUp()
+    {
+        QTcpServer listener;
+        QTcpSocket peer;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        peer.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QVERIFY(peer.waitForConnected(10000) && listener.waitForNewConnection(10000));
+        QTcpSocket* socket = listener.nextPendingConnection();
+        socket->write(QByteArray(32 << 20, 'x'));
+        QVERIFY(!HttpResponseWriter::drain(socket, 300));
+        QVERIFY(!socket->isOpen());
     }
 };
 
