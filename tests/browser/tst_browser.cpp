@@ -30,10 +30,9 @@ class TestBrowser : public QObject
     QJsonObject ask(const QByteArray& target)
     {
         HttpTestClient client(true, m_program->certificates());
-        if (!client.connectTo(m_program->port()) ||
-            !client.send(HttpTestClient::get(target, "Authorization: Bearer " + key + "\r\n")))
-            return QJsonObject();
-        return QJsonDocument::fromJson(client.readResponse().body).object();
+        const bool sent = client.connectTo(m_program->port()) &&
+                          client.send(HttpTestClient::get(target, "Authorization: Bearer " + key + "\r\n"));
+        return QJsonDocument::fromJson(sent ? client.readResponse().body : QByteArray()).object();
     }
     QStringList notificationTitles()
     {
@@ -56,19 +55,18 @@ class TestBrowser : public QObject
     {
         const QString text = load(title, apiPage);
         const QJsonObject seen = QJsonDocument::fromJson(text.toUtf8()).object();
-        QVERIFY2(seen["/getStatus"]["status"].toInt() == 200 && seen["/getPrinters"]["status"].toInt() == 200,
+        QVERIFY2(seen["status"].toInt() == 200 && seen["body"]["data"] == "Device online" && seen["posted"].toBool(),
                  qPrintable(text));
-        QCOMPARE(seen["/getStatus"]["body"]["data"].toString(), QStringLiteral("Device online"));
-        QVERIFY(seen["/getPrinters"]["body"]["data"].isArray() && seen["posted"].toBool());
         QTRY_VERIFY_WITH_TIMEOUT(notificationTitles().contains(title), 5000);
     }
 
 private slots:
     void initTestCase()
     {
-        QString missing = HeadlessBrowser::missingReason();
-        if (QStandardPaths::findExecutable(QStringLiteral("certutil")).isEmpty())
-            missing = QStringLiteral("certutil is not installed (Debian package libnss3-tools)");
+        QString missing =
+            HeadlessBrowser::program().isEmpty() ? "chromium is not installed (Debian package chromium)" : "";
+        if (QStandardPaths::findExecutable("certutil").isEmpty())
+            missing = "certutil is not installed (Debian package libnss3-tools)";
         if (!missing.isEmpty()) {
             QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), qPrintable(missing));
             QSKIP(qPrintable(missing));
@@ -102,7 +100,6 @@ private slots:
         QVERIFY(trust.waitForFinished(60000));
         const QString out = QString::fromLocal8Bit(trust.readAllStandardOutput());
         QVERIFY2(trust.exitCode() == 0, qPrintable(out + trust.readAllStandardError()));
-        QVERIFY2(out.contains("Trusted in: " + m_browser->home() + "/.pki/nssdb"), qPrintable(out));
         dom = m_browser->dom(root, 2000);
         QVERIFY2(dom.contains(QLatin1String("Quorva LINK")), qPrintable(dom.left(500) + m_browser->log().right(2000)));
     }
@@ -127,11 +124,9 @@ namespace {
 const char apiPage[] = R"(<html><body><pre id="out">waiting</pre><script>
 const show = (text) => { document.getElementById("out").textContent = text; };
 (async () => {
-    const seen = {};
-    for (const path of ["/getStatus", "/getPrinters"])
-        seen[path] = await fetch("https://localhost:PORT" + path, {headers: {Authorization: "Bearer KEY"}})
-            .then(async (answer) => ({status: answer.status, body: await answer.json()}))
-            .catch((error) => "failed: " + error);
+    const seen = await fetch("https://localhost:PORT/getStatus", {headers: {Authorization: "Bearer KEY"}})
+        .then(async (answer) => ({status: answer.status, body: await answer.json()}))
+        .catch((error) => ({failed: String(error)}));
     await fetch("https://localhost:PORT/setNotificationOrder", {method: "POST", mode: "no-cors",
         headers: {"Content-Type": "application/x-www-form-urlencoded"},
         body: "securityKey=KEY&request_id=7&terminal_id=1&status_id=1&title=TITLE&subtitle=posted"});

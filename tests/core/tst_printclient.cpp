@@ -165,8 +165,7 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(bool, before);
         QFETCH(bool, after);
-        answer.isNull() ? m_versionService.serve(QStringLiteral("/hasNewVersion"), {}, 0)
-                        : m_versionService.serve(QStringLiteral("/hasNewVersion"), answer);
+        m_versionService.serve(QStringLiteral("/hasNewVersion"), answer, answer.isNull() ? 0 : 200);
         resetStore(false);
 
         PrintClient client;

@@ -36,8 +36,8 @@ private slots:
         // Reordered and grown: the known ones stay in place, the new one is appended.
         QSignalSpy changed(&client, &PrintClient::printersChanged);
         deliver(client, {2, 1, 0});
-        QVERIFY(changed.count() == 1 && client.printerList().size() == 3);
-        QVERIFY(client.printerList().at(0).get() == a && client.printerList().at(1).get() == b);
+        QVERIFY(changed.count() == 1 && client.printerList().size() == 3 && client.printerList().at(0).get() == a &&
+                client.printerList().at(1).get() == b);
         QCOMPARE(client.printerList().at(2)->name(), m_queues.at(2)->name());
         // The same list again keeps the window's rows; the states are read again only while the window shows.
         QSignalSpy stateRead(a.data(), &Printer::stateChanged);

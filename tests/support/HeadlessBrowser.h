@@ -1,11 +1,10 @@
 #pragma once
 
 #include <QDir>
-#include <QEventLoop>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 
 // Debian's chromium, headless, with a HOME of its own (whose ~/.pki/nssdb is the certificate database it trusts)
 // and a fresh profile for every page.
@@ -17,33 +16,23 @@ public:
         const QString path = QStandardPaths::findExecutable(QStringLiteral("chromium"));
         return path.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("chromium-browser")) : path;
     }
-    // For a QSKIP: why there is no browser (empty when there is one).
-    static QString missingReason()
-    {
-        return program().isEmpty() ? QStringLiteral("chromium is not installed (Debian package chromium)") : QString();
-    }
     QString home() const { return m_home.path(); }
     // The DOM as the page left it after its scripts ran for a bounded virtual time (empty when it did not load).
     // This thread's event loop runs meanwhile, so a PageServer here keeps serving.
-    QString dom(const QString& url, int virtualTimeMs = 5000, int timeoutMs = 60000)
+    QString dom(const QString& url, int virtualTimeMs = 5000)
     {
         QProcess browser;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), m_home.path());
+        environment.insert(QStringLiteral("HOME"), home());
         browser.setProcessEnvironment(environment);
-        QEventLoop loop;
-        QObject::connect(&browser, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
-                         &QEventLoop::quit);
-        QObject::connect(&browser, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        qRegisterMetaType<QProcess::ExitStatus>(); // for the spy
+        QSignalSpy finished(&browser, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
         browser.start(program(),
                       {"--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
                        "--user-data-dir=" + QDir(home()).filePath(QStringLiteral("profile-%1").arg(++m_runs)),
                        QStringLiteral("--virtual-time-budget=%1").arg(virtualTimeMs), "--dump-dom", url});
-        if (browser.state() != QProcess::NotRunning)
-            loop.exec();
-        if (browser.state() != QProcess::NotRunning)
+        if (browser.waitForStarted() && finished.isEmpty() && !finished.wait(60000))
             browser.kill(), browser.waitForFinished(5000);
         m_log = QString::fromLocal8Bit(browser.readAllStandardError());
         return QString::fromUtf8(browser.readAllStandardOutput());

@@ -9,10 +9,9 @@ class PageServer : public QObject, private ImageServer
 public:
     PageServer() { start(); }
     bool isListening() const { return m_server.isListening(); }
-    quint16 port() const { return m_server.serverPort(); }
     QString url(const QString& path, const QString& host = QStringLiteral("localhost")) const
     {
-        return QStringLiteral("http://%1:%2%3").arg(host).arg(port()).arg(path);
+        return QStringLiteral("http://%1:%2%3").arg(host).arg(m_server.serverPort()).arg(path);
     }
     void setPage(const QString& path, const QByteArray& content, const QByteArray& type = "text/html; charset=utf-8")
     {
