@@ -40,7 +40,5 @@ bool CupsQueue::run(const QString& program, const QStringList& arguments, QStrin
         *error = QStringLiteral("%1 %2 failed: %3")
                      .arg(program, arguments.join(' '),
                           finished ? QString::fromLocal8Bit(process.readAll()).trimmed() : process.errorString());
-    if (!finished)
-        process.kill();
-    return false;
+    return false; // one that hangs is killed with the QProcess
 }

@@ -17,20 +17,22 @@ QString PrivateScheduler::problem()
     return geteuid() != 0 ? QStringLiteral("a private CUPS scheduler needs root") : QString();
 }
 
-bool PrivateScheduler::writeConfiguration()
+bool PrivateScheduler::start()
 {
+    if (m_cupsd.state() == QProcess::Running)
+        return true;
     QTcpServer probe;
-    if (m_port == 0 && probe.listen(QHostAddress::LocalHost))
+    if (m_port == 0 && m_dir.isValid() && probe.listen(QHostAddress::LocalHost))
         m_port = probe.serverPort();
     probe.close();
     const QString root = m_dir.path();
-    for (const char* sub : {"spool", "tmp", "cache", "state", "log"})
-        QDir(root).mkpath(QString::fromLatin1(sub));
     QFile files(root + QStringLiteral("/cups-files.conf")), daemon(root + QStringLiteral("/cupsd.conf"));
     if (m_port == 0 || !files.open(QIODevice::WriteOnly) || !daemon.open(QIODevice::WriteOnly)) {
         m_error = QStringLiteral("no free loopback port, or the scheduler's configuration cannot be written");
         return false;
     }
+    for (const char* sub : {"spool", "tmp", "cache", "state", "log"})
+        QDir(root).mkpath(QString::fromLatin1(sub));
     files.write(QStringLiteral("ServerRoot %1\nRequestRoot %1/spool\nTempDir %1/tmp\nCacheDir %1/cache\n"
                                "StateDir %1/state\nErrorLog %1/log/error_log\nAccessLog %1/log/access_log\n"
                                "PageLog %1/log/page_log\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\n"
@@ -53,15 +55,8 @@ bool PrivateScheduler::writeConfiguration()
             qWarning("PrivateScheduler: cannot hand %s to lp", file.constData());
         QFile::setPermissions(QString::fromLocal8Bit(file), QFileDevice::Permissions(0x7075)); // rwxrwxr-x
     }
-    return true;
-}
-
-bool PrivateScheduler::start()
-{
-    if (m_cupsd.state() == QProcess::Running)
-        return true;
-    if (!m_dir.isValid() || !writeConfiguration())
-        return false;
+    files.close(); // written out before cupsd reads them
+    daemon.close();
     m_cupsd.setProcessChannelMode(QProcess::ForwardedChannels);
     m_cupsd.start(QStringLiteral("cupsd"),
                   {"-f", "-c", m_dir.filePath("cupsd.conf"), "-s", m_dir.filePath("cups-files.conf")});
@@ -85,9 +80,7 @@ bool PrivateScheduler::start()
 
 void PrivateScheduler::stop()
 {
-    if (m_cupsd.state() == QProcess::NotRunning)
-        return;
-    m_cupsd.terminate();
+    m_cupsd.terminate(); // none of it waits when cupsd is not running
     if (!m_cupsd.waitForFinished(15000)) {
         m_cupsd.kill();
         m_cupsd.waitForFinished(5000);

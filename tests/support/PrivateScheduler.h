@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
 
 // A CUPS scheduler of the test's own, on a loopback port and a temporary configuration, that the test may stop
@@ -9,10 +8,7 @@
 class PrivateScheduler
 {
 public:
-    PrivateScheduler() = default;
     ~PrivateScheduler() { stop(); }
-    PrivateScheduler(const PrivateScheduler&) = delete;
-    PrivateScheduler& operator=(const PrivateScheduler&) = delete;
 
     bool start(); // cupsd in the foreground as a child, until it answers
     void stop();
@@ -21,7 +17,6 @@ public:
     static QString problem();
 
 private:
-    bool writeConfiguration();
     QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
     QTemporaryDir m_dir;
