@@ -50,13 +50,11 @@ private slots:
         QCOMPARE(render(operations, compatibility).toHex(' '), bytes.toHex(' '));
     }
 
+    // Entries of the table; a space for a character it lacks, and for each half of a pair of surrogates.
     void foldToAscii()
     {
-        QCOMPARE(CodePages::foldToAscii(QStringLiteral("\u00C6\u00DF\u1E9E\u00DE\uFB03\u2474\u2488\u2014\u203C")),
-                 "AEssSSTHffi(1)1.-!!");
-        // Not in the table, and a pair of surrogates: a space each.
-        QCOMPARE(CodePages::foldToAscii(QStringLiteral("\u20AC\u00A9\u2026x\U0001F600")), "   x  ");
-        QCOMPARE(CodePages::foldToAscii(QStringLiteral("a\u00A0b\u00ADc")), "a b c");
+        QCOMPARE(CodePages::foldToAscii(QStringLiteral("\u00DF\uFB03\u2014\u00A9x\U0001F600a\u00A0b\u00ADc")),
+                 "ssffi- x  a b c");
     }
 
     void wrapText_data()
