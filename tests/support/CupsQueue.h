@@ -21,22 +21,14 @@ public:
         if (m_valid)
             run(QStringLiteral("lpadmin"), {"-x", m_name});
     }
-    CupsQueue(const CupsQueue&) = delete;
-    CupsQueue& operator=(const CupsQueue&) = delete;
+    Q_DISABLE_COPY(CupsQueue)
 
     bool isValid() const { return m_valid; }
     QString errorString() const { return m_error; }
     QString name() const { return m_name; }
     bool disable() { return run(QStringLiteral("cupsdisable"), {m_name}, &m_error); }
 
-    QList<Job> jobs() const;   // finished ones too, oldest first
-    int jobState(int id) const // 0: no such job
-    {
-        for (const Job& job : jobs())
-            if (job.id == id)
-                return job.state;
-        return 0;
-    }
+    QList<Job> jobs() const; // finished ones too, oldest first
 
     // PREFIX-PID-COUNTER: no other test process uses it.
     static QString uniqueName(const QString& prefix = QStringLiteral("qlk-test"))
@@ -55,13 +47,13 @@ private:
     bool m_valid = false;
 };
 
-// Skips without a scheduler, with the reason; under CI (CI=true) it fails instead.
-#define QLK_REQUIRE_CUPS()                                                                                             \
+// A part the test needs is missing (the reason): it skips, and fails under CI (CI=true).
+#define QLK_REQUIRE_PART(reason)                                                                                       \
     do {                                                                                                               \
-        const QString qlkCupsProblem = CupsQueue::schedulerProblem();                                                  \
-        if (!qlkCupsProblem.isEmpty()) {                                                                               \
+        if (const QString why = (reason); !why.isEmpty()) {                                                            \
             if (qgetenv("CI") == "true")                                                                               \
-                QFAIL(qPrintable(qlkCupsProblem));                                                                     \
-            QSKIP(qPrintable(qlkCupsProblem));                                                                         \
+                QFAIL(qPrintable(why));                                                                                \
+            QSKIP(qPrintable(why));                                                                                    \
         }                                                                                                              \
     } while (false)
+#define QLK_REQUIRE_CUPS() QLK_REQUIRE_PART(CupsQueue::schedulerProblem())
