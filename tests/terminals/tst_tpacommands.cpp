@@ -42,7 +42,6 @@ private slots:
                                                {"terminal_tpa_id", caller.isEmpty() ? QJsonValue() : caller}}
                                 << refusal << (digits.isEmpty() ? QByteArray() : "P051001333049782" + digits);
         };
-        purchase("12.50", "12.50", {}, "00001250");
         purchase("8 digits", "999.999,99", {}, "99999999");
         purchase("9 digits overflow the field", "100000000", amount);
         for (const char* refused : {"abc", "-5", "1e3", "", ".,", "12 50"})
@@ -57,10 +56,8 @@ private slots:
                                                       : QByteArray());
         };
         const QString when = QStringLiteral("2024-03-01 14:05:09");
-        refund("refund", "REF 123/x", when, {});
-        refund("refund, reference of 32", QString(32, 'R'), when, {});
+        refund("refund, reference of 32 with a space and a slash", "REF 123/x" + QString(23, 'R'), when, {});
         refund("refund, reference of 33", QString(33, 'R'), when, reference);
-        refund("refund, empty reference", "", when, reference);
         refund("refund, ETX in the reference", QStringLiteral("AB") + QChar(0x03) + "CD", when, reference);
         refund("refund, accent in the reference", QStringLiteral("Ref\u00e9"), when, reference);
         for (const char* refused : {"2024-03-01 14:05", "2024-03-01T14:05:09", "", "2024-03-0a 14:05:09"})
@@ -75,9 +72,8 @@ private slots:
         QFETCH(QJsonObject, fields);
         QFETCH(QString, refusal);
         QFETCH(QByteArray, message);
-        for (const auto& [name, value] :
-             {std::pair<QString, QString>{"tpa_port", m_sim.portPath()}, {"terminal_tpa_id", "till-1"}})
-            fields.insert(name, fields.value(name).toString(value));
+        fields.insert("tpa_port", m_sim.portPath());
+        fields.insert("terminal_tpa_id", fields.value("terminal_tpa_id").toString("till-1"));
         const int before = commands().size();
         const QJsonObject reply = m_server->client().postJson(path, fields, m_server->bearer()).json();
         if (!refusal.isEmpty()) {
