@@ -244,18 +244,10 @@ private slots:
     {
         TerminalSimulator sim(1);
         QVERIFY(sim.open());
-        const auto openHere = [&] { // descriptors of this process open on the port
-            int count = 0;
-            for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::AllEntries | QDir::System))
-                count += fd.symLinkTarget() == QFileInfo(sim.portPath()).canonicalFilePath();
-            return count;
-        };
-        const int before = openHere();
-        auto tpa = makeTpa(1, sim.portPath());
-        QTRY_COMPARE(tpa->lastStatus(), QStringLiteral("M00000")); // its port is open
-        QCOMPARE(openHere(), before + 1);
-        tpa.reset();
-        QCOMPARE(openHere(), before);
+        for (int replaced = 0; replaced < 2; ++replaced) { // a port still held is locked: the second could not open it
+            const auto tpa = makeTpa(1, sim.portPath());
+            QTRY_COMPARE(tpa->lastStatus(), QStringLiteral("M00000")); // its port is open
+        }
     }
 };
 
