@@ -218,10 +218,9 @@ private slots:
         PtyLink link;
         auto tpa = makeTpa(1, link.path(), timings);
         const auto finish = [&] { // the caller's last status once the transaction has ended
-            const QStringList s = QTest::qWaitFor([&] { return !tpa->isInTransaction(); })
-                                      ? tpa->takeTransactionStatuses(CallerA)
-                                      : QStringList{"still running"};
-            return s.value(s.size() - 1);
+            const bool ended = QTest::qWaitFor([&] { return !tpa->isInTransaction(); });
+            const QStringList s = tpa->takeTransactionStatuses(CallerA);
+            return ended ? s.value(s.size() - 1) : QStringLiteral("still running");
         };
         for (int round = 0; round < 2; ++round) {
             TerminalSimulator sim(1);

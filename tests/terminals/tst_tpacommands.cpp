@@ -91,10 +91,9 @@ private slots:
     // Two tills buy at the same instant, without the API lock: one is sent, the other told busy.
     void samePurchaseInstant()
     {
-        const int rounds = 100;
         const QString amount = QString(1000000, '.') + "1.00"; // separators, dropped slowly: the two meet more often
         const int sentBefore = commands().size();
-        for (int round = 0; round < rounds; ++round) {
+        for (int round = 0; round < 100; ++round) {
             QString answers[2];
             std::atomic<int> waiting{2};
             const auto till = [&](int index) {
