@@ -6,9 +6,7 @@
 template <typename Family>
 struct Fed : Family
 {
-    Fed()
-        : Family(SerialPortDescription())
-    {}
+    using Family::Family;
     void feed(const QByteArray& bytes, int piece)
     {
         for (int at = 0; at < bytes.size(); at += piece)
@@ -23,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int piece = 1 + (data[0] >> 1) % 32;
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), int(size - 1));
     if (data[0] & 1)
-        Fed<TpaWorkerNewnote>().feed(bytes, piece);
+        Fed<TpaWorkerNewnote>(SerialPortDescription()).feed(bytes, piece);
     else
-        Fed<TpaWorkerIngenico>().feed(bytes, piece);
+        Fed<TpaWorkerIngenico>(SerialPortDescription()).feed(bytes, piece);
     return 0;
 }
