@@ -25,15 +25,10 @@ std::unique_ptr<Tpa> makeTpa(int type, const QString& path, const TpaTimings& ti
 // A worker on the test's thread; its reports in order: "last:", "tx:" or "in:" and the value.
 struct Rig
 {
-    explicit Rig(int type)
-        : type(type)
-        , sim(type)
-    {
-        sim.setStepInterval(20);
-    }
     // Starts the worker; with answered, waits until its first poll is answered and acknowledged.
     bool start(bool answered = true, int transactionMs = 1200)
     {
+        sim.setStepInterval(20);
         TpaTimings timings = TerminalTest::timings();
         timings.transaction = transactionMs;
         if (!sim.open())
@@ -57,9 +52,9 @@ struct Rig
     }
 
     int type;
-    TerminalSimulator sim;
-    QStringList reports;
-    std::unique_ptr<TpaWorker> worker; // last: its reports go to the members above
+    TerminalSimulator sim{type};
+    QStringList reports{};
+    std::unique_ptr<TpaWorker> worker{}; // last: its reports go to the members above
 };
 
 } // namespace
@@ -109,7 +104,7 @@ private slots:
         QFETCH(QByteArray, message);
         QFETCH(QString, mode);
         QFETCH(QByteArray, answer);
-        Rig rig(type);
+        Rig rig{type};
         rig.sim.setOutcomes({Outcome::Silence}); // nothing follows a command on the line
         QVERIFY2(rig.start(), qPrintable(rig.sim.errorString()));
         if (mode == "command")
@@ -154,7 +149,7 @@ private slots:
         QFETCH(int, writeTimeouts);
         QFETCH(QByteArray, latePoll);
         QFETCH(QString, beforeEnd);
-        Rig rig(type);
+        Rig rig{type};
         rig.sim.setAnswerPolls(latePoll.isEmpty());
         rig.sim.setOutcomes({outcome});
         // A long transaction where the terminal's answer or the write retries, not the timer, must end it.
