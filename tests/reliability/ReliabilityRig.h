@@ -1,6 +1,7 @@
 #pragma once
 // Requests, receipts and figures shared by the reliability tests.
-#include "preview/PreviewChecks.h" // RenderSupport::render, QLK_REQUIRE_PART
+#include "support/CupsQueue.h"     // QLK_REQUIRE_PART
+#include "support/RenderSupport.h" // RenderSupport::render
 
 #include <QFile>
 #include <QJsonObject>
