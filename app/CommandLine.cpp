@@ -25,6 +25,9 @@ struct Parser
         parser.addOption(devices);
         parser.addOption(enable);
         parser.addOption(disable);
+        // The tray program starts its window's process with this; nobody else has a use for it.
+        windowChannel.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(windowChannel);
         // Qt's own options (QGuiApplication takes them; a session manager restarts
         // programs with -session): known, so that they are not refused, and hidden.
         for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
@@ -78,6 +81,7 @@ struct Parser
                                QStringLiteral("Take a printer or payment terminal away from the web application, "
                                               "and exit."),
                                QStringLiteral("NAME")};
+    QCommandLineOption windowChannel{QStringLiteral("window-channel"), QString(), QStringLiteral("DESCRIPTOR")};
 };
 
 bool sameFile(const QString& one, const QString& other)
@@ -132,6 +136,12 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     line.trustCertificate = p.parser.isSet(p.trust);
     line.untrustCertificate = p.parser.isSet(p.untrust);
     line.headless = p.parser.isSet(p.headless);
+    if (p.parser.isSet(p.windowChannel)) {
+        bool number = false;
+        line.windowChannel = p.parser.value(p.windowChannel).toInt(&number);
+        if (!number || line.windowChannel < 0)
+            line.error = QStringLiteral("--window-channel needs the descriptor of the window's socket");
+    }
     line.devices = p.parser.isSet(p.devices);
     line.enableDevice = p.parser.value(p.enable);
     line.disableDevice = p.parser.value(p.disable);

@@ -33,4 +33,6 @@ public:
     bool devices = false;
     QString enableDevice;
     QString disableDevice;
+    // The window's process of a running copy: the socket to it (-1: not one).
+    int windowChannel = -1;
 };

@@ -2,23 +2,37 @@
 
 #include "app/TrayIcon.h"
 #include "app/WindowHost.h"
+#include "app/WindowProcess.h"
 #include "core/PrintClient.h"
 
 #include <QCoreApplication>
 
-DesktopShell::DesktopShell(PrintClient* client, QObject* parent)
+DesktopShell::DesktopShell(PrintClient* client, WindowPlace place, QObject* parent)
     : QObject(parent)
     , m_client(client)
     , m_tray(new TrayIcon(client, this))
-    , m_windowHost(new WindowHost(client, this))
 {
-    connect(m_tray, &TrayIcon::openRequested, m_windowHost, &WindowHost::show);
+    if (place == WindowInOwnProcess) {
+        m_windowProcess = new WindowProcess(client, this);
+    } else {
+        m_windowHost = new WindowHost(client, this);
+        connect(m_windowHost, &WindowHost::shownChanged, client, &PrintClient::setWindowShown);
+    }
+    connect(m_tray, &TrayIcon::openRequested, this, &DesktopShell::showWindow);
     connect(m_tray, &TrayIcon::quitRequested, qApp, &QCoreApplication::quit);
-    connect(m_client, &PrintClient::showWindow, m_windowHost, &WindowHost::show);
+    connect(m_client, &PrintClient::showWindow, this, &DesktopShell::showWindow);
 }
 
 void DesktopShell::start()
 {
     if (m_client->firstStartup() || !TrayIcon::available())
+        showWindow();
+}
+
+void DesktopShell::showWindow()
+{
+    if (m_windowProcess)
+        m_windowProcess->show();
+    else
         m_windowHost->show();
 }

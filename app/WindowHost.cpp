@@ -48,7 +48,7 @@ QQuickItem* findItem(QQuickItem* root, const QString& name)
 
 } // namespace
 
-WindowHost::WindowHost(PrintClient* client, QObject* parent)
+WindowHost::WindowHost(QObject* client, QObject* parent)
     : QObject(parent)
     , m_client(client)
     , m_releaseDate(QDate::currentDate().toString(QStringLiteral("dd MMM yyyy")) + QStringLiteral(" 17:35:43"))
@@ -80,7 +80,7 @@ bool WindowHost::load()
 {
     prepareProcess();
     m_engine = std::make_unique<QQmlApplicationEngine>();
-    const QString version = m_client->version();
+    const QString version = m_client->property("version").toString();
     const QSize size = WindowGeometry::forPrimaryScreen();
     QQmlContext* context = m_engine->rootContext();
     context->setContextProperty(QStringLiteral("printClient"), m_client);
@@ -99,7 +99,7 @@ bool WindowHost::load()
     }
     // Hidden for a while, the documents go; shown again in time, they stay.
     connect(m_window, &QWindow::visibleChanged, this, [this](bool visible) {
-        m_client->setWindowShown(visible);
+        emit shownChanged(visible);
         if (visible)
             m_releaseTimer.stop();
         else
@@ -120,6 +120,25 @@ void WindowHost::restore()
         QMetaObject::invokeMethod(m_window, "restorePage", Q_ARG(QVariant, m_page));
     if (m_aboutOpen)
         QMetaObject::invokeMethod(m_window, "openAbout");
+}
+
+QVariantMap WindowHost::place() const
+{
+    if (!m_wasLoaded)
+        return {};
+    return {{QStringLiteral("page"), m_page},
+            {QStringLiteral("pagePicked"), m_pagePicked},
+            {QStringLiteral("aboutOpen"), m_aboutOpen},
+            {QStringLiteral("position"), m_position}};
+}
+
+void WindowHost::setPlace(const QVariantMap& place)
+{
+    m_wasLoaded = !place.isEmpty();
+    m_page = place.value(QStringLiteral("page")).toString();
+    m_pagePicked = place.value(QStringLiteral("pagePicked")).toBool();
+    m_aboutOpen = place.value(QStringLiteral("aboutOpen")).toBool();
+    m_position = place.value(QStringLiteral("position")).toPoint();
 }
 
 void WindowHost::release()

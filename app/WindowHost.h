@@ -5,10 +5,10 @@
 #include <QPointer>
 #include <QQuickWindow>
 #include <QTimer>
+#include <QVariantMap>
 
 #include <memory>
 
-class PrintClient;
 class QQmlApplicationEngine;
 
 // The main window's declarative documents, loaded only while they are needed:
@@ -17,6 +17,9 @@ class QQmlApplicationEngine;
 // the engine with its documents (and the graphics stack it draws with) is most
 // of the program's memory. What the window showed (its page, the About overlay,
 // its place on the screen) comes back with it.
+//
+// The documents see the state object as "printClient": the program's own in
+// the tests, a mirror of it in the window's process (WindowProgram).
 class WindowHost : public QObject
 {
     Q_OBJECT
@@ -25,7 +28,7 @@ public:
     // Hidden this long, the documents go (QUORVA_LINK_WINDOW_RELEASE_MS overrides it).
     static constexpr int defaultReleaseDelayMs = 120000;
 
-    explicit WindowHost(PrintClient* client, QObject* parent = nullptr);
+    explicit WindowHost(QObject* client, QObject* parent = nullptr);
     ~WindowHost() override;
 
     void setReleaseDelay(int ms) { m_releaseTimer.setInterval(ms); }
@@ -33,6 +36,9 @@ public:
     // Null while the documents are not loaded.
     QQmlApplicationEngine* engine() const { return m_engine.get(); }
     QQuickWindow* window() const { return m_window; }
+    // What the window showed when it was last released, for a later host to show again.
+    QVariantMap place() const;
+    void setPlace(const QVariantMap& place);
 
 public slots:
     // Loads the documents if needed, then shows, raises and activates the window.
@@ -43,12 +49,14 @@ public slots:
 signals:
     void loaded();
     void released();
+    // The window shown or hidden (the state object reads its rows' states again only while shown).
+    void shownChanged(bool shown);
 
 private:
     bool load();
     void restore();
 
-    PrintClient* m_client;
+    QObject* m_client;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QPointer<QQuickWindow> m_window;
     QTimer m_releaseTimer;

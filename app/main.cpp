@@ -30,6 +30,7 @@ using Application = QGuiApplication;
 #else
 #include "app/DesktopShell.h"
 #include "app/HeadlessProgram.h"
+#include "app/WindowProgram.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -61,6 +62,14 @@ int main(int argc, char* argv[])
     if (!commandLine.error.isEmpty()) {
         std::fprintf(stderr, "quorva-link: %s\n", qPrintable(commandLine.error));
         return 2;
+    }
+    if (commandLine.windowChannel >= 0) {
+#ifdef QLK_HEADLESS_ONLY
+        std::fputs("quorva-link-headless: no window here\n", stderr);
+        return 2;
+#else
+        return WindowProgram::main(argc, argv, commandLine.windowChannel);
+#endif
     }
     if (commandLine.preview)
         return PreviewCommand::main(argc, argv, commandLine.previewJob, commandLine.previewOutput);
@@ -165,7 +174,12 @@ int main(int argc, char* argv[])
 #ifndef QLK_HEADLESS_ONLY
     std::unique_ptr<DesktopShell> shell;
     if (desktop) {
-        shell = std::make_unique<DesktopShell>(printClient);
+#ifdef Q_OS_UNIX
+        shell = std::make_unique<DesktopShell>(printClient, DesktopShell::WindowInOwnProcess);
+#else
+        // The window's process gets its socket over the exec, a POSIX facility.
+        shell = std::make_unique<DesktopShell>(printClient, DesktopShell::WindowInThisProcess);
+#endif
         // The window, when it shows at start, loads once the event loop runs:
         // the server answers from the first moment, not after the documents.
         QTimer::singleShot(0, shell.get(), &DesktopShell::start);

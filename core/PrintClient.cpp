@@ -355,6 +355,11 @@ void PrintClient::clipboard(QString val)
 
 QString PrintClient::trustCertificate()
 {
+    return trustCertificateText();
+}
+
+QString PrintClient::trustCertificateText()
+{
     const ServerTls::TrustReport step = ServerTls().trust();
     if (!step.deployerCertFile.isEmpty())
         return tr("O servidor usa o certificado do implementador (%1): não é preciso confiar no certificado.")

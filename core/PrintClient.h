@@ -130,6 +130,9 @@ public:
     // While the window shows, discovery has the rows' states read again; shown, at once.
     void setWindowShown(bool shown);
 
+    // The trust step's text for the About card; needs nothing of a running program.
+    static QString trustCertificateText();
+
     // Any thread: takes ownership of the record and keeps the newest 20.
     void addNotification(Notification* record);
 

@@ -135,15 +135,28 @@ double BenchProgram::startAndWait(const QString& platform)
 
 qint64 BenchProgram::statusField(const char* name) const
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
-    if (m_process.state() != QProcess::Running || !status.open(QIODevice::ReadOnly))
+    if (m_process.state() != QProcess::Running)
         return -1;
-    const QByteArray prefix = QByteArray(name) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
+    // The program and the processes it started (its window's): what the till pays for.
+    QList<qint64> pids{m_process.processId()};
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_process.processId()));
+    if (children.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (child.trimmed().toLongLong() > 0)
+                pids.append(child.trimmed().toLongLong());
     }
-    return -1;
+    const QByteArray prefix = QByteArray(name) + ':';
+    qint64 sum = -1;
+    for (const qint64 pid : pids) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith(prefix))
+                sum = qMax<qint64>(sum, 0) + line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return sum;
 }
 
 qint64 BenchProgram::residentKiB() const

@@ -1,0 +1,114 @@
+#include "app/WindowProcess.h"
+
+#include "app/WindowLink.h"
+#include "app/WindowStateSource.h"
+#include "core/PrintClient.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#ifdef Q_OS_UNIX
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#ifdef Q_OS_UNIX
+namespace {
+
+// Hands the window's end of the socket pair over the exec, and nothing else.
+class ChannelProcess : public QProcess
+{
+public:
+    ChannelProcess(int descriptor, QObject* parent)
+        : QProcess(parent)
+        , m_descriptor(descriptor)
+    {}
+
+protected:
+    void setupChildProcess() override { ::fcntl(m_descriptor, F_SETFD, 0); }
+
+private:
+    const int m_descriptor;
+};
+
+} // namespace
+#endif
+
+WindowProcess::WindowProcess(PrintClient* client, QObject* parent)
+    : QObject(parent)
+    , m_client(client)
+{}
+
+WindowProcess::~WindowProcess()
+{
+    // The window goes with the program: its process sees the link close and quits.
+    delete m_link;
+    for (QProcess* process : findChildren<QProcess*>())
+        process->waitForFinished(2000);
+}
+
+void WindowProcess::show()
+{
+    if (!m_link && !start())
+        return;
+    m_link->send({{QStringLiteral("show"), true}});
+}
+
+bool WindowProcess::start()
+{
+#ifndef Q_OS_UNIX
+    return false;
+#else
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        qCritical("WindowProcess: no socket pair for the window: %s", strerror(errno));
+        return false;
+    }
+    auto* process = new ChannelProcess(pair[1], this);
+    process->setProgram(QCoreApplication::applicationFilePath());
+    process->setArguments({QStringLiteral("--window-channel"), QString::number(pair[1])});
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start();
+    ::close(pair[1]);
+    if (!process->waitForStarted()) {
+        qCritical("WindowProcess: the window does not start: %s", qPrintable(process->errorString()));
+        ::close(pair[0]);
+        delete process;
+        return false;
+    }
+    m_process = process;
+    m_link = new WindowLink(pair[0], this);
+    new WindowStateSource(m_client, m_link, m_link);
+    connect(m_link, &WindowLink::received, this, &WindowProcess::onReceived);
+    connect(m_link, &WindowLink::closed, this, &WindowProcess::drop);
+    connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, [this, process] {
+        if (process == m_process)
+            drop();
+        process->deleteLater();
+    });
+    if (!m_place.isEmpty())
+        m_link->send({{QStringLiteral("place"), m_place}});
+    return true;
+#endif
+}
+
+void WindowProcess::onReceived(const QVariantMap& message)
+{
+    if (!message.contains(QStringLiteral("released")))
+        return;
+    // The window's process quits now; a show from here on starts a new one.
+    m_place = message.value(QStringLiteral("released")).toMap();
+    drop();
+}
+
+void WindowProcess::drop()
+{
+    if (!m_link)
+        return;
+    m_link->deleteLater();
+    m_link = nullptr;
+    m_process = nullptr;
+    m_client->setWindowShown(false);
+}

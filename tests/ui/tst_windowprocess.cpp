@@ -1,0 +1,145 @@
+#include "UiRig.h"
+#include "app/ClientMirror.h"
+#include "app/WindowLink.h"
+#include "app/WindowProgram.h"
+#include "app/WindowStateSource.h"
+#include "memory/XWindowCloser.h"
+#include "support/CupsQueue.h"
+#include "support/ProgramRunner.h"
+#include "support/TestMain.h"
+
+#include <QClipboard>
+
+#include <sys/socket.h>
+
+// The window in a process of its own: the documents over a mirror of the state object, and the real program,
+// whose tray process never runs the declarative engine.
+class TestWindowProcess : public QObject
+{
+    Q_OBJECT
+
+    // Mapped by a process that loaded the documents: the plugins of their imports.
+    static bool mapsQml(qint64 pid)
+    {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/qml/QtQuick");
+    }
+    static QList<qint64> children(qint64 pid)
+    {
+        QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+        QList<qint64> pids;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray& child : file.readAll().split(' '))
+                if (child.trimmed().toLongLong() > 0)
+                    pids.append(child.trimmed().toLongLong());
+        return pids;
+    }
+
+private slots:
+    void initTestCase() { UiRig::setUpProcess(); }
+
+    // Over a real socket pair, as between the two processes: values both ways, rows, calls, and what is refused.
+    void mirror()
+    {
+        const CupsQueue queue(CupsQueue::uniqueName("qlk-mirror"), "socket://127.0.0.1:9");
+        PrintClient client;
+        client.setListenerPort(0);
+        client.init();
+        QTRY_VERIFY(client.started());
+        int pair[2];
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+        WindowLink programEnd(pair[0]), windowEnd(pair[1]);
+        WindowStateSource source(&client, &programEnd);
+        WindowProgram window(&windowEnd);
+        ClientMirror& mirror = *window.client();
+        QTRY_COMPARE(mirror.value("securityKey").toString(), client.securityKey());
+        QVERIFY(mirror.value("serverActive").toBool());
+
+        WindowHost& host = *window.host();
+        QSignalSpy shown(&programEnd, &WindowLink::received);
+        programEnd.send({{"show", true}});
+        QTRY_VERIFY(host.window());
+        QVERIFY(QTest::qWaitForWindowExposed(host.window()));
+        QCOMPARE(host.engine()->rootContext()->contextProperty("RELEASENAME").toString(), client.version());
+        const auto lastShown = [&shown] {
+            QVariant last;
+            for (const QList<QVariant>& message : shown)
+                last = message.first().toMap().value("shown", last);
+            return last;
+        };
+        QTRY_COMPARE(lastShown(), QVariant(true));
+        QQuickItem* serviceSwitch = UiRig::find(host.window()->contentItem(), "serviceSwitch");
+        QTRY_VERIFY(serviceSwitch && serviceSwitch->isVisible());
+        // The window's switch reaches the program; the program's change reaches the window.
+        const QQuickItem* area = UiRig::find(serviceSwitch, "switchArea");
+        QTest::mouseClick(host.window(), Qt::LeftButton, {},
+                          area->mapToScene({area->width() / 2, area->height() / 2}).toPoint());
+        QTRY_VERIFY(!client.serverActive());
+        client.setServerActive(true);
+        QTRY_VERIFY(serviceSwitch->property("checked").toBool());
+        // Only the window's own switches are set: anything else keeps the program's value, shown again.
+        QVERIFY(QQmlProperty::write(&mirror, "securityKey", "guessed")); // as the documents would write it
+        QTRY_COMPARE(mirror.value("securityKey").toString(), client.securityKey());
+
+        // The printer row: its switch and test print act on the real printer.
+        QObject* row = nullptr;
+        QTRY_VERIFY((row = [&] {
+            for (const QVariant& entry : mirror.value("printers").toList())
+                if (entry.value<QObject*>()->property("name") == queue.name())
+                    return entry.value<QObject*>();
+            return static_cast<QObject*>(nullptr);
+        }()));
+        Printer* printer = nullptr;
+        for (Printer* candidate : client.uiPrinterList())
+            printer = candidate->name() == queue.name() ? candidate : printer;
+        QVERIFY(printer && !printer->available());
+        QVERIFY(QQmlProperty::write(row, "available", true));
+        QTRY_VERIFY(printer->available());
+        QVERIFY(QMetaObject::invokeMethod(row, "printTest", Q_ARG(bool, false)));
+        QTRY_VERIFY(printer->testPrint() != Printer::TestNone);
+        QTRY_COMPARE(row->property("testPrint").toInt(), int(printer->testPrint()));
+
+        mirror.clipboard("copied key");
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("copied key"));
+        host.window()->close();
+        QTRY_COMPARE(lastShown(), QVariant(false));
+    }
+
+    // The real program: the window's process comes when asked, goes once hidden a while, and comes back.
+    void program()
+    {
+        QTemporaryDir home;
+        ProgramRunner program(home.path());
+        QProcessEnvironment environment = program.process().processEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        environment.insert("QUORVA_LINK_WINDOW_RELEASE_MS", "300");
+        program.process().setProcessEnvironment(environment);
+        const auto askForWindow = [&program] {
+            QSettings settings(program.settingsFile(), QSettings::IniFormat);
+            settings.setValue("showWindow", true);
+        };
+        {
+            QSettings settings(program.settingsFile(), QSettings::IniFormat);
+            settings.setValue("licenseAccepted", true);
+            settings.setValue("securityKey", "Ab3dE9gHv4.0");
+        }
+        program.start();
+        const qint64 pid = program.process().processId();
+        QTest::qWait(1000);
+        QVERIFY(children(pid).isEmpty());
+        for (int round = 0; round < 2; ++round) {
+            askForWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(XWindowCloser::isShown("Quorva Link"), 15000);
+            QCOMPARE(children(pid).size(), 1);
+            QVERIFY(mapsQml(children(pid).first()));
+            QVERIFY(!mapsQml(pid));
+            QVERIFY(XWindowCloser::close("Quorva Link"));
+            QTRY_VERIFY_WITH_TIMEOUT(children(pid).isEmpty(), 15000);
+        }
+        QVERIFY(!mapsQml(pid));
+        QVERIFY(program.stop());
+    }
+};
+
+QLK_TEST_MAIN(TestWindowProcess)
+#include "tst_windowprocess.moc"
