@@ -24,6 +24,13 @@ class TestWindowProcess : public QObject
         QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
         return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/qml/QtQuick");
     }
+    static QObject* rowNamed(const QVariant& rows, const QString& name)
+    {
+        for (const QVariant& row : rows.toList())
+            if (row.value<QObject*>()->property("name") == name)
+                return row.value<QObject*>();
+        return nullptr;
+    }
     static QList<qint64> children(qint64 pid)
     {
         QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
@@ -56,39 +63,33 @@ private slots:
         QVERIFY(mirror.value("serverActive").toBool());
 
         WindowHost& host = *window.host();
-        QSignalSpy shown(&programEnd, &WindowLink::received);
-        programEnd.send({{"show", true}});
-        QTRY_VERIFY(host.window());
-        QVERIFY(QTest::qWaitForWindowExposed(host.window()));
-        QCOMPARE(host.engine()->rootContext()->contextProperty("RELEASENAME").toString(), client.version());
-        const auto lastShown = [&shown] {
-            QVariant last;
-            for (const QList<QVariant>& message : shown)
-                last = message.first().toMap().value("shown", last);
-            return last;
+        QSignalSpy received(&programEnd, &WindowLink::received);
+        const auto last = [&received](const char* key) { // the newest value the window sent under the key
+            QVariant value;
+            for (const QList<QVariant>& message : received)
+                value = message.first().toMap().value(key, value);
+            return value;
         };
-        QTRY_COMPARE(lastShown(), QVariant(true));
-        QQuickItem* serviceSwitch = UiRig::find(host.window()->contentItem(), "serviceSwitch");
-        QTRY_VERIFY(serviceSwitch && serviceSwitch->isVisible());
+        programEnd.send({{"show", true}});
+        QTRY_VERIFY(host.window() && host.window()->isExposed());
+        QTRY_COMPARE(last("shown"), QVariant(true));
+        QCOMPARE(host.engine()->rootContext()->contextProperty("RELEASENAME").toString(), client.version());
         // The window's switch reaches the program; the program's change reaches the window.
+        QQuickItem* serviceSwitch = UiRig::find(host.window()->contentItem(), "serviceSwitch");
         const QQuickItem* area = UiRig::find(serviceSwitch, "switchArea");
-        QTest::mouseClick(host.window(), Qt::LeftButton, {},
-                          area->mapToScene({area->width() / 2, area->height() / 2}).toPoint());
+        QTest::mouseClick(host.window(), Qt::LeftButton, {}, area->mapToScene(area->boundingRect().center()).toPoint());
         QTRY_VERIFY(!client.serverActive());
         client.setServerActive(true);
         QTRY_VERIFY(serviceSwitch->property("checked").toBool());
         // Only the window's own switches are set: anything else keeps the program's value, shown again.
+        const QString key = client.securityKey();
         QVERIFY(QQmlProperty::write(&mirror, "securityKey", "guessed")); // as the documents would write it
-        QTRY_COMPARE(mirror.value("securityKey").toString(), client.securityKey());
+        QTRY_COMPARE(mirror.value("securityKey").toString(), key);
+        QCOMPARE(client.securityKey(), key);
 
         // The printer row: its switch and test print act on the real printer.
         QObject* row = nullptr;
-        QTRY_VERIFY((row = [&] {
-            for (const QVariant& entry : mirror.value("printers").toList())
-                if (entry.value<QObject*>()->property("name") == queue.name())
-                    return entry.value<QObject*>();
-            return static_cast<QObject*>(nullptr);
-        }()));
+        QTRY_VERIFY((row = rowNamed(mirror.value("printers"), queue.name())));
         Printer* printer = nullptr;
         for (Printer* candidate : client.uiPrinterList())
             printer = candidate->name() == queue.name() ? candidate : printer;
@@ -99,10 +100,14 @@ private slots:
         QTRY_VERIFY(printer->testPrint() != Printer::TestNone);
         QTRY_COMPARE(row->property("testPrint").toInt(), int(printer->testPrint()));
 
-        mirror.clipboard("copied key");
+        mirror.clipboard("copied key"); // kept by the program, so it outlives the window's process
         QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("copied key"));
+        // Hidden, then released: the program learns both, and what the window showed.
+        host.setReleaseDelay(0);
+        QTRY_VERIFY(QMetaObject::invokeMethod(host.window(), "openAbout"));
         host.window()->close();
-        QTRY_COMPARE(lastShown(), QVariant(false));
+        QTRY_COMPARE(last("shown"), QVariant(false));
+        QTRY_VERIFY(last("released").toMap().value("aboutOpen").toBool());
     }
 
     // The real program: the window's process comes when asked, goes once hidden a while, and comes back.
