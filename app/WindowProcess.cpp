@@ -45,8 +45,11 @@ WindowProcess::~WindowProcess()
 {
     // The window goes with the program: its process sees the link close and quits.
     delete m_link;
-    for (QProcess* process : findChildren<QProcess*>())
+    m_link = nullptr;
+    for (QProcess* process : findChildren<QProcess*>()) {
+        process->disconnect(this);
         process->waitForFinished(2000);
+    }
 }
 
 void WindowProcess::show()
@@ -83,11 +86,16 @@ bool WindowProcess::start()
     new WindowStateSource(m_client, m_link, m_link);
     connect(m_link, &WindowLink::received, this, &WindowProcess::onReceived);
     connect(m_link, &WindowLink::closed, this, &WindowProcess::drop);
-    connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, [this, process] {
-        if (process == m_process)
-            drop();
-        process->deleteLater();
-    });
+    connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            [this, process](int code, QProcess::ExitStatus status) {
+                // The next show starts a new one; the log says why this one went.
+                if (status != QProcess::NormalExit || code != 0)
+                    qCritical("WindowProcess: the window's process failed (%s, exit code %d)",
+                              status == QProcess::CrashExit ? "crashed" : "exited", code);
+                if (process == m_process)
+                    drop();
+                process->deleteLater();
+            });
     if (!m_place.isEmpty())
         m_link->send({{QStringLiteral("place"), m_place}});
     return true;

@@ -190,9 +190,10 @@ def main():
             if "releasedMiB" not in row:
                 continue
             out += [
-                "Then, on Xvfb, the window asked for as a second start asks (loading its documents), left",
-                "open 3 s, closed, and measured again once the program has released its documents (told",
-                "to after 3 s hidden instead of two minutes):",
+                "Then, on Xvfb, the window asked for as a second start asks (its process starts and loads",
+                "the documents), left open 3 s, closed, and measured again once the window's process has",
+                "gone (told to after 3 s hidden instead of two minutes). Open, the figure is the sum of",
+                "both processes, so the libraries they share count twice:",
                 "",
                 "| | window open MiB | closed and released MiB | of which own |",
                 "|---|---:|---:|---:|",

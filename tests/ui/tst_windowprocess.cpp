@@ -119,6 +119,7 @@ private slots:
         environment.remove("QT_QPA_PLATFORM");
         environment.insert("QUORVA_LINK_WINDOW_RELEASE_MS", "300");
         program.process().setProcessEnvironment(environment);
+        program.process().setProcessChannelMode(QProcess::SeparateChannels); // the window's process's too
         const auto askForWindow = [&program] {
             QSettings settings(program.settingsFile(), QSettings::IniFormat);
             settings.setValue("showWindow", true);
@@ -143,6 +144,8 @@ private slots:
         }
         QVERIFY(!mapsQml(pid));
         QVERIFY(program.stop());
+        const QByteArray log = program.process().readAllStandardError(); // a crash or a leak report of a window
+        QVERIFY2(!log.contains("WindowProcess:") && !log.contains("Sanitizer"), log.constData());
     }
 };
 
