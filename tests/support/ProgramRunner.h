@@ -31,15 +31,16 @@ public:
     QProcess& process() { return m_process; }
     quint16 port() const { return m_port; }
     QString settingsFile() const { return QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.conf")); }
+    QSettings settings() const { return {settingsFile(), QSettings::IniFormat}; }
     // The certificate the program made for itself at its first start.
     QList<QSslCertificate> certificates() const
     {
         return QSslCertificate::fromPath(QDir(m_configHome).filePath(QStringLiteral("Quorva/QuorvaLink.crt")));
     }
-    void configure(const QVariantMap& settings) const
+    void configure(const QVariantMap& values) const
     {
-        QSettings file(settingsFile(), QSettings::IniFormat);
-        for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+        QSettings file = settings();
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
             file.setValue(it.key(), it.value());
     }
     // Over TLS, trusting the program's own certificate only; not complete when nothing answers.
@@ -48,11 +49,10 @@ public:
         HttpTestClient client(true, certificates());
         return client.connectTo(m_port) && client.send(request) ? client.readResponse(timeoutMs) : HttpTestResponse();
     }
-    // With the key of the settings file.
     HttpTestResponse keyedGet(const QByteArray& path, int timeoutMs = 10000) const
     {
-        const QByteArray key = QSettings(settingsFile(), QSettings::IniFormat).value("securityKey").toByteArray();
-        return ask(HttpTestClient::get(path, "Authorization: Bearer " + key + "\r\n"), timeoutMs);
+        const QByteArray auth = "Authorization: Bearer " + settings().value("securityKey").toByteArray() + "\r\n";
+        return ask(HttpTestClient::get(path, auth), timeoutMs);
     }
     void start(const QStringList& arguments = {})
     {
