@@ -1,8 +1,8 @@
 // Headless chromium against the real program: pages load only after `--trust-certificate`; a page of http://localhost
 // reads the API with the key (preflight, Private Network Access) and posts; foreign pages change and shut out nothing.
 
+#include "support/CupsQueue.h" // QLK_REQUIRE_PART
 #include "support/HeadlessBrowser.h"
-#include "support/HttpTestRig.h"
 #include "support/PageServer.h"
 #include "support/ProgramRunner.h"
 #include "support/TestMain.h"
@@ -26,18 +26,12 @@ class TestBrowser : public QObject
     std::unique_ptr<HeadlessBrowser> m_browser;
     PageServer m_pages;
 
-    // The API as a native client sees it (no Origin).
-    QJsonObject ask(const QByteArray& target)
-    {
-        HttpTestClient client(true, m_program->certificates());
-        const bool sent = client.connectTo(m_program->port()) &&
-                          client.send(HttpTestClient::get(target, "Authorization: Bearer " + key + "\r\n"));
-        return QJsonDocument::fromJson(sent ? client.readResponse().body : QByteArray()).object();
-    }
     QStringList notificationTitles()
     {
         QStringList titles;
-        for (const QJsonValue& record : ask("/getStatus?with_notifications=1").value("notifications").toArray())
+        for (const QJsonValue& record :
+             QJsonDocument::fromJson(m_program->keyedGet("/getStatus?with_notifications=1").body)["notifications"]
+                 .toArray())
             titles.append(record.toObject().value("title").toString());
         return titles;
     }
@@ -63,21 +57,14 @@ class TestBrowser : public QObject
 private slots:
     void initTestCase()
     {
-        QString missing =
-            HeadlessBrowser::program().isEmpty() ? "chromium is not installed (Debian package chromium)" : "";
-        if (QStandardPaths::findExecutable("certutil").isEmpty())
-            missing = "certutil is not installed (Debian package libnss3-tools)";
-        if (!missing.isEmpty()) {
-            QVERIFY2(qEnvironmentVariable("CI") != QLatin1String("true"), qPrintable(missing));
-            QSKIP(qPrintable(missing));
-        }
-        QVERIFY(m_pages.isListening());
+        QLK_REQUIRE_PART(HeadlessBrowser::program().isEmpty() ? "chromium is not installed (Debian package chromium)"
+                         : QStandardPaths::findExecutable("certutil").isEmpty()
+                             ? "certutil is not installed (Debian package libnss3-tools)"
+                             : "");
         m_program = std::make_unique<ProgramRunner>(m_config.path());
-        QSettings(m_program->settingsFile(), QSettings::IniFormat).setValue("securityKey", key);
-        QSettings(m_program->settingsFile(), QSettings::IniFormat).setValue("licenseAccepted", true);
+        m_program->configure({{"securityKey", QString(key)}, {"licenseAccepted", true}});
         m_program->start();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_program->certificates().isEmpty() && ask("/getStatus").value("status").toBool(),
-                                 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_program->keyedGet("/getStatus").status, 200, 20000);
         m_browser = std::make_unique<HeadlessBrowser>();
     }
     void cleanupTestCase()
@@ -98,8 +85,7 @@ private slots:
         trust.setProcessEnvironment(environment);
         trust.start(ProgramRunner::programPath(), {QStringLiteral("--trust-certificate")});
         QVERIFY(trust.waitForFinished(60000));
-        const QString out = QString::fromLocal8Bit(trust.readAllStandardOutput());
-        QVERIFY2(trust.exitCode() == 0, qPrintable(out + trust.readAllStandardError()));
+        QVERIFY2(trust.exitCode() == 0, qPrintable(trust.readAllStandardOutput() + trust.readAllStandardError()));
         dom = m_browser->dom(root, 2000);
         QVERIFY2(dom.contains(QLatin1String("Quorva LINK")), qPrintable(dom.left(500) + m_browser->log().right(2000)));
     }

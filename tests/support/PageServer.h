@@ -8,7 +8,6 @@ class PageServer : public QObject, private ImageServer
 {
 public:
     PageServer() { start(); }
-    bool isListening() const { return m_server.isListening(); }
     QString url(const QString& path, const QString& host = QStringLiteral("localhost")) const
     {
         return QStringLiteral("http://%1:%2%3").arg(host).arg(m_server.serverPort()).arg(path);
