@@ -81,7 +81,6 @@ private slots:
             [=](int n) { return wrap("a-" + QString(n, 'x') + " b", 48); });
         row("wrapText: an indented line, then a line end far away", 65536,
             [=](int n) { return wrap("a\n" + QString(n, ' ') + "x\n" + QString(n, 'y'), 3); });
-        // Parsed, or refused for its depth by the pre-scan.
         const auto scan = [](const QByteArray& json, bool parsed = true) {
             return [=] {
                 if (SafeJson::parse(json).isNull() == parsed)
@@ -131,16 +130,9 @@ private slots:
                    large = QJsonParseError::DocumentTooLarge, repeated = QJsonParseError::IllegalValue;
         row("64 levels", nested(64), none);
         row("65 levels", nested(65), deep);
-        row("objects, 65 levels", QByteArray("{\"a\":").repeated(65) + "1" + QByteArray("}").repeated(65), deep);
         row("brackets in strings", "[\"" + QByteArray("[{").repeated(500) + "\"]", none);
-        row("a million open brackets", QByteArray(1000000, '['), deep);
-        // The outer array and its elements, or an object and its members.
         row("100,000 values", "[" + QByteArray("1,").repeated(99998) + "1]", none);
         row("100,001 values", "[" + QByteArray("1,").repeated(99999) + "1]", large);
-        QByteArray members = "{\"k\":0";
-        for (int i = 0; i < 300000; ++i)
-            members += ",\"k" + QByteArray::number(i) + "\":0";
-        row("300,000 members", members + "}", large);
         row("key in a string", "{\"a\": \"\\\"a\\\": 1, \\\"a\\\": 2\"}", none);
         row("key repeated, nested", "{\"job\": [{\"data\": [1], \"data\": \"x\"}]}", repeated);
         row("key repeated, escaped", "{\"a\": [1], \"\\u0061\": 2}", repeated);
