@@ -3,7 +3,7 @@
 #include "support/CupsQueue.h"
 #include "support/TestMain.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QPointer>
 #include <QSettings>
@@ -46,9 +46,6 @@ private slots:
         client.setWindowShown(true);
         deliver(client, {2, 1, 0});
         QVERIFY2(changed.count() == 1 && stateRead.count() == 2, "the same list, window shown");
-        client.setWindowShown(false);
-        deliver(client, {2, 1, 0});
-        QVERIFY2(stateRead.count() == 2, "the same list, window hidden again");
         // Vanished ones are released on the next turn of the event loop.
         deliver(client, {2});
         QCOMPARE(client.printerList().size(), 1);
@@ -69,7 +66,6 @@ private slots:
         QTRY_VERIFY(old.isNull());
     }
 
-    // Connection threads use copies of the lists while the main thread refreshes and deletes their entries.
     void listsUsedOnOtherThreadsWhileRefreshed()
     {
         const QList<SerialPortDescription> ports{SerialPortDescription::simulated("/nonexistent/a", 0x0B00, 0x0060),
@@ -101,9 +97,8 @@ private slots:
         }
 
         // No early return while the connection threads run: they must be joined.
-        QElapsedTimer running;
-        running.start();
-        for (int pass = 0; running.elapsed() < 1500 || served < 1000; ++pass) {
+        const QDeadlineTimer running(1500);
+        for (int pass = 0; !running.hasExpired() || served < 1000; ++pass) {
             deliver(client, QList<int>{0, 1, 2}.mid(pass % 4));
             QMetaObject::invokeMethod(&client, "onGetTpas", Q_ARG(QList<SerialPortDescription>, ports.mid(pass % 3)));
             QMetaObject::invokeMethod(&client, "checkNotificationDelete");

@@ -38,7 +38,6 @@ private slots:
                 HttpTestClient client(true);
                 if (!client.connectTo(server.port()))
                     errors[c] = "no connection";
-                // In turn status, printers and terminal status; every 50th request a job.
                 for (int i = 0; i < requests && errors[c].isEmpty(); ++i, ++progress) {
                     const bool job = i % 50 == 49;
                     const QByteArray request =
@@ -70,7 +69,6 @@ private slots:
             },
             600000));
         const qint64 end = Rig::residentKiB();
-        // Every job's bytes exactly once, none cut or mixed with another.
         QList<QByteArray> expected;
         for (int c = 0; c < Clients; ++c) {
             QVERIFY2(errors[c].isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(c).arg(errors[c])));

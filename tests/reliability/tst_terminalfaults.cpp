@@ -14,7 +14,6 @@ namespace {
 const QString Caller = QStringLiteral("pos-faults");
 const QByteArray Stx(1, TerminalSimulator::STX), Etx(1, TerminalSimulator::ETX);
 
-// The last status of the transaction once it has ended.
 QString finish(Tpa& tpa)
 {
     if (!QTest::qWaitFor([&]() { return !tpa.isInTransaction(); }, 15000))
@@ -63,8 +62,7 @@ private slots:
         Tpa tpa(SerialPortDescription::simulated(link.path(), vendor, 0x0060), type, nullptr, timings);
         QVERIFY(TerminalTest::waitForMessage(sim, TerminalSimulator::statusRequest(type)));
 
-        // Noise, a frame of 1 MiB that never ends, one of 256 KiB that does: the worker drops
-        // what it cannot use, asks again (NAK) and keeps its memory bounded.
+        // Noise, a 1 MiB frame that never ends, a 256 KiB one that does: dropped, asked again (NAK), memory bounded.
         sim.writeRaw(noise(64 * 1024));
         const int naksBefore = sim.naksReceived();
         // The pty takes what its buffer holds and a raw write drops the rest, so on a busy machine the
@@ -75,7 +73,6 @@ private slots:
         QVERIFY(sim.naksReceived() > naksBefore);
         sim.writeRaw(Stx + QByteArray(256 * 1024, 'B') + Etx + 'x' + noise(1024));
 
-        // Then the terminal behaves: a purchase runs to its result.
         tpa.sendPurchase(Caller, QStringLiteral("12.50"));
         QCOMPARE(finish(tpa), approved);
         // Split frames with noise between them (the simulator's Garbage outcome) work as well.
