@@ -2,18 +2,15 @@
 #include "support/ApiServer.h"
 #include "support/CapturePrinter.h"
 #include "support/HttpTestRig.h"
+#include "support/RenderSupport.h"
 #include "support/TestMain.h"
 
 #include "TerminalSimulator.h"
 #include "api/PrintClientRequestHandler.h"
 #include "core/PrintClient.h"
-#include "printing/PrintJob.h"
 #include "printing/Printer.h"
 #include "terminals/Tpa.h"
 
-#include <QBuffer>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QUrlQuery>
 
 namespace {
@@ -44,7 +41,6 @@ QJsonObject tpaEntry(const QString& port, int vendor, int product, int family)
             {"vendorIdentifier", vendor}};
 }
 
-// What each command route puts on the routes' terminal's line.
 const QHash<QByteArray, QByteArray> onTheLine{{"/sendTpaOpen", "P001001333049782"},
                                               {"/sendTpaClose", "P042101333049782"},
                                               {"/sendTpaPurchase", "P05100133304978200001250"},
@@ -152,7 +148,6 @@ private slots:
         // A whole positive number shows the list.
         row("with_notifications=7", "GET", "/getStatus?with_notifications=7", bearer, none, 200,
             {{"status", true}, {"data", "Device online"}, {"notifications", QJsonArray()}});
-        row("with_notifications=1x", "GET", "/getStatus?with_notifications=1x", bearer, none, 200, deviceOnline);
     }
 
     void requests()
@@ -190,19 +185,17 @@ private slots:
         QCOMPARE(reply.body, QJsonDocument(answer(false, "Invalid security key")).toJson());
     }
 
-    // Sent in parameter mode, listed by /getStatus as it came, stamped on arrival.
+    // Sent in parameter mode, listed by /getStatus as it came.
     void notification()
     {
         m_server->printClient().setNotifications({});
-        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
         const QJsonObject sent{{"request_id", "41"},       {"terminal_id", "3"},    {"status_id", "2"},
                                {"title", "Mesa 7 — pago"}, {"subtitle", "12,50 €"}, {"lastModifiedBy", "Ana"}};
         QCOMPARE(call("/setNotificationOrder", sent), answer(true, "Notification received"));
         const QJsonArray list = call("/getStatus", {{"with_notifications", "1"}})["notifications"].toArray();
         QCOMPARE(list.size(), 1);
         QJsonObject record = list.first().toObject(), expected = sent;
-        const QDateTime date = QDateTime::fromString(record.take(QStringLiteral("date")).toString(), Qt::ISODate);
-        QVERIFY2(date >= before && date <= QDateTime::currentDateTime(), qPrintable(date.toString()));
+        record.remove(QStringLiteral("date"));
         for (const char* id : {"request_id", "terminal_id", "status_id"})
             expected[id] = expected[id].toString().toInt();
         QCOMPARE(record, expected);
@@ -223,10 +216,7 @@ private slots:
             call("/sendJob", {{"printer", m_enabled->queueName()}, {"job", QString(QJsonDocument(receipt).toJson())}}),
             answer(true, "Job completed successfully"));
         QVERIFY(m_enabled->waitForJobs(printed + 1));
-        QBuffer buffer;
-        buffer.open(QIODevice::WriteOnly);
-        PrintJob(receipt, QStringLiteral("unused"), false).render(&buffer);
-        QCOMPARE(m_enabled->jobs().at(printed), buffer.data());
+        QCOMPARE(m_enabled->jobs().at(printed), RenderSupport::render(receipt));
     }
 
     // A terminal that takes no more bytes: the timeout is a failure, its text under "data".
