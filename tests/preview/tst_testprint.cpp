@@ -7,8 +7,6 @@
 #include "support/TestMain.h"
 #include "ui/UiRig.h"
 
-#include <QQuickWindow>
-
 class TestTestPrint : public QObject
 {
     Q_OBJECT
@@ -73,14 +71,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[])
-{
-    // The X server of the UI tests under scripts/test; without one, offscreen, where the window draws in software.
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
-    QTEST_SET_MAIN_SOURCE_PATH
-    return TestMain::run<QApplication, TestTestPrint>(argc, argv);
-}
+QLK_TEST_MAIN(TestTestPrint)
 #include "tst_testprint.moc"
