@@ -86,8 +86,6 @@ private slots:
         const QStringList sent{"tx:" + TpaStatus::CommandAdded, "in:1"};
         QTest::newRow("2 open sent") << 2 << TpaMessages::open(2) << "command"
                                      << fromHex("1002533030303130303030303131100371") << sent;
-        QTest::newRow("2 close sent") << 2 << TpaMessages::close(2) << "command"
-                                      << fromHex("1002533030313130303030303131100370") << sent;
         QTest::newRow("2 purchase sent") << 2 << TpaMessages::purchase(2, "12.50") << "command"
                                          << fromHex("100243303030313030303030303030303132353030303030313030300b9f1c009a"
                                                     "009f21009f0200100357")
