@@ -121,7 +121,6 @@ private:
     quint16 m_port = 0;
 };
 
-// One answer as the client saw it on the wire.
 struct HttpTestResponse
 {
     bool complete = false;
@@ -176,7 +175,6 @@ public:
                 return HttpTestResponse();
         }
     }
-    // Everything the server sends until it closes the connection.
     QByteArray readUntilClosed(int timeoutMs = 10000)
     {
         for (const QDeadlineTimer deadline(timeoutMs);
