@@ -29,8 +29,7 @@ class TestHttpRequest : public QObject
         return request;
     }
 
-    template <typename Map>
-    static QByteArray flatten(const Map& map)
+    static QByteArray flatten(const QMultiMap<QByteArray, QByteArray>& map)
     {
         QByteArrayList list;
         for (auto it = map.cbegin(); it != map.cend(); ++it)
