@@ -13,8 +13,6 @@ class TestRendering : public QObject, public RenderSupport
 {
     Q_OBJECT
 
-    static constexpr QRgb white = 0xFFFFFFFF, black = 0xFF000000;
-
     static QJsonDocument golden(const char* name)
     {
         QFile file(QFINDTESTDATA(name));
@@ -90,12 +88,12 @@ private slots:
             QCOMPARE(raster(pattern.convertToFormat(format)).toHex(' '), bytes.toHex(' '));
         for (QImage::Format format : {QImage::Format_Indexed8, QImage::Format_Mono}) {
             QImage image(5, 4, format);
-            image.setColorTable({qRgba(0, 0, 0, 0), black});
+            image.setColorTable({qRgba(0, 0, 0, 0), qRgb(0, 0, 0)});
             image.fill(0);
             image.setPixel(1, 1, 1);
             image.setPixel(3, 2, 1);
             QCOMPARE(raster(image).toHex(' '), raster(image.convertToFormat(QImage::Format_ARGB32)).toHex(' '));
-            QVERIFY(raster(image) != raster(filled(5, 4, white)));
+            QVERIFY(raster(image) != raster(filled(5, 4, qRgb(255, 255, 255))));
         }
     }
 
@@ -122,7 +120,7 @@ private slots:
     {
         ImageServer server;
         QVERIFY(server.start());
-        const QImage picture = filled(4, 1, black);
+        const QImage picture = filled(4, 1, qRgb(0, 0, 0));
         server.serve(QStringLiteral("/black.png"), png(picture));
         server.serve(QStringLiteral("/huge.png"), png(picture), 200, ImageLoader::maxDownloadBytes + 1);
         server.serve(QStringLiteral("/error.png"), png(picture), 500);

@@ -22,9 +22,9 @@ struct RenderSupport
         image.save(&buffer, "PNG"); // opens it
         return buffer.data();
     }
-    static QImage filled(int w, int h, QRgb color, QImage::Format format = QImage::Format_RGB32)
+    static QImage filled(int w, int h, QRgb color)
     {
-        QImage image(w, h, format);
+        QImage image(w, h, QImage::Format_RGB32);
         image.fill(QColor::fromRgba(color));
         return image;
     }
