@@ -61,7 +61,7 @@ private slots:
         QVERIFY(job.contains(QByteArray::fromHex("1B 2A 21 AF 00")));
         QVERIFY(job.endsWith(QByteArray::fromHex("1D 56 42 0A")));
 
-        QVERIFY(capture.queue().disable());
+        QVERIFY(CupsQueue::run(QStringLiteral("cupsdisable"), {capture.queueName()}));
         rig.client()->updatePrinters();
         QTRY_VERIFY_WITH_TIMEOUT(button() && !button()->isEnabled(), 20000);
         Printer printer(capture.queueName());

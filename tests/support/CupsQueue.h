@@ -26,7 +26,6 @@ public:
     bool isValid() const { return m_valid; }
     QString errorString() const { return m_error; }
     QString name() const { return m_name; }
-    bool disable() { return run(QStringLiteral("cupsdisable"), {m_name}, &m_error); }
 
     QList<Job> jobs() const; // finished ones too, oldest first
 
