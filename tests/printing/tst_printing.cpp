@@ -26,8 +26,6 @@
 
 #include <numeric>
 
-#define REQUIRE_FONT() QLK_REQUIRE_PART(fontInstalled() ? "" : "DejaVu Sans Mono is not installed (fonts-dejavu-core)")
-
 class TestPrinting : public QObject, public RenderSupport
 {
     Q_OBJECT
@@ -35,14 +33,7 @@ class TestPrinting : public QObject, public RenderSupport
     std::unique_ptr<CapturePrinter> m_printer;
     std::unique_ptr<ApiServer> m_server;
 
-    static QImage draw(const QByteArray& bytes, QStringList* notes = nullptr)
-    {
-        ReceiptPreview preview;
-        const QImage image = preview.draw(bytes);
-        if (notes)
-            *notes = preview.notes();
-        return image;
-    }
+    static QImage draw(const QByteArray& bytes) { return ReceiptPreview().draw(bytes); }
     static bool fontInstalled() { return ReceiptFont::family() == ReceiptFont::preferredFamily(); }
 
 private slots:
@@ -306,7 +297,7 @@ private slots:
     // byte in another (ã in 860 and 1252, € in 1252 and 858, é in 437 and 1252).
     void text()
     {
-        REQUIRE_FONT();
+        QLK_REQUIRE_PART(fontInstalled() ? "" : "DejaVu Sans Mono is not installed (fonts-dejavu-core)");
         for (const auto& [one, other] : QList<QPair<const char*, const char*>>{{"1B 74 03 84 0A", "1B 74 10 E3 0A"},
                                                                                {"1B 74 10 80 0A", "1B 74 13 D5 0A"},
                                                                                {"82 0A", "1B 74 10 E9 0A"}}) {
@@ -348,8 +339,9 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, note);
         QFETCH(bool, stops);
-        QStringList notes;
-        const QImage image = draw(bytes, &notes);
+        ReceiptPreview preview;
+        const QImage image = preview.draw(bytes);
+        const QStringList notes = preview.notes();
         QVERIFY2(notes.join('\n').contains(note), qPrintable(notes.join('\n')));
         QVERIFY(image.height() < 20200);
         const QImage before = draw(hex("2D 0A"));
