@@ -52,10 +52,9 @@ private slots:
         QVERIFY(capture.waitForJobs(1));
         const QByteArray job = capture.jobs().constFirst();
         for (const QString& text : QStringList{
-                 "Página de teste", "Impressora: ", "Data: ", "Esquerda", "Centro", "Direita", "Tamanho duplo",
-                 "Letra condensada, 64 caracteres", "Quorva Link\n", capture.queueName(),
-                 QDate::currentDate().toString("yyyy-MM-dd"), QLK_VERSION, "áàâãéêíóôõúç ÁÀÂÃÉÊÍÓÔÕÚÇ ñÑ ¿¡ 12,50 €",
-                 QStringLiteral("1234567890").repeated(7).left(64) + '\n'})
+                 "Página de teste", "Esquerda", "Centro", "Direita", "Tamanho duplo", "Letra condensada, 64 caracteres",
+                 "Quorva Link\n", capture.queueName(), QDate::currentDate().toString("yyyy-MM-dd"), QLK_VERSION,
+                 "áàâãéêíóôõúç ÁÀÂÃÉÊÍÓÔÕÚÇ ñÑ ¿¡ 12,50 €", QStringLiteral("1234567890").repeated(7).left(64) + '\n'})
             QVERIFY2(job.contains(encoded(text)), qPrintable(text));
         // Whole: the logo's first stripe in, the cut at the end.
         QVERIFY(job.contains(QByteArray::fromHex("1B 2A 21 AF 00")));
