@@ -90,6 +90,7 @@ private slots:
         row("domain as a label", "https://quorva.pt.evil.example", false);
         row("localhost as a label", "http://localhost.evil.example", false);
         row("localhost prefix", "http://localhostevil", false);
+        row("localhost suffix", "http://evillocalhost", false);
         row("userinfo", "https://quorva.pt@evil.example", false);
         row("path", "https://evil.example/quorva.pt", false);
         row("null", "null", false);
@@ -177,6 +178,7 @@ private slots:
                                 << blockedFor;
         };
         row("IPv6 loopback", "127.0.0.1", "::1", 9999);
+        row("IPv6 loopback guessing", "::1", "::ffff:127.0.0.2", 9999);
         row("loopback is not the network", "127.0.0.1", "192.0.2.1", 0);
         row("same /64", "2001:db8:0:1::1", "2001:db8:0:1:ffff:1:2:3", 9999);
         row("next /64", "2001:db8:0:1::1", "2001:db8:0:2::1", 0);
