@@ -71,28 +71,32 @@ WindowStateSource::WindowStateSource(PrintClient* client, WindowLink* link, QObj
     follow(client->uiPrinterList());
     follow(client->uiTpaList());
     connect(link, &WindowLink::received, this, &WindowStateSource::onReceived);
-    m_sent = snapshot(*client);
+    m_sent = snapshot(true);
+    m_rowsChanged = false;
     link->send({{QStringLiteral("state"), m_sent}});
 }
 
-QVariantMap WindowStateSource::snapshot(const PrintClient& client)
+QVariantMap WindowStateSource::snapshot(bool withRows) const
 {
     QVariantMap state;
-    const QMetaObject* meta = client.metaObject();
+    const QMetaObject* meta = m_client->metaObject();
     for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
         const QMetaProperty property = meta->property(i);
         if (property.hasNotifySignal() && plainValue(property))
-            state.insert(QString::fromLatin1(property.name()), property.read(&client));
+            state.insert(QString::fromLatin1(property.name()), property.read(m_client));
     }
-    state.insert(QStringLiteral("printers"), rowValues(client.uiPrinterList()));
-    state.insert(QStringLiteral("tpas"), rowValues(client.uiTpaList()));
+    // A printer's state is a question to the print system: asked only when a row or a list changed.
+    if (withRows) {
+        state.insert(QStringLiteral("printers"), rowValues(m_client->uiPrinterList()));
+        state.insert(QStringLiteral("tpas"), rowValues(m_client->uiTpaList()));
+    }
     return state;
 }
 
 template <typename Row>
 void WindowStateSource::follow(const QList<Row*>& rows)
 {
-    const QMetaMethod scheduler = metaObject()->method(metaObject()->indexOfSlot("scheduleSync()"));
+    const QMetaMethod scheduler = metaObject()->method(metaObject()->indexOfSlot("scheduleRowSync()"));
     for (Row* row : rows) {
         const QMetaObject* meta = row->metaObject();
         for (const QString& name : rowProperties) {
@@ -101,6 +105,12 @@ void WindowStateSource::follow(const QList<Row*>& rows)
                 connect(row, meta->property(index).notifySignal(), this, scheduler, Qt::UniqueConnection);
         }
     }
+    scheduleRowSync();
+}
+
+void WindowStateSource::scheduleRowSync()
+{
+    m_rowsChanged = true;
     scheduleSync();
 }
 
@@ -115,13 +125,14 @@ void WindowStateSource::scheduleSync()
 void WindowStateSource::sync()
 {
     m_syncPending = false;
-    const QVariantMap now = snapshot(*m_client);
+    const QVariantMap now = snapshot(m_rowsChanged);
+    m_rowsChanged = false;
     QVariantMap changed;
     for (auto it = now.cbegin(); it != now.cend(); ++it) {
         if (m_sent.value(it.key()) != it.value())
             changed.insert(it.key(), it.value());
+        m_sent.insert(it.key(), it.value());
     }
-    m_sent = now;
     if (!changed.isEmpty())
         m_link->send({{QStringLiteral("state"), changed}});
 }
@@ -158,6 +169,7 @@ void WindowStateSource::onReceived(const QVariantMap& message)
                 tpa->setAvailable(row.value(rowAvailable).toBool());
         }
         m_sent.remove(list);
+        m_rowsChanged = true;
     }
     if (message.contains(QStringLiteral("shown")))
         m_client->setWindowShown(message.value(QStringLiteral("shown")).toBool());

@@ -18,13 +18,10 @@ public:
     // Sends the whole state at once, then follows the state object.
     WindowStateSource(PrintClient* client, WindowLink* link, QObject* parent = nullptr);
 
-    // The state as the window sees it: the readable values of the state object
-    // with a change signal, and the printer and terminal rows ("printers", "tpas").
-    static QVariantMap snapshot(const PrintClient& client);
-
 private slots:
     // Changes come in bursts (a discovery run touches every row): sent once the burst is over.
     void scheduleSync();
+    void scheduleRowSync();
     void sync();
 
 private:
@@ -32,9 +29,13 @@ private:
     template <typename Row>
     void follow(const QList<Row*>& rows);
     void onReceived(const QVariantMap& message);
+    // The state as the window sees it: the readable values of the state object
+    // with a change signal, and (with rows) the printer and terminal rows ("printers", "tpas").
+    QVariantMap snapshot(bool withRows) const;
 
     PrintClient* m_client;
     WindowLink* m_link;
     QVariantMap m_sent;
     bool m_syncPending = false;
+    bool m_rowsChanged = false;
 };
