@@ -22,6 +22,11 @@ bool WindowLink::isOpen() const
     return m_socket->state() == QLocalSocket::ConnectedState;
 }
 
+qint64 WindowLink::bytesToWrite() const
+{
+    return m_socket->bytesToWrite();
+}
+
 void WindowLink::send(const QVariantMap& message)
 {
     if (!isOpen())

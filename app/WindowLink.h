@@ -19,6 +19,8 @@ public:
     explicit WindowLink(int descriptor, QObject* parent = nullptr);
 
     bool isOpen() const;
+    // Sent but not yet taken by the other end.
+    qint64 bytesToWrite() const;
     // Written at once as far as the socket takes it, so a message sent just before quitting arrives.
     void send(const QVariantMap& message);
 

@@ -5,6 +5,7 @@
 #include "core/PrintClient.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 
 #ifdef Q_OS_UNIX
@@ -56,6 +57,7 @@ void WindowProcess::show()
 {
     if (!m_link && !start())
         return;
+    m_showPending = true;
     m_link->send({{QStringLiteral("show"), true}});
 }
 
@@ -70,7 +72,9 @@ bool WindowProcess::start()
         return false;
     }
     auto* process = new ChannelProcess(pair[1], this);
-    process->setProgram(QCoreApplication::applicationFilePath());
+    // This program's own image, even after an update replaced or removed its file.
+    const bool ownImage = QFileInfo::exists(QStringLiteral("/proc/self/exe"));
+    process->setProgram(ownImage ? QStringLiteral("/proc/self/exe") : QCoreApplication::applicationFilePath());
     process->setArguments({QStringLiteral("--window-channel"), QString::number(pair[1])});
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     process->start();
@@ -104,11 +108,17 @@ bool WindowProcess::start()
 
 void WindowProcess::onReceived(const QVariantMap& message)
 {
+    if (message.contains(QStringLiteral("showing")))
+        m_showPending = false;
     if (!message.contains(QStringLiteral("released")))
         return;
-    // The window's process quits now; a show from here on starts a new one.
+    // The window's process quits now; a show from here on starts a new one, and
+    // so does a show it got too late to carry out.
     m_place = message.value(QStringLiteral("released")).toMap();
+    const bool unanswered = m_showPending;
     drop();
+    if (unanswered)
+        show();
 }
 
 void WindowProcess::drop()
@@ -118,5 +128,6 @@ void WindowProcess::drop()
     m_link->deleteLater();
     m_link = nullptr;
     m_process = nullptr;
+    m_showPending = false;
     m_client->setWindowShown(false);
 }

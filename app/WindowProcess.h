@@ -33,4 +33,6 @@ private:
     QProcess* m_process = nullptr;
     WindowLink* m_link = nullptr;
     QVariantMap m_place;
+    // A show sent that the window's process has not yet answered.
+    bool m_showPending = false;
 };

@@ -30,4 +30,5 @@ signals:
 private:
     ClientMirror* m_client;
     WindowHost* m_host;
+    bool m_released = false;
 };

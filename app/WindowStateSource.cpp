@@ -14,7 +14,7 @@ const QStringList rowProperties{QStringLiteral("name"), QStringLiteral("state"),
 const QString rowAvailable = QStringLiteral("available");
 // The switches the window sets; anything else it might send is ignored.
 const QStringList writable{QStringLiteral("licenseAccepted"), QStringLiteral("serverActive"),
-                           QStringLiteral("compatibilityMode"), QStringLiteral("isDebugMode")};
+                           QStringLiteral("compatibilityMode")};
 
 bool plainValue(const QMetaProperty& property)
 {
@@ -125,6 +125,13 @@ void WindowStateSource::scheduleSync()
 void WindowStateSource::sync()
 {
     m_syncPending = false;
+    // A window that stopped reading (hung, or busy in the trust step) gets the changes later, in one message,
+    // instead of a queue of them growing here.
+    if (m_link->bytesToWrite() > maxQueuedBytes) {
+        m_syncPending = true;
+        QTimer::singleShot(200, this, &WindowStateSource::sync);
+        return;
+    }
     const QVariantMap now = snapshot(m_rowsChanged);
     m_rowsChanged = false;
     QVariantMap changed;

@@ -33,6 +33,8 @@ private:
     // with a change signal, and (with rows) the printer and terminal rows ("printers", "tpas").
     QVariantMap snapshot(bool withRows) const;
 
+    static constexpr qint64 maxQueuedBytes = 256 * 1024;
+
     PrintClient* m_client;
     WindowLink* m_link;
     QVariantMap m_sent;

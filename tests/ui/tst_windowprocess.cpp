@@ -134,6 +134,13 @@ private slots:
         }
         QVERIFY(!mapsQml(pid));
         QVERIFY(program.stop());
+        // Only a socket the program hands over will do (not a file, not a closed descriptor).
+        for (const char* channel : {"0", "999"}) {
+            QProcess bogus;
+            bogus.setStandardInputFile(QProcess::nullDevice());
+            bogus.start(ProgramRunner::programPath(), {"--window-channel", channel});
+            QVERIFY(bogus.waitForFinished(10000) && bogus.exitCode() == 2);
+        }
         const QByteArray log = program.process().readAllStandardError(); // a crash or a leak report of a window
         QVERIFY2(!log.contains("WindowProcess:") && !log.contains("Sanitizer"), log.constData());
     }
