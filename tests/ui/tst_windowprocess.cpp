@@ -9,7 +9,9 @@
 #include "support/TestMain.h"
 
 #include <QClipboard>
+#include <QRegularExpression>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 
 // The window in a process of its own: the documents over a mirror of the state object, and the real program,
@@ -30,6 +32,11 @@ class TestWindowProcess : public QObject
             if (row.value<QObject*>()->property("name") == name)
                 return row.value<QObject*>();
         return nullptr;
+    }
+    static QList<QByteArray> arguments(qint64 pid)
+    {
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\0') : QList<QByteArray>();
     }
     static QList<qint64> children(qint64 pid)
     {
@@ -128,6 +135,14 @@ private slots:
             program.settings().setValue("showWindow", true); // as a second start asks
             QTRY_VERIFY_WITH_TIMEOUT(children(pid).size() == 1 && mapsQml(children(pid).first()), 15000);
             QTRY_VERIFY(XWindowCloser::isShown("Quorva Link"));
+            // Its end of the socket is closed on exec: a browser or certutil it starts cannot talk to the program.
+            const qint64 window = children(pid).first();
+            QFile info(
+                QStringLiteral("/proc/%1/fdinfo/%2").arg(window).arg(QString::fromLatin1(arguments(window).value(2))));
+            QVERIFY(info.open(QIODevice::ReadOnly));
+            const QByteArray flags =
+                QRegularExpression("flags:\\s*(\\d+)").match(info.readAll()).captured(1).toLatin1();
+            QVERIFY2(flags.toInt(nullptr, 8) & O_CLOEXEC, flags.constData());
             QVERIFY(!mapsQml(pid));
             QVERIFY(XWindowCloser::close("Quorva Link"));
             QTRY_VERIFY_WITH_TIMEOUT(children(pid).isEmpty(), 15000);
