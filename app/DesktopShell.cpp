@@ -19,6 +19,8 @@ DesktopShell::DesktopShell(PrintClient* client, WindowPlace place, QObject* pare
         connect(m_windowHost, &WindowHost::shownChanged, client, &PrintClient::setWindowShown);
     }
     connect(m_tray, &TrayIcon::openRequested, this, &DesktopShell::showWindow);
+    // The menu stays open long enough for the documents to load before "Abrir" is clicked.
+    connect(m_tray, &TrayIcon::menuOpening, this, &DesktopShell::prepareWindow);
     connect(m_tray, &TrayIcon::quitRequested, qApp, &QCoreApplication::quit);
     connect(m_client, &PrintClient::showWindow, this, &DesktopShell::showWindow);
 }
@@ -35,4 +37,12 @@ void DesktopShell::showWindow()
         m_windowProcess->show();
     else
         m_windowHost->show();
+}
+
+void DesktopShell::prepareWindow()
+{
+    if (m_windowProcess)
+        m_windowProcess->prepare();
+    else
+        m_windowHost->prepare();
 }

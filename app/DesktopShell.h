@@ -29,6 +29,8 @@ public slots:
     // The window at start: on a first start, or when no tray can reach it.
     void start();
     void showWindow();
+    // The window may be asked for soon: its documents load hidden, so it shows at once.
+    void prepareWindow();
 
 private:
     PrintClient* m_client;

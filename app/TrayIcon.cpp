@@ -20,6 +20,7 @@ TrayIcon::TrayIcon(PrintClient* client, QObject* parent)
     setContextMenu(m_menu.get());
 
     connect(open, &QAction::triggered, this, &TrayIcon::openRequested);
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &TrayIcon::menuOpening);
     connect(m_service, &QAction::triggered, this, [this] { m_client->setServerActive(!m_client->serverActive()); });
     connect(quit, &QAction::triggered, this, &TrayIcon::quitRequested);
     // A right click opens the menu, and only that.

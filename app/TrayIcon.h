@@ -29,6 +29,8 @@ public:
 signals:
     // A click on the icon or its notification, or "Abrir".
     void openRequested();
+    // The menu opens: "Abrir" may follow.
+    void menuOpening();
     void quitRequested();
     void iconSourceChanged();
 

@@ -76,6 +76,15 @@ void WindowHost::show()
     m_window->requestActivate();
 }
 
+void WindowHost::prepare()
+{
+    if (!m_window && !load())
+        return;
+    // Hidden, the documents stay the usual delay from now.
+    if (!m_window->isVisible())
+        m_releaseTimer.start();
+}
+
 bool WindowHost::load()
 {
     prepareProcess();
@@ -98,8 +107,10 @@ bool WindowHost::load()
         return false;
     }
     // Hidden for a while, the documents go; shown again in time, they stay.
+    m_shownSinceLoad = false;
     connect(m_window, &QWindow::visibleChanged, this, [this](bool visible) {
         emit shownChanged(visible);
+        m_shownSinceLoad = m_shownSinceLoad || visible;
         if (visible)
             m_releaseTimer.stop();
         else
@@ -146,11 +157,13 @@ void WindowHost::release()
     m_releaseTimer.stop();
     if (!m_window || m_window->isVisible())
         return;
-    m_wasLoaded = true;
-    m_page = m_window->findChild<QObject*>(QStringLiteral("myStateGroup"))->property("state").toString();
-    m_pagePicked = m_window->property("pagePicked").toBool();
-    m_aboutOpen = findItem(m_window->contentItem(), QStringLiteral("overlayAbout")) != nullptr;
-    m_position = m_window->position();
+    if (m_shownSinceLoad) {
+        m_wasLoaded = true;
+        m_page = m_window->findChild<QObject*>(QStringLiteral("myStateGroup"))->property("state").toString();
+        m_pagePicked = m_window->property("pagePicked").toBool();
+        m_aboutOpen = findItem(m_window->contentItem(), QStringLiteral("overlayAbout")) != nullptr;
+        m_position = m_window->position();
+    }
     m_window->disconnect(this);
     m_engine.reset();
     // Objects the documents handed to deferred deletion go now, and the heap

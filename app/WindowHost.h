@@ -43,6 +43,9 @@ public:
 public slots:
     // Loads the documents if needed, then shows, raises and activates the window.
     void show();
+    // Loads the documents with the window hidden, so that a show soon after is at once;
+    // unshown, they go the usual delay after the last prepare.
+    void prepare();
     // Drops the documents of a hidden window.
     void release();
 
@@ -62,6 +65,8 @@ private:
     QTimer m_releaseTimer;
     const QString m_releaseDate;
 
+    // Whether the window was shown since the documents were loaded: one never shown keeps the place it was given.
+    bool m_shownSinceLoad = false;
     // What the window showed when it was released.
     bool m_wasLoaded = false;
     QString m_page;

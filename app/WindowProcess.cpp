@@ -61,6 +61,12 @@ void WindowProcess::show()
     m_link->send({{QStringLiteral("show"), true}});
 }
 
+void WindowProcess::prepare()
+{
+    if (m_link || start())
+        m_link->send({{QStringLiteral("prepare"), true}});
+}
+
 bool WindowProcess::start()
 {
 #ifndef Q_OS_UNIX

@@ -23,6 +23,8 @@ public:
 public slots:
     // Starts the window's process if need be; it shows, raises and activates the window.
     void show();
+    // Starts the window's process if none runs; it loads the documents hidden (see WindowHost::prepare).
+    void prepare();
 
 private:
     bool start();

@@ -117,13 +117,65 @@ private slots:
         QTRY_VERIFY(last("released").toMap().value("aboutOpen").toBool());
     }
 
+    // Prepared as the tray menu opens: the documents load hidden, a show then needs no load, and a window never
+    // shown goes after the delay with the place it was given, not the unshown window's.
+    void prepared_data()
+    {
+        QTest::addColumn<QVariantMap>("place");
+        QTest::addColumn<bool>("show");
+        const QVariantMap earlier{
+            {"page", "config"}, {"pagePicked", true}, {"aboutOpen", false}, {"position", QPoint(123, 45)}};
+        QTest::newRow("first time, never shown") << QVariantMap() << false;
+        QTest::newRow("shown before, not now") << earlier << false;
+        QTest::newRow("shown") << QVariantMap() << true;
+    }
+    void prepared()
+    {
+        QFETCH(QVariantMap, place);
+        QFETCH(bool, show);
+        PrintClient client;
+        client.setListenerPort(0);
+        client.init();
+        int pair[2];
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+        WindowLink programEnd(pair[0]), windowEnd(pair[1]);
+        WindowStateSource source(&client, &programEnd);
+        WindowProgram window(&windowEnd);
+        WindowHost& host = *window.host();
+        host.setReleaseDelay(1000);
+        QSignalSpy received(&programEnd, &WindowLink::received);
+        QSignalSpy released(&host, &WindowHost::released);
+        programEnd.send({{"place", place}});
+        programEnd.send({{"prepare", true}});
+        QTRY_VERIFY(host.window());
+        const QQmlApplicationEngine* engine = host.engine();
+        if (show) {
+            programEnd.send({{"show", true}});
+            QTRY_VERIFY(host.window()->isExposed());
+            QCOMPARE(host.engine(), engine);
+            host.window()->close();
+        }
+        QTRY_COMPARE(released.count(), 1);
+        bool shown = false;
+        QVariantMap releasedPlace;
+        for (const QList<QVariant>& message : received) {
+            shown = shown || message.first().toMap().value("shown").toBool();
+            releasedPlace = message.first().toMap().value("released", releasedPlace).toMap();
+        }
+        QCOMPARE(shown, show);
+        if (show)
+            QVERIFY(releasedPlace.contains("position"));
+        else
+            QCOMPARE(releasedPlace, place);
+    }
+
     // The real program: the window's process comes when asked, goes once hidden a while, and comes back.
     void program()
     {
         ProgramRunner program;
         QProcessEnvironment environment = program.process().processEnvironment();
         environment.remove("QT_QPA_PLATFORM");
-        environment.insert("QUORVA_LINK_WINDOW_RELEASE_MS", "300");
+        environment.insert("QUORVA_LINK_WINDOW_RELEASE_MS", "1500");
         program.process().setProcessEnvironment(environment);
         program.process().setProcessChannelMode(QProcess::SeparateChannels); // the window's process's too
         program.configure({{"licenseAccepted", true}, {"securityKey", "Ab3dE9gHv4.0"}});
@@ -147,6 +199,25 @@ private slots:
             QVERIFY(XWindowCloser::close("Quorva Link"));
             QTRY_VERIFY_WITH_TIMEOUT(children(pid).isEmpty(), 15000);
         }
+        // The tray menu opening starts the window's process with the window hidden; "Abrir" shows it from there.
+        QLK_REQUIRE_PART(QStandardPaths::findExecutable("xdotool").isEmpty() ? "xdotool is not installed" : "");
+        const auto xdotool = [](const QStringList& arguments) {
+            QProcess tool;
+            tool.start("xdotool", arguments);
+            return tool.waitForFinished(10000) ? tool.readAllStandardOutput().trimmed() : QByteArray();
+        };
+        const QByteArray icon =
+            xdotool({"search", "--onlyvisible", "--pid", QString::number(pid), "--name", "^QuorvaLink$"});
+        QLK_REQUIRE_PART(icon.isEmpty() ? "no tray host shows the program's icon" : "");
+        xdotool({"mousemove", "--window", icon, "5", "5", "click", "3"});
+        QTRY_VERIFY_WITH_TIMEOUT(children(pid).size() == 1 && mapsQml(children(pid).first()), 15000);
+        QVERIFY(!XWindowCloser::isShown("Quorva Link"));
+        const QList<qint64> prepared = children(pid);
+        xdotool({"key", "Down", "Return"});
+        QTRY_VERIFY(XWindowCloser::isShown("Quorva Link"));
+        QCOMPARE(children(pid), prepared);
+        QVERIFY(XWindowCloser::close("Quorva Link"));
+        QTRY_VERIFY_WITH_TIMEOUT(children(pid).isEmpty(), 15000);
         QVERIFY(!mapsQml(pid));
         QVERIFY(program.stop());
         // Only a socket the program hands over will do (not a file, not a closed descriptor).
