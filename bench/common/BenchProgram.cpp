@@ -56,7 +56,10 @@ void BenchProgram::setSetting(const QString& name, const QVariant& value)
     // The program reads the native format, which on Linux is this INI file.
     QSettings settings(QDir(m_configHome.path()).filePath(QStringLiteral("Quorva/QuorvaLink.conf")),
                        QSettings::IniFormat);
-    settings.setValue(name, value);
+    if (value.isValid())
+        settings.setValue(name, value);
+    else
+        settings.remove(name);
     settings.sync();
 }
 

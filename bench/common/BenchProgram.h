@@ -24,7 +24,7 @@ public:
     static QString programPath();
     quint16 port() const { return m_port; }
 
-    // A settings value written before the start (root group when the key has no "/").
+    // A settings value written before the start (root group when the key has no "/"); a null one is removed.
     void setSetting(const QString& key, const QVariant& value);
     void setEnvironment(const QString& name, const QString& value);
 
