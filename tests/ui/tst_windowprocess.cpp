@@ -11,6 +11,8 @@
 #include <QClipboard>
 #include <QRegularExpression>
 
+#include <array>
+
 #include <fcntl.h>
 #include <sys/socket.h>
 
@@ -49,6 +51,38 @@ class TestWindowProcess : public QObject
         return pids;
     }
 
+    // The newest value the window sent under the key; none when it sent none.
+    static QVariant lastSent(const QSignalSpy& received, const char* key)
+    {
+        QVariant value;
+        for (const QList<QVariant>& message : received)
+            value = message.first().toMap().value(key, value);
+        return value;
+    }
+    struct StartedClient
+    {
+        StartedClient()
+        {
+            client.setListenerPort(0);
+            client.init();
+        }
+        PrintClient client;
+    };
+    static std::array<int, 2> socketPair()
+    {
+        std::array<int, 2> pair{-1, -1};
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair.data());
+        return pair;
+    }
+    // The program's state object and a window's program, over a real socket pair as between the two processes.
+    struct Linked : StartedClient
+    {
+        const std::array<int, 2> pair = socketPair();
+        WindowLink programEnd{pair[0]}, windowEnd{pair[1]};
+        WindowStateSource source{&client, &programEnd};
+        WindowProgram window{&windowEnd};
+    };
+
 private slots:
     void initTestCase() { UiRig::setUpProcess(); }
 
@@ -56,30 +90,20 @@ private slots:
     void mirror()
     {
         const CupsQueue queue(CupsQueue::uniqueName("qlk-mirror"), "socket://127.0.0.1:9");
-        PrintClient client;
-        client.setListenerPort(0);
-        client.init();
+        Linked linked;
+        PrintClient& client = linked.client;
+        WindowLink& programEnd = linked.programEnd;
+        QVERIFY(linked.pair[0] >= 0);
         QTRY_VERIFY(client.started());
-        int pair[2];
-        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-        WindowLink programEnd(pair[0]), windowEnd(pair[1]);
-        WindowStateSource source(&client, &programEnd);
-        WindowProgram window(&windowEnd);
-        ClientMirror& mirror = *window.client();
+        ClientMirror& mirror = *linked.window.client();
         QTRY_COMPARE(mirror.value("securityKey").toString(), client.securityKey());
         QVERIFY(mirror.value("serverActive").toBool());
 
-        WindowHost& host = *window.host();
+        WindowHost& host = *linked.window.host();
         QSignalSpy received(&programEnd, &WindowLink::received);
-        const auto last = [&received](const char* key) { // the newest value the window sent under the key
-            QVariant value;
-            for (const QList<QVariant>& message : received)
-                value = message.first().toMap().value(key, value);
-            return value;
-        };
         programEnd.send({{"show", true}});
         QTRY_VERIFY(host.window() && host.window()->isExposed());
-        QTRY_COMPARE(last("shown"), QVariant(true));
+        QTRY_COMPARE(lastSent(received, "shown"), QVariant(true));
         QCOMPARE(host.engine()->rootContext()->contextProperty("RELEASENAME").toString(), client.version());
         // The window's switch reaches the program; the program's change reaches the window.
         QQuickItem* serviceSwitch = UiRig::find(host.window()->contentItem(), "serviceSwitch");
@@ -113,8 +137,8 @@ private slots:
         host.setReleaseDelay(0);
         QTRY_VERIFY(QMetaObject::invokeMethod(host.window(), "openAbout"));
         host.window()->close();
-        QTRY_COMPARE(last("shown"), QVariant(false));
-        QTRY_VERIFY(last("released").toMap().value("aboutOpen").toBool());
+        QTRY_COMPARE(lastSent(received, "shown"), QVariant(false));
+        QTRY_VERIFY(lastSent(received, "released").toMap().value("aboutOpen").toBool());
     }
 
     // Prepared as the tray menu opens: the documents load hidden, a show then needs no load, and a window never
@@ -133,18 +157,12 @@ private slots:
     {
         QFETCH(QVariantMap, place);
         QFETCH(bool, show);
-        PrintClient client;
-        client.setListenerPort(0);
-        client.init();
-        int pair[2];
-        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-        WindowLink programEnd(pair[0]), windowEnd(pair[1]);
-        WindowStateSource source(&client, &programEnd);
-        WindowProgram window(&windowEnd);
-        WindowHost& host = *window.host();
+        Linked linked;
+        WindowLink& programEnd = linked.programEnd;
+        QVERIFY(linked.pair[0] >= 0);
+        WindowHost& host = *linked.window.host();
         host.setReleaseDelay(1000);
         QSignalSpy received(&programEnd, &WindowLink::received);
-        QSignalSpy released(&host, &WindowHost::released);
         programEnd.send({{"place", place}});
         programEnd.send({{"prepare", true}});
         QTRY_VERIFY(host.window());
@@ -155,14 +173,9 @@ private slots:
             QCOMPARE(host.engine(), engine);
             host.window()->close();
         }
-        QTRY_COMPARE(released.count(), 1);
-        bool shown = false;
-        QVariantMap releasedPlace;
-        for (const QList<QVariant>& message : received) {
-            shown = shown || message.first().toMap().value("shown").toBool();
-            releasedPlace = message.first().toMap().value("released", releasedPlace).toMap();
-        }
-        QCOMPARE(shown, show);
+        QTRY_VERIFY(lastSent(received, "released").isValid());
+        const QVariantMap releasedPlace = lastSent(received, "released").toMap();
+        QCOMPARE(lastSent(received, "shown").isValid(), show);
         if (show)
             QVERIFY(releasedPlace.contains("position"));
         else
