@@ -4,6 +4,9 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QTimer>
+
+#include <utility>
 
 TrayIcon::TrayIcon(PrintClient* client, QObject* parent)
     : QSystemTrayIcon(parent)
@@ -25,10 +28,19 @@ TrayIcon::TrayIcon(PrintClient* client, QObject* parent)
     connect(quit, &QAction::triggered, this, &TrayIcon::quitRequested);
     // A right click opens the menu, and only that.
     connect(this, &QSystemTrayIcon::activated, this, [this](ActivationReason reason) {
+        m_messageClicked = false;
         if (reason != Context)
             emit openRequested();
     });
-    connect(this, &QSystemTrayIcon::messageClicked, this, &TrayIcon::openRequested);
+    // Qt's X11 tray takes any press on the icon while a notification shows for a click on the notification, just
+    // before the press's own activation: a right click there must still open only the menu.
+    connect(this, &QSystemTrayIcon::messageClicked, this, [this] {
+        m_messageClicked = true;
+        QTimer::singleShot(0, this, [this] {
+            if (std::exchange(m_messageClicked, false))
+                emit openRequested();
+        });
+    });
     connect(m_client, &PrintClient::serverStateChanged, this, &TrayIcon::showServerState);
     connect(m_client, &PrintClient::serverActiveChanged, this, &TrayIcon::showServerState);
     connect(m_client, &PrintClient::messageChanged, this, &TrayIcon::notify);

@@ -41,5 +41,7 @@ private:
     PrintClient* m_client;
     std::unique_ptr<QMenu> m_menu;
     QAction* m_service = nullptr;
+    // A notification clicked, the window not yet opened for it.
+    bool m_messageClicked = false;
     QString m_iconSource;
 };

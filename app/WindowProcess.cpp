@@ -63,8 +63,10 @@ void WindowProcess::show()
 
 void WindowProcess::prepare()
 {
-    if (m_link || start())
-        m_link->send({{QStringLiteral("prepare"), true}});
+    if (!m_link && !start())
+        return;
+    m_preparePending = true;
+    m_link->send({{QStringLiteral("prepare"), true}});
 }
 
 bool WindowProcess::start()
@@ -116,15 +118,20 @@ void WindowProcess::onReceived(const QVariantMap& message)
 {
     if (message.contains(QStringLiteral("showing")))
         m_showPending = false;
+    if (message.contains(QStringLiteral("prepared")))
+        m_preparePending = false;
     if (!message.contains(QStringLiteral("released")))
         return;
     // The window's process quits now; a show from here on starts a new one, and
-    // so does a show it got too late to carry out.
+    // so does a show (or a prepare) it got too late to carry out.
     m_place = message.value(QStringLiteral("released")).toMap();
-    const bool unanswered = m_showPending;
+    const bool unshown = m_showPending;
+    const bool unprepared = m_preparePending;
     drop();
-    if (unanswered)
+    if (unshown)
         show();
+    else if (unprepared)
+        prepare();
 }
 
 void WindowProcess::drop()
@@ -135,5 +142,6 @@ void WindowProcess::drop()
     m_link = nullptr;
     m_process = nullptr;
     m_showPending = false;
+    m_preparePending = false;
     m_client->setWindowShown(false);
 }

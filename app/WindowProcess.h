@@ -35,6 +35,7 @@ private:
     QProcess* m_process = nullptr;
     WindowLink* m_link = nullptr;
     QVariantMap m_place;
-    // A show sent that the window's process has not yet answered.
+    // A show or a prepare sent that the window's process has not yet answered.
     bool m_showPending = false;
+    bool m_preparePending = false;
 };

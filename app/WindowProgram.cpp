@@ -30,8 +30,10 @@ WindowProgram::WindowProgram(WindowLink* link, QObject* parent)
             return;
         if (message.contains(QStringLiteral("place")))
             m_host->setPlace(message.value(QStringLiteral("place")).toMap());
-        if (message.contains(QStringLiteral("prepare")))
+        if (message.contains(QStringLiteral("prepare"))) {
             m_host->prepare();
+            link->send({{QStringLiteral("prepared"), true}});
+        }
         if (message.contains(QStringLiteral("show"))) {
             m_host->show();
             link->send({{QStringLiteral("showing"), true}});

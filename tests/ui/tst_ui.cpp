@@ -124,21 +124,26 @@ private slots:
     }
 
     // Shown on the first start, on the terms: no server until they are accepted, then it starts at once. On a normal
-    // start only with no tray to reach it from (tst_ui_notray), or once its icon is clicked (a right click: the menu).
+    // start only with no tray to reach it from (tst_ui_notray), or once its icon or notification is clicked (a right
+    // click: the menu, even on a notification, which Qt's X11 tray reports as the notification clicked first).
     void windowAtStart_data()
     {
         QTest::addColumn<bool>("firstStart");
+        QTest::addColumn<bool>("notification");
         QTest::addColumn<int>("reason"); // QSystemTrayIcon::ActivationReason; 0: none
         QTest::addColumn<bool>("shown");
-        QTest::newRow("first start") << true << 0 << true;
-        QTest::newRow("normal start") << false << 0 << false;
-        QTest::newRow("normal start, click") << false << int(QSystemTrayIcon::Trigger) << true;
-        QTest::newRow("normal start, double click") << false << int(QSystemTrayIcon::DoubleClick) << true;
-        QTest::newRow("normal start, right click") << false << int(QSystemTrayIcon::Context) << false;
+        QTest::newRow("first start") << true << false << 0 << true;
+        QTest::newRow("normal start") << false << false << 0 << false;
+        QTest::newRow("normal start, click") << false << false << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("normal start, double click") << false << false << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("normal start, right click") << false << false << int(QSystemTrayIcon::Context) << false;
+        QTest::newRow("notification clicked") << false << true << 0 << true;
+        QTest::newRow("right click on a notification") << false << true << int(QSystemTrayIcon::Context) << false;
     }
     void windowAtStart()
     {
         QFETCH(bool, firstStart);
+        QFETCH(bool, notification);
         QFETCH(int, reason);
         QFETCH(bool, shown);
         const bool tray = !qEnvironmentVariableIsSet("QLK_NO_TRAY");
@@ -146,8 +151,11 @@ private slots:
         QSettings().setValue("securityKey", firstStart ? QVariant() : "Ab3dE9gHv4.0");
         QSettings().setValue("licenseAccepted", !firstStart);
         UiRig rig;
+        if (notification)
+            emit rig.tray()->messageClicked();
         if (reason)
             emit rig.tray()->activated(QSystemTrayIcon::ActivationReason(reason));
+        QCoreApplication::processEvents();
         QCOMPARE(rig.windowVisible(), shown || !tray);
         if (!firstStart)
             return;

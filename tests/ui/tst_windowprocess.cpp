@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
 
 #include <fcntl.h>
@@ -22,12 +23,13 @@ class TestWindowProcess : public QObject
 {
     Q_OBJECT
 
-    // Mapped by a process that loaded the documents: the plugins of their imports.
-    static bool mapsQml(qint64 pid)
+    static bool maps(qint64 pid, const char* part)
     {
         QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
-        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/qml/QtQuick");
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(part);
     }
+    // Mapped by a process that loaded the documents: the plugins of their imports.
+    static bool mapsQml(qint64 pid) { return maps(pid, "/qml/QtQuick"); }
     static QObject* rowNamed(const QVariant& rows, const QString& name)
     {
         for (const QVariant& row : rows.toList())
@@ -174,6 +176,14 @@ private slots:
             host.window()->close();
         }
         QTRY_VERIFY(lastSent(received, "released").isValid());
+        // Released, it answers no more prepares: the program then starts a new process for one.
+        programEnd.send({{"prepare", true}});
+        QTest::qWait(300);
+        QVERIFY(!host.window());
+        QCOMPARE(
+            std::count_if(received.begin(), received.end(),
+                          [](const QList<QVariant>& message) { return message.first().toMap().contains("prepared"); }),
+            1);
         const QVariantMap releasedPlace = lastSent(received, "released").toMap();
         QCOMPARE(lastSent(received, "shown").isValid(), show);
         if (show)
@@ -232,6 +242,8 @@ private slots:
         QVERIFY(XWindowCloser::close("Quorva Link"));
         QTRY_VERIFY_WITH_TIMEOUT(children(pid).isEmpty(), 15000);
         QVERIFY(!mapsQml(pid));
+        // Nor the OpenGL stack, which Qt's X11 platform would load for the menu's window and keep.
+        QVERIFY(!maps(pid, "_dri.so") && !maps(pid, "libLLVM"));
         QVERIFY(program.stop());
         // Only a socket the program hands over will do (not a file, not a closed descriptor).
         for (const char* channel : {"0", "999"}) {
