@@ -86,7 +86,7 @@ int main(int argc, char* argv[])
 
     const bool window = platform == QLatin1String("xcb");
     QVector<double> idle, idleAnon, idleFile, loaded, loadedAnon, open, released, releasedAnon, peak;
-    QVector<double> firstStart, clickAfterRelease, menuAfterRelease, clickWhileRunning;
+    QVector<double> firstStart, clickAfterRelease, menuAfterRelease, clickWhileRunning, afterShows;
     for (int i = 0; i < runs; ++i) {
         if (window) {
             // With no key yet the program shows its window on its own: from its start to the window mapped.
@@ -176,6 +176,9 @@ int main(int argc, char* argv[])
             clickAfterRelease.append(afterRelease);
             menuAfterRelease.append(menu);
             clickWhileRunning.append(running);
+            // What the tray program keeps of all this (the menu's window among it) once the window's process went.
+            QThread::msleep(kReleaseMs + kSettleMs);
+            afterShows.append(program.residentKiB());
         }
         program.stop();
     }
@@ -200,6 +203,7 @@ int main(int argc, char* argv[])
         result.insert("showClickAfterReleaseMs", ms(clickAfterRelease));
         result.insert("showMenuAfterReleaseMs", ms(menuAfterRelease));
         result.insert("showClickWhileRunningMs", ms(clickWhileRunning));
+        result.insert("afterShowsMiB", mib(qint64(median(afterShows))));
     }
     std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
     return 0;
