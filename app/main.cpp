@@ -95,7 +95,7 @@ int main(int argc, char* argv[])
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     // Nothing here draws with OpenGL (the window has the software scene graph), yet Qt's X11 platform loads the
     // OpenGL stack for the tray menu's window and keeps it: on a till without a graphics card a software rasteriser
-    // of about 50 MiB. The window's process inherits this. A user's choice of either wins.
+    // of about 50 MiB. A user's choice of either wins.
     if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION") && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
 #endif
