@@ -1,5 +1,6 @@
 #include "app/WindowProcess.h"
 
+#include "app/GraphicsChoice.h"
 #include "app/WindowLink.h"
 #include "app/WindowStateSource.h"
 #include "core/PrintClient.h"
@@ -85,6 +86,7 @@ bool WindowProcess::start()
     process->setProgram(ownImage ? QStringLiteral("/proc/self/exe") : QCoreApplication::applicationFilePath());
     process->setArguments({QStringLiteral("--window-channel"), QString::number(pair[1])});
     process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setProcessEnvironment(GraphicsChoice::childEnvironment());
     process->start();
     ::close(pair[1]);
     if (!process->waitForStarted()) {

@@ -68,10 +68,6 @@ int WindowProgram::main(int argc, char* argv[], int channel)
     }
 #endif
     QGuiApplication app(argc, argv);
-    // The running program's choice against the OpenGL stack, read as the platform started, is not for the programs
-    // started from here (a browser for the help pages may draw with OpenGL).
-    if (qgetenv("QT_XCB_GL_INTEGRATION") == "none")
-        qunsetenv("QT_XCB_GL_INTEGRATION");
     // Closing the window hides it; the process goes once the documents are released.
     app.setQuitOnLastWindowClosed(false);
     QTranslator translator;

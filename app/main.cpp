@@ -29,6 +29,7 @@
 using Application = QGuiApplication;
 #else
 #include "app/DesktopShell.h"
+#include "app/GraphicsChoice.h"
 #include "app/HeadlessProgram.h"
 #include "app/WindowProgram.h"
 
@@ -92,13 +93,6 @@ int main(int argc, char* argv[])
     // request. Nothing here embeds glib (no GTK dialogs); a user's setting wins.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    // Nothing here draws with OpenGL (the window has the software scene graph), yet Qt's X11 platform loads the
-    // OpenGL stack for the tray menu's window and keeps it: on a till without a graphics card a software rasteriser
-    // of about 50 MiB. A user's choice of either wins.
-    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION") && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
-#endif
 #ifdef QLK_HEADLESS_ONLY
     const bool headless = true;
 #else
@@ -117,6 +111,8 @@ int main(int argc, char* argv[])
     const bool headless = commandLine.headless || noDisplay || noScreen;
     if (noDisplay && !commandLine.headless)
         std::fputs("quorva-link: no display; serving without a window, as with --headless.\n", stderr);
+    if (!headless)
+        GraphicsChoice::avoidOpenGl();
 #endif
     if (headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -199,6 +199,7 @@ private slots:
         QProcessEnvironment environment = program.process().processEnvironment();
         environment.remove("QT_QPA_PLATFORM");
         environment.insert("QUORVA_LINK_WINDOW_RELEASE_MS", "1500");
+        environment.insert("QT_QUICK_BACKEND", "software"); // as on a till without a graphics card
         program.process().setProcessEnvironment(environment);
         program.process().setProcessChannelMode(QProcess::SeparateChannels); // the window's process's too
         program.configure({{"licenseAccepted", true}, {"securityKey", "Ab3dE9gHv4.0"}});
@@ -218,6 +219,9 @@ private slots:
             const QByteArray flags =
                 QRegularExpression("flags:\\s*(\\d+)").match(info.readAll()).captured(1).toLatin1();
             QVERIFY2(flags.toInt(nullptr, 8) & O_CLOEXEC, flags.constData());
+            // Nor does it get the tray program's own choice against OpenGL, which a browser it starts would inherit.
+            QFile environ(QStringLiteral("/proc/%1/environ").arg(window));
+            QVERIFY(environ.open(QIODevice::ReadOnly) && !environ.readAll().contains("QT_XCB_GL_INTEGRATION"));
             QVERIFY(!mapsQml(pid));
             QVERIFY(XWindowCloser::close("Quorva Link"));
             QTRY_VERIFY_WITH_TIMEOUT(children(pid).isEmpty(), 15000);
